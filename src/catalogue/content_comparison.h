@@ -1,0 +1,21 @@
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+
+#include "platform/file_services.h"
+
+namespace kopiensieb {
+
+// Receives the file-progress value 0..100 (the program routes it to FileProgressBar).
+using FileProgressSink = std::function<void(int)>;
+
+// 1 when the first size * percent / 100 bytes of both files (all of them for percent outside
+// 1..100) have equal MD5 digests chunk by chunk (1,024 bytes), 0 when they differ, when either
+// file cannot be opened, has another size than expected, or reads short.
+int CompareFileContents(FileServices& files, const std::string& firstPath,
+                        const std::string& secondPath, std::int64_t size, std::int32_t percent,
+                        const FileProgressSink& progress);
+
+}  // namespace kopiensieb

@@ -1,0 +1,29 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace kopiensieb {
+
+// A-Z and U+00C0..U+00DF (UTF-8 C3 80..C3 9F) become 0x20 code points higher; every other
+// byte, invalid sequences included, stays as it is. U+00D7 becomes U+00F7, U+00DF U+00FF.
+std::string LowerCase(std::string_view text);
+
+// Removes the space characters (0x20 only) at both ends.
+std::string TrimSpaces(std::string_view text);
+
+// Signed decimal without digit grouping.
+std::string FormatDecimal(std::int64_t value);
+
+// "1536 Bytes".
+std::string SizeText(std::int64_t size);
+
+// The byte length of the character that starts at text[position]: the length of a valid UTF-8
+// sequence there, or 1 for a byte that does not start one. 0 at the end of the text.
+std::size_t CharacterLength(std::string_view text, std::size_t position);
+
+// The text with every byte sequence that is not UTF-8 replaced by U+FFFD, for display.
+std::string DisplayText(std::string_view text);
+
+}  // namespace kopiensieb

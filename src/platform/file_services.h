@@ -1,0 +1,77 @@
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <span>
+#include <string>
+
+namespace kopiensieb {
+
+// Which file a path named when it was looked at.
+struct FileIdentity {
+  std::uint64_t device = 0;
+  std::uint64_t inode = 0;
+  friend bool operator==(const FileIdentity&, const FileIdentity&) = default;
+};
+
+struct FileStatus {
+  std::int64_t size = 0;
+  FileIdentity identity;
+  std::int64_t modifiedNs = 0;  // nanoseconds since the epoch
+  friend bool operator==(const FileStatus&, const FileStatus&) = default;
+};
+
+enum class EntryKind { None, Folder, File };
+
+// One entry of a folder. Only regular files come as File and only real folders as Folder;
+// symbolic links, FIFOs, sockets and devices are never reported. "." and ".." are never
+// reported either.
+struct DirectoryEntry {
+  EntryKind kind = EntryKind::None;
+  std::string name;
+  FileStatus status;  // filled for files
+};
+
+// An open enumeration of one folder level. Entries come in the platform's order, unsorted.
+class DirectoryEnumeration {
+ public:
+  virtual ~DirectoryEnumeration() = default;
+  // The next entry; kind None when there are no more (or the folder could not be read).
+  virtual DirectoryEntry Next() = 0;
+  // Opens a subfolder of this folder relative to it, so that depth and path length are no
+  // limit. A subfolder that cannot be read yields an enumeration without entries.
+  virtual std::unique_ptr<DirectoryEnumeration> OpenSubfolder(const std::string& name) = 0;
+};
+
+// A file open for reading, positioned at byte 0 when opened.
+class ReadableFile {
+ public:
+  virtual ~ReadableFile() = default;
+  // Reads up to buffer.size() bytes at the current position and advances by the bytes read.
+  // Returns the bytes read: 0 at the end of the file or on a read error.
+  virtual std::int64_t Read(std::span<char> buffer) = 0;
+  virtual std::int64_t Position() const = 0;
+  // What the open file is now (size, identity, modification time), if it can be told.
+  virtual std::optional<FileStatus> Status() const = 0;
+};
+
+enum class PathKind { Nothing, Folder, File };
+
+// The file-system operations the program needs. Paths are absolute byte strings with "/".
+class FileServices {
+ public:
+  virtual ~FileServices() = default;
+  // Never null: a folder that cannot be read gives an enumeration without entries.
+  virtual std::unique_ptr<DirectoryEnumeration> StartEnumeration(const std::string& folder) = 0;
+  // What exists at a path, without following a final symbolic link (a link counts as a file).
+  virtual PathKind WhatExists(const std::string& path) = 0;
+  // The status of what stands at a path, without following a final symbolic link.
+  virtual std::optional<FileStatus> StatusOf(const std::string& path) = 0;
+  // Null when the file cannot be opened.
+  virtual std::unique_ptr<ReadableFile> OpenForReading(const std::string& path) = 0;
+  // Removes the directory entry for good (unlink). False on failure.
+  virtual bool Delete(const std::string& path) = 0;
+};
+
+}  // namespace kopiensieb
