@@ -1,5 +1,7 @@
 #pragma once
 
+#include <algorithm>
+#include <array>
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -52,6 +54,19 @@ class ReadableFile {
   // Returns the bytes read: 0 at the end of the file or on a read error.
   virtual std::int64_t Read(std::span<char> buffer) = 0;
   virtual std::int64_t Position() const = 0;
+  // Moves forward to an absolute position without handing out the bytes in between (a file
+  // whose first chunk was already digested need not be read twice). False when that fails.
+  virtual bool SkipTo(std::int64_t position) {
+    std::array<char, 4096> discard{};
+    while (Position() < position) {
+      const std::int64_t wanted =
+          std::min<std::int64_t>(position - Position(), static_cast<std::int64_t>(discard.size()));
+      if (Read(std::span<char>(discard.data(), static_cast<std::size_t>(wanted))) <= 0) {
+        return false;
+      }
+    }
+    return Position() == position;
+  }
   // What the open file is now (size, identity, modification time), if it can be told.
   virtual std::optional<FileStatus> Status() const = 0;
 };

@@ -59,6 +59,9 @@ class WidgetServices {
   virtual void CloseWindow(int window) = 0;
   virtual bool CreateStatusBar(int window, const std::vector<int>& fieldWidths) = 0;
 
+  // A list view is created with one column titled by text; AddColumn with index 0 then gives
+  // that column its title and width, higher indexes add columns. List boxes and progress bars
+  // ignore text.
   virtual void CreateControl(int control, ControlKind kind, Geometry geometry,
                              const std::string& text, const ControlOptions& options) = 0;
   virtual void AddColumn(int control, int index, const std::string& title, int width) = 0;
