@@ -1,7 +1,80 @@
 #include "catalogue/content_comparison.h"
+
+#include <limits>
+#include <memory>
+
+#include "catalogue/chunk_reader.h"
+#include "common/md5.h"
+
 namespace kopiensieb {
-int CompareFileContents(FileServices&, const std::string&, const std::string&, std::int64_t,
-                        std::int32_t, const FileProgressSink&) {
-  return 0;  // STUB
+namespace {
+
+// size * percent / 100 for percent 1..100, else size; exact without forming the product,
+// which could overflow for the largest sizes.
+std::int64_t ComparedLength(std::int64_t size, std::int32_t percent) {
+  if (percent <= 0 || percent > 100) {
+    return size;
+  }
+  return size / 100 * percent + size % 100 * percent / 100;
 }
+
+// position * 100 / length, integer division, for 0 <= position <= length.
+int ProgressPercent(std::int64_t position, std::int64_t length) {
+  if (length <= 0 || position >= length) {
+    return 100;
+  }
+  if (position <= std::numeric_limits<std::int64_t>::max() / 100) {
+    return static_cast<int>(position * 100 / length);
+  }
+  // Only for lengths near the 64-bit limit; position < length keeps this below 100.
+  return static_cast<int>(position / (length / 100 + 1));
+}
+
+void Report(const FileProgressSink& progress, int value) {
+  if (progress) {
+    progress(value);
+  }
+}
+
+}  // namespace
+
+int CompareFileContents(FileServices& files, const std::string& firstPath,
+                        const std::string& secondPath, std::int64_t size, std::int32_t percent,
+                        const FileProgressSink& progress) {
+  if (size < 0) {
+    return 0;
+  }
+  const std::int64_t length = ComparedLength(size, percent);
+  std::unique_ptr<ChunkReader> first = ChunkReader::Open(files, firstPath, size, length);
+  if (!first) {
+    return 0;
+  }
+  std::unique_ptr<ChunkReader> second = ChunkReader::Open(files, secondPath, size, length);
+  if (!second) {
+    return 0;
+  }
+  if (length == 0) {
+    // Nothing to compare: the compared parts are equal, and the file is done.
+    Report(progress, 100);
+    return 1;
+  }
+  int result = 1;
+  Md5Digest firstDigest{};
+  Md5Digest secondDigest{};
+  for (;;) {
+    if (!first->NextChunk(firstDigest) || !second->NextChunk(secondDigest) ||
+        firstDigest != secondDigest) {
+      result = 0;
+    }
+    Report(progress, ProgressPercent(second->Position(), length));
+    if (result == 0 || second->AtEnd()) {
+      break;
+    }
+  }
+  // Close in the order of the program's other platforms: second, then first.
+  second.reset();
+  first.reset();
+  return result;
+}
+
 }  // namespace kopiensieb

@@ -1,7 +1,138 @@
 #include "platform/posix/posix_file_services.h"
 
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <climits>
+#include <utility>
+#include <vector>
+
 namespace kopiensieb {
 namespace {
+
+// Owns one file descriptor.
+class Fd {
+ public:
+  Fd() = default;
+  explicit Fd(int fd) : fd_(fd) {}
+  ~Fd() { Reset(); }
+  Fd(Fd&& other) noexcept : fd_(other.Release()) {}
+  Fd& operator=(Fd&& other) noexcept {
+    if (this != &other) {
+      Reset();
+      fd_ = other.Release();
+    }
+    return *this;
+  }
+  Fd(const Fd&) = delete;
+  Fd& operator=(const Fd&) = delete;
+
+  int Get() const { return fd_; }
+  bool Valid() const { return fd_ >= 0; }
+  int Release() { return std::exchange(fd_, -1); }
+
+ private:
+  void Reset() {
+    if (fd_ >= 0) {
+      ::close(fd_);
+      fd_ = -1;
+    }
+  }
+  int fd_ = -1;
+};
+
+// O_NONBLOCK: should a folder entry have been swapped for a FIFO meanwhile, opening it must
+// not wait for a writer (O_DIRECTORY refuses it anyway).
+constexpr int kFolderFlags = O_RDONLY | O_DIRECTORY | O_CLOEXEC | O_NONBLOCK;
+
+std::int64_t ModifiedNs(const struct stat& info) {
+  return static_cast<std::int64_t>(info.st_mtim.tv_sec) * 1'000'000'000 +
+         static_cast<std::int64_t>(info.st_mtim.tv_nsec);
+}
+
+FileStatus StatusFrom(const struct stat& info) {
+  FileStatus status;
+  status.size = static_cast<std::int64_t>(info.st_size);
+  status.identity.device = static_cast<std::uint64_t>(info.st_dev);
+  status.identity.inode = static_cast<std::uint64_t>(info.st_ino);
+  status.modifiedNs = ModifiedNs(info);
+  return status;
+}
+
+// Where a path's last component lives: a folder (an open descriptor, or the current folder
+// for a path short enough to hand to the kernel whole) and the name to use relative to it.
+struct Location {
+  Fd folder;
+  std::string name;
+  bool found = false;  // false when a folder on the way could not be opened
+
+  int FolderFd() const { return folder.Valid() ? folder.Get() : AT_FDCWD; }
+};
+
+std::vector<std::string> PathComponents(const std::string& path) {
+  std::vector<std::string> components;
+  std::size_t start = 0;
+  while (start < path.size()) {
+    std::size_t end = path.find('/', start);
+    if (end == std::string::npos) {
+      end = path.size();
+    }
+    if (end > start) {
+      components.push_back(path.substr(start, end - start));
+    }
+    start = end + 1;
+  }
+  return components;
+}
+
+Location Locate(const std::string& path) {
+  Location location;
+  if (path.empty()) {
+    location.name = "/";
+    location.found = true;
+    return location;
+  }
+  if (path.size() < PATH_MAX) {
+    location.name = path;
+    location.found = true;
+    return location;
+  }
+  // Too long for the kernel in one piece: walk it.
+  std::vector<std::string> components = PathComponents(path);
+  if (components.empty()) {
+    location.name = "/";
+    location.found = true;
+    return location;
+  }
+  Fd folder(::open(path.front() == '/' ? "/" : ".", kFolderFlags));
+  if (!folder.Valid()) {
+    return location;
+  }
+  for (std::size_t i = 0; i + 1 < components.size(); ++i) {
+    folder = Fd(::openat(folder.Get(), components[i].c_str(), kFolderFlags));
+    if (!folder.Valid()) {
+      return location;
+    }
+  }
+  location.folder = std::move(folder);
+  location.name = components.back();
+  location.found = true;
+  return location;
+}
+
+std::optional<struct stat> StatNoFollow(int folderFd, const std::string& name) {
+  struct stat info {};
+  if (::fstatat(folderFd, name.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0) {
+    return std::nullopt;
+  }
+  return info;
+}
+
 class EmptyEnumeration final : public DirectoryEnumeration {
  public:
   DirectoryEntry Next() override { return {}; }
@@ -9,12 +140,205 @@ class EmptyEnumeration final : public DirectoryEnumeration {
     return std::make_unique<EmptyEnumeration>();
   }
 };
-}  // namespace
-std::unique_ptr<DirectoryEnumeration> PosixFileServices::StartEnumeration(const std::string&) {
-  return std::make_unique<EmptyEnumeration>();  // STUB
+
+struct DirCloser {
+  void operator()(DIR* dir) const { ::closedir(dir); }
+};
+
+// One folder level, held open by its descriptor so that subfolders and entries are reached
+// relative to it.
+class PosixEnumeration final : public DirectoryEnumeration {
+ public:
+  explicit PosixEnumeration(std::unique_ptr<DIR, DirCloser> dir) : dir_(std::move(dir)) {}
+
+  DirectoryEntry Next() override {
+    if (!dir_) {
+      return {};
+    }
+    for (;;) {
+      errno = 0;
+      const dirent* raw = ::readdir(dir_.get());
+      if (raw == nullptr) {
+        // The end, or a folder that failed while being read: either way no more entries.
+        dir_.reset();
+        return {};
+      }
+      std::string name = raw->d_name;
+      if (name == "." || name == "..") {
+        continue;
+      }
+      if (std::optional<DirectoryEntry> entry = Classify(std::move(name), raw->d_type)) {
+        return *std::move(entry);
+      }
+    }
+  }
+
+  std::unique_ptr<DirectoryEnumeration> OpenSubfolder(const std::string& name) override {
+    if (!dir_) {
+      return std::make_unique<EmptyEnumeration>();
+    }
+    // O_NOFOLLOW: a link to a folder is never entered, even if it replaced the folder that
+    // was listed a moment ago.
+    return EnumerationOf(
+        Fd(::openat(::dirfd(dir_.get()), name.c_str(), kFolderFlags | O_NOFOLLOW)));
+  }
+
+  static std::unique_ptr<DirectoryEnumeration> EnumerationOf(Fd folder) {
+    if (!folder.Valid()) {
+      return std::make_unique<EmptyEnumeration>();
+    }
+    std::unique_ptr<DIR, DirCloser> dir(::fdopendir(folder.Get()));
+    if (!dir) {
+      return std::make_unique<EmptyEnumeration>();
+    }
+    folder.Release();  // the DIR owns it now
+    return std::make_unique<PosixEnumeration>(std::move(dir));
+  }
+
+ private:
+  // Files and folders are reported; links, FIFOs, sockets, devices and entries that vanished
+  // meanwhile are not.
+  std::optional<DirectoryEntry> Classify(std::string name, unsigned char type) {
+    if (type == DT_DIR) {
+      return DirectoryEntry{EntryKind::Folder, std::move(name), {}};
+    }
+    if (type != DT_REG && type != DT_UNKNOWN) {
+      return std::nullopt;
+    }
+    std::optional<struct stat> info = StatNoFollow(::dirfd(dir_.get()), name);
+    if (!info) {
+      return std::nullopt;
+    }
+    if (S_ISREG(info->st_mode)) {
+      return DirectoryEntry{EntryKind::File, std::move(name), StatusFrom(*info)};
+    }
+    if (S_ISDIR(info->st_mode)) {
+      return DirectoryEntry{EntryKind::Folder, std::move(name), {}};
+    }
+    return std::nullopt;
+  }
+
+  std::unique_ptr<DIR, DirCloser> dir_;
+};
+
+class PosixReadableFile final : public ReadableFile {
+ public:
+  explicit PosixReadableFile(Fd fd) : fd_(std::move(fd)) {}
+
+  std::int64_t Read(std::span<char> buffer) override {
+    std::size_t filled = 0;
+    while (filled < buffer.size()) {
+      ssize_t got = ::read(fd_.Get(), buffer.data() + filled, buffer.size() - filled);
+      if (got < 0 && errno == EINTR) {
+        continue;
+      }
+      if (got <= 0) {
+        break;  // the end, or an error: the caller sees fewer bytes than asked
+      }
+      filled += static_cast<std::size_t>(got);
+    }
+    position_ += static_cast<std::int64_t>(filled);
+    return static_cast<std::int64_t>(filled);
+  }
+
+  std::int64_t Position() const override { return position_; }
+
+  std::optional<FileStatus> Status() const override {
+    struct stat info {};
+    if (::fstat(fd_.Get(), &info) != 0) {
+      return std::nullopt;
+    }
+    return StatusFrom(info);
+  }
+
+ private:
+  Fd fd_;
+  std::int64_t position_ = 0;
+};
+
+void RaiseOpenFileLimit() {
+  rlimit limit{};
+  if (::getrlimit(RLIMIT_NOFILE, &limit) != 0) {
+    return;
+  }
+  // An unlimited hard limit cannot become the soft one (the kernel caps it at fs.nr_open,
+  // 1,048,576 by default); a million open folders is depth enough.
+  constexpr rlim_t kEnough = 1 << 20;
+  rlim_t wanted = limit.rlim_max == RLIM_INFINITY ? kEnough : std::min(limit.rlim_max, kEnough);
+  if (limit.rlim_cur != RLIM_INFINITY && limit.rlim_cur < wanted) {
+    limit.rlim_cur = wanted;
+    ::setrlimit(RLIMIT_NOFILE, &limit);  // best effort: a refusal only keeps the old limit
+  }
 }
-PathKind PosixFileServices::WhatExists(const std::string&) { return PathKind::Nothing; }
-std::optional<FileStatus> PosixFileServices::StatusOf(const std::string&) { return {}; }
-std::unique_ptr<ReadableFile> PosixFileServices::OpenForReading(const std::string&) { return {}; }
-bool PosixFileServices::Delete(const std::string&) { return false; }
+
+}  // namespace
+
+PosixFileServices::PosixFileServices() {
+  RaiseOpenFileLimit();
+}
+
+std::unique_ptr<DirectoryEnumeration> PosixFileServices::StartEnumeration(
+    const std::string& folder) {
+  Location location = Locate(folder);
+  if (!location.found) {
+    return std::make_unique<EmptyEnumeration>();
+  }
+  // The chosen folder itself may be reached through a link; below it, links are not followed.
+  return PosixEnumeration::EnumerationOf(
+      Fd(::openat(location.FolderFd(), location.name.c_str(), kFolderFlags)));
+}
+
+PathKind PosixFileServices::WhatExists(const std::string& path) {
+  Location location = Locate(path);
+  if (!location.found) {
+    return PathKind::Nothing;
+  }
+  std::optional<struct stat> info = StatNoFollow(location.FolderFd(), location.name);
+  if (!info) {
+    return PathKind::Nothing;
+  }
+  return S_ISDIR(info->st_mode) ? PathKind::Folder : PathKind::File;
+}
+
+std::optional<FileStatus> PosixFileServices::StatusOf(const std::string& path) {
+  Location location = Locate(path);
+  if (!location.found) {
+    return std::nullopt;
+  }
+  std::optional<struct stat> info = StatNoFollow(location.FolderFd(), location.name);
+  if (!info) {
+    return std::nullopt;
+  }
+  return StatusFrom(*info);
+}
+
+std::unique_ptr<ReadableFile> PosixFileServices::OpenForReading(const std::string& path) {
+  Location location = Locate(path);
+  if (!location.found) {
+    return nullptr;
+  }
+  // O_NONBLOCK so that a FIFO put in a file's place cannot make the open wait for a writer;
+  // anything that is not a regular file is refused right after.
+  Fd fd(::openat(location.FolderFd(), location.name.c_str(),
+                 O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK));
+  if (!fd.Valid()) {
+    return nullptr;
+  }
+  struct stat info {};
+  if (::fstat(fd.Get(), &info) != 0 || !S_ISREG(info.st_mode)) {
+    return nullptr;
+  }
+  int flags = ::fcntl(fd.Get(), F_GETFL);
+  if (flags < 0 || ::fcntl(fd.Get(), F_SETFL, flags & ~O_NONBLOCK) != 0) {
+    return nullptr;
+  }
+  ::posix_fadvise(fd.Get(), 0, 0, POSIX_FADV_SEQUENTIAL);
+  return std::make_unique<PosixReadableFile>(std::move(fd));
+}
+
+bool PosixFileServices::Delete(const std::string& path) {
+  Location location = Locate(path);
+  return location.found && ::unlinkat(location.FolderFd(), location.name.c_str(), 0) == 0;
+}
+
 }  // namespace kopiensieb

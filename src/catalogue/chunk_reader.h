@@ -1,0 +1,47 @@
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "common/md5.h"
+#include "platform/file_services.h"
+
+namespace kopiensieb {
+
+inline constexpr std::int64_t kChunkSize = 1024;
+
+// Reads a file chunk by chunk (1,024 bytes, the last one shorter) and yields the MD5 digest
+// of each chunk. Reads ahead in growing blocks (starting at one chunk, doubling up to 1 MiB)
+// so that a file that differs early costs one chunk and a long file streams fast.
+class ChunkReader {
+ public:
+  // Null when the file cannot be opened, is not a regular file, or its size now is not
+  // expectedSize. length = the bytes to cover (<= expectedSize).
+  static std::unique_ptr<ChunkReader> Open(FileServices& files, const std::string& path,
+                                           std::int64_t expectedSize, std::int64_t length);
+
+  // The digest of the next chunk; false when it could not be read completely (the file
+  // shrank or failed): treat as different.
+  bool NextChunk(Md5Digest& digest);
+  std::int64_t Position() const;  // bytes covered by the chunks handed out so far
+  std::int64_t Length() const;
+  bool AtEnd() const;  // Position() == Length()
+
+ private:
+  ChunkReader(std::unique_ptr<ReadableFile> file, std::int64_t length);
+  // Makes at least `needed` unread bytes available; false when the file ran out first.
+  bool Fill(std::int64_t needed);
+
+  std::unique_ptr<ReadableFile> file_;
+  std::int64_t length_ = 0;
+  std::int64_t position_ = 0;
+  std::int64_t readAhead_ = kChunkSize;
+  std::vector<char> buffer_;
+  std::size_t bufferStart_ = 0;  // first unread byte in buffer_
+  std::size_t bufferEnd_ = 0;    // one past the last read byte in buffer_
+  bool failed_ = false;
+};
+
+}  // namespace kopiensieb
