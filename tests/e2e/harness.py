@@ -1,0 +1,210 @@
+"""Runs kopiensieb-headless for end-to-end tests.
+
+The binary comes from the environment variable KOPIENSIEB_HEADLESS (ctest sets it).
+
+    states = run_script(['chooser "/tmp/x"', "click 0", "idle 0", "dump"])
+    final = states[-1]                       # the line printed after shutdown
+
+    with Session() as session:               # one action at a time, files may change between
+        session.send(f"chooser {quote(folder)}")
+        session.send("click 0")
+        state = session.dump()
+        ...
+        final = session.finish()
+"""
+
+import json
+import os
+import queue
+import subprocess
+import threading
+
+__all__ = [
+    "binary",
+    "control",
+    "make_tree",
+    "quote",
+    "run_script",
+    "run_script_raw",
+    "Session",
+    "window",
+]
+
+
+def binary():
+    """The path of kopiensieb-headless, from KOPIENSIEB_HEADLESS."""
+    path = os.environ.get("KOPIENSIEB_HEADLESS")
+    if not path:
+        raise RuntimeError("KOPIENSIEB_HEADLESS is not set (run the tests through ctest)")
+    return path
+
+
+def quote(text):
+    """A script TEXT argument: the JSON string literal of text (str, or UTF-8 bytes)."""
+    if isinstance(text, bytes):
+        text = text.decode("utf-8")
+    return json.dumps(text, ensure_ascii=False)
+
+
+def _script_bytes(lines):
+    encoded = [line.encode("utf-8") if isinstance(line, str) else bytes(line) for line in lines]
+    return b"".join(line + b"\n" for line in encoded)
+
+
+def _parse_lines(stdout):
+    return [json.loads(line) for line in stdout.decode("utf-8").splitlines() if line.strip()]
+
+
+def run_script_raw(lines, timeout=120, args=None):
+    """Runs the script (lines of str or bytes) on standard input; the CompletedProcess."""
+    command = [binary()] + list(args or [])
+    return subprocess.run(
+        command, input=_script_bytes(lines), capture_output=True, timeout=timeout, check=False
+    )
+
+
+def run_script(lines, timeout=120):
+    """Runs the script and returns every JSON line printed; the last is the final line.
+
+    Fails (AssertionError) when the process does not exit with code 0."""
+    done = run_script_raw(lines, timeout=timeout)
+    assert done.returncode == 0, (
+        f"kopiensieb-headless exited with {done.returncode}; stderr:\n"
+        + done.stderr.decode("utf-8", "replace")
+    )
+    return _parse_lines(done.stdout)
+
+
+class Session:
+    """kopiensieb-headless behind a pipe, fed one line at a time.
+
+    Use as a context manager; the process is killed on leaving if it still runs."""
+
+    def __init__(self, timeout=120):
+        self.timeout = timeout
+        self.lines = []  # every JSON line read so far, parsed
+        self._process = subprocess.Popen(
+            [binary()], stdin=subprocess.PIPE, stdout=subprocess.PIPE, stderr=subprocess.PIPE
+        )
+        self._stdout = queue.Queue()
+        self._stderr = []
+        self._readers = [
+            threading.Thread(target=self._read_stdout, daemon=True),
+            threading.Thread(target=self._read_stderr, daemon=True),
+        ]
+        for reader in self._readers:
+            reader.start()
+
+    def _read_stdout(self):
+        for line in self._process.stdout:
+            if line.strip():
+                self._stdout.put(line)
+        self._stdout.put(None)
+
+    def _read_stderr(self):
+        for line in self._process.stderr:
+            self._stderr.append(line)
+
+    @property
+    def stderr(self):
+        """What the driver wrote to standard error so far."""
+        return b"".join(self._stderr).decode("utf-8", "replace")
+
+    def send(self, line):
+        """Sends one script line (str or bytes). Lines after the end are dropped silently."""
+        try:
+            self._process.stdin.write(_script_bytes([line]))
+            self._process.stdin.flush()
+        except (BrokenPipeError, ValueError):
+            pass
+
+    def _next_line(self):
+        try:
+            line = self._stdout.get(timeout=self.timeout)
+        except queue.Empty:
+            raise AssertionError(f"no output within {self.timeout} s; stderr:\n{self.stderr}")
+        if line is None:
+            self._stdout.put(None)  # keep reporting the end to later reads
+            raise AssertionError(f"kopiensieb-headless ended its output; stderr:\n{self.stderr}")
+        state = json.loads(line.decode("utf-8"))
+        self.lines.append(state)
+        return state
+
+    def dump(self):
+        """Sends "dump" and returns the one line it prints."""
+        self.send("dump")
+        return self._next_line()
+
+    def finish(self):
+        """Closes standard input (the driver then closes window 0 if the program still runs)
+        and returns the final line. Fails unless the exit code is 0."""
+        try:
+            self._process.stdin.close()
+        except BrokenPipeError:
+            pass
+        final = None
+        while True:
+            try:
+                state = self._next_line()
+            except AssertionError:
+                break
+            final = state
+        code = self._process.wait(timeout=self.timeout)
+        for reader in self._readers:
+            reader.join(timeout=self.timeout)
+        assert code == 0, f"kopiensieb-headless exited with {code}; stderr:\n{self.stderr}"
+        assert final is not None and final.get("ended") is True, (
+            f"no final line; stderr:\n{self.stderr}"
+        )
+        return final
+
+    def __enter__(self):
+        return self
+
+    def __exit__(self, *exc):
+        if self._process.poll() is None:
+            self._process.kill()
+            self._process.wait()
+        for stream in (self._process.stdin, self._process.stdout, self._process.stderr):
+            try:
+                stream.close()
+            except (BrokenPipeError, OSError, ValueError):
+                pass
+        return False
+
+
+def window(state, number):
+    """The window with this number in a dump, or None."""
+    for shown in state["windows"]:
+        if shown["number"] == number:
+            return shown
+    return None
+
+
+def control(state, number):
+    """The control with this number in any window of a dump, or None."""
+    for shown in state["windows"]:
+        for item in shown["controls"]:
+            if item["number"] == number:
+                return item
+    return None
+
+
+def make_tree(root, files):
+    """Creates files below root: {relative_path: content}. Content is bytes or str (UTF-8);
+    a path ending in "/" with content None makes an empty folder. Paths may be bytes (for
+    names that are not UTF-8). Returns root."""
+    root_bytes = os.fsencode(root)
+    for relative, content in files.items():
+        relative_bytes = os.fsencode(relative)
+        path = os.path.join(root_bytes, relative_bytes)
+        if relative_bytes.endswith(b"/"):
+            os.makedirs(path, exist_ok=True)
+            continue
+        parent = os.path.dirname(path)
+        if parent:
+            os.makedirs(parent, exist_ok=True)
+        data = content.encode("utf-8") if isinstance(content, str) else bytes(content or b"")
+        with open(path, "wb") as out:
+            out.write(data)
+    return root
