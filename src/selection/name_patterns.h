@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <string>
 #include <string_view>
 
@@ -15,5 +16,17 @@ int MatchPattern(std::string_view name, std::string_view pattern);
 
 // 1 when the list is empty or name matches one of its patterns, else 0. Moves the cursor.
 int MatchesAnyPattern(PatternList& patterns, std::string_view name);
+
+namespace detail {
+
+// MatchPattern together with the number of matcher steps it took, for the tests that hold
+// the matcher to its bound of length(name) + length(pattern) + 1 steps.
+struct PatternMatchTrace {
+  int result = 0;
+  std::size_t steps = 0;
+};
+PatternMatchTrace TraceMatchPattern(std::string_view name, std::string_view pattern);
+
+}  // namespace detail
 
 }  // namespace kopiensieb
