@@ -152,7 +152,7 @@ class PosixEnumeration final : public DirectoryEnumeration {
   explicit PosixEnumeration(std::unique_ptr<DIR, DirCloser> dir) : dir_(std::move(dir)) {}
 
   DirectoryEntry Next() override {
-    if (!dir_) {
+    if (ended_) {
       return {};
     }
     for (;;) {
@@ -160,7 +160,8 @@ class PosixEnumeration final : public DirectoryEnumeration {
       const dirent* raw = ::readdir(dir_.get());
       if (raw == nullptr) {
         // The end, or a folder that failed while being read: either way no more entries.
-        dir_.reset();
+        // The folder stays open: its subfolders may still be asked for.
+        ended_ = true;
         return {};
       }
       std::string name = raw->d_name;
@@ -174,9 +175,6 @@ class PosixEnumeration final : public DirectoryEnumeration {
   }
 
   std::unique_ptr<DirectoryEnumeration> OpenSubfolder(const std::string& name) override {
-    if (!dir_) {
-      return std::make_unique<EmptyEnumeration>();
-    }
     // O_NOFOLLOW: a link to a folder is never entered, even if it replaced the folder that
     // was listed a moment ago.
     return EnumerationOf(
@@ -218,7 +216,8 @@ class PosixEnumeration final : public DirectoryEnumeration {
     return std::nullopt;
   }
 
-  std::unique_ptr<DIR, DirCloser> dir_;
+  std::unique_ptr<DIR, DirCloser> dir_;  // never null
+  bool ended_ = false;
 };
 
 class PosixReadableFile final : public ReadableFile {
@@ -242,6 +241,24 @@ class PosixReadableFile final : public ReadableFile {
   }
 
   std::int64_t Position() const override { return position_; }
+
+  // A seek instead of reading the bytes in between. As with reading, a target beyond the end
+  // stops at the end and fails.
+  bool SkipTo(std::int64_t position) override {
+    if (position < position_) {
+      return false;
+    }
+    std::optional<FileStatus> status = Status();
+    if (!status) {
+      return false;
+    }
+    const std::int64_t target = std::min(position, std::max(status->size, position_));
+    if (::lseek(fd_.Get(), static_cast<off_t>(target), SEEK_SET) < 0) {
+      return false;
+    }
+    position_ = target;
+    return position_ == position;
+  }
 
   std::optional<FileStatus> Status() const override {
     struct stat info {};

@@ -1,0 +1,433 @@
+#include "platform/posix/posix_file_services.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <climits>
+#include <cstring>
+#include <future>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "temp_folder.h"
+
+namespace kopiensieb {
+namespace {
+
+using testing::TempFolder;
+
+std::vector<DirectoryEntry> AllEntries(DirectoryEnumeration& enumeration) {
+  std::vector<DirectoryEntry> entries;
+  for (DirectoryEntry entry = enumeration.Next(); entry.kind != EntryKind::None;
+       entry = enumeration.Next()) {
+    entries.push_back(entry);
+  }
+  return entries;
+}
+
+std::map<std::string, DirectoryEntry> ByName(const std::vector<DirectoryEntry>& entries) {
+  std::map<std::string, DirectoryEntry> byName;
+  for (const DirectoryEntry& entry : entries) {
+    EXPECT_TRUE(byName.emplace(entry.name, entry).second) << "reported twice: " << entry.name;
+  }
+  return byName;
+}
+
+std::vector<std::string> Names(const std::vector<DirectoryEntry>& entries) {
+  std::vector<std::string> names;
+  for (const DirectoryEntry& entry : entries) {
+    names.push_back(entry.name);
+  }
+  return names;
+}
+
+// The names readdir gives for a folder, in its order, without "." and "..".
+std::vector<std::string> ReaddirOrder(const std::string& folder) {
+  std::vector<std::string> names;
+  DIR* dir = ::opendir(folder.c_str());
+  if (dir == nullptr) {
+    ADD_FAILURE() << "cannot list " << folder;
+    return names;
+  }
+  while (const dirent* entry = ::readdir(dir)) {
+    std::string name = entry->d_name;
+    if (name != "." && name != "..") {
+      names.push_back(name);
+    }
+  }
+  ::closedir(dir);
+  return names;
+}
+
+struct stat LstatOf(const std::string& path) {
+  struct stat info {};
+  EXPECT_EQ(::lstat(path.c_str(), &info), 0) << path;
+  return info;
+}
+
+// Binds a Unix socket at the path; the descriptor stays open until the object goes.
+class BoundSocket {
+ public:
+  explicit BoundSocket(const std::string& path) : fd_(::socket(AF_UNIX, SOCK_STREAM, 0)) {
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    if (fd_ < 0 || path.size() >= sizeof address.sun_path) {
+      return;
+    }
+    std::memcpy(address.sun_path, path.c_str(), path.size() + 1);
+    bound_ = ::bind(fd_, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0;
+  }
+  ~BoundSocket() {
+    if (fd_ >= 0) {
+      ::close(fd_);
+    }
+  }
+  BoundSocket(const BoundSocket&) = delete;
+  BoundSocket& operator=(const BoundSocket&) = delete;
+  bool Bound() const { return bound_; }
+
+ private:
+  int fd_;
+  bool bound_ = false;
+};
+
+class PosixEnumerationTest : public ::testing::Test {
+ protected:
+  TempFolder temp;
+  PosixFileServices files;
+};
+
+TEST_F(PosixEnumerationTest, ReportsFilesAndFoldersOnlyWithTheirStatus) {
+  const std::string newlineName = "new\nline.txt";
+  const std::string notUtf8Name = "caf\xe9\xff.bin";
+  temp.WriteFile("a.txt", "abc");
+  temp.WriteFile("empty", "");
+  temp.WriteFile(newlineName, "12345");
+  temp.WriteFile(notUtf8Name, std::string(1500, 'x'));
+  temp.WriteFile("sub/inner.txt", "inner");
+  temp.MakeSymlink("loop", ".");
+  temp.MakeSymlink("dangling", "nowhere");
+  temp.MakeSymlink("to-file", "a.txt");
+  temp.MakeSymlink("to-folder", "sub");
+  temp.MakeFifo("pipe");
+  BoundSocket socket(temp.PathOf("socket"));
+  ASSERT_TRUE(socket.Bound());
+  const std::int64_t modifiedNs = 1'600'000'000'123'456'789;
+  temp.SetModifiedNs(newlineName, modifiedNs);
+
+  std::unique_ptr<DirectoryEnumeration> top = files.StartEnumeration(temp.Path());
+  ASSERT_NE(top, nullptr);
+  std::vector<DirectoryEntry> entries = AllEntries(*top);
+  std::map<std::string, DirectoryEntry> byName = ByName(entries);
+
+  std::vector<std::string> names;
+  for (const auto& [name, entry] : byName) {
+    names.push_back(name);
+  }
+  EXPECT_EQ(names, (std::vector<std::string>{"a.txt", "caf\xe9\xff.bin", "empty", "new\nline.txt",
+                                             "sub"}));
+  EXPECT_EQ(byName["sub"].kind, EntryKind::Folder);
+  for (const std::string& name :
+       std::vector<std::string>{"a.txt", "empty", newlineName, notUtf8Name}) {
+    const DirectoryEntry& entry = byName[name];
+    EXPECT_EQ(entry.kind, EntryKind::File) << name;
+    struct stat info = LstatOf(temp.PathOf(name));
+    EXPECT_EQ(entry.status.size, info.st_size) << name;
+    EXPECT_EQ(entry.status.identity.device, static_cast<std::uint64_t>(info.st_dev)) << name;
+    EXPECT_EQ(entry.status.identity.inode, static_cast<std::uint64_t>(info.st_ino)) << name;
+  }
+  EXPECT_EQ(byName[notUtf8Name].status.size, 1500);
+  EXPECT_EQ(byName["empty"].status.size, 0);
+  EXPECT_EQ(byName[newlineName].status.modifiedNs, modifiedNs);
+  EXPECT_NE(byName["a.txt"].status.identity, byName["empty"].status.identity);
+
+  // Unsorted: the order readdir gives, with the skipped kinds left out.
+  std::vector<std::string> expectedOrder = ReaddirOrder(temp.Path());
+  std::erase_if(expectedOrder, [&](const std::string& name) { return !byName.contains(name); });
+  EXPECT_EQ(Names(entries), expectedOrder);
+
+  // Once at the end, it stays at the end.
+  EXPECT_EQ(top->Next().kind, EntryKind::None);
+}
+
+TEST_F(PosixEnumerationTest, SubfoldersOpenRelativeToTheirParentButLinksAreNotEntered) {
+  temp.WriteFile("sub/inner.txt", "inner");
+  temp.WriteFile("sub/deeper/bottom.txt", "bottom!");
+  temp.MakeSymlink("loop", ".");
+  temp.MakeSymlink("to-folder", "sub");
+
+  std::unique_ptr<DirectoryEnumeration> top = files.StartEnumeration(temp.Path() + "/");
+  std::unique_ptr<DirectoryEnumeration> sub = top->OpenSubfolder("sub");
+  std::map<std::string, DirectoryEntry> inSub = ByName(AllEntries(*sub));
+  ASSERT_EQ(inSub.size(), 2u);
+  EXPECT_EQ(inSub["inner.txt"].status.size, 5);
+  EXPECT_EQ(inSub["deeper"].kind, EntryKind::Folder);
+
+  std::unique_ptr<DirectoryEnumeration> deeper = sub->OpenSubfolder("deeper");
+  std::vector<DirectoryEntry> inDeeper = AllEntries(*deeper);
+  ASSERT_EQ(inDeeper.size(), 1u);
+  EXPECT_EQ(inDeeper[0].name, "bottom.txt");
+  EXPECT_EQ(inDeeper[0].status.size, 7);
+
+  // A link to a folder (a loop here) gives nothing, whoever asks to enter it.
+  EXPECT_TRUE(AllEntries(*top->OpenSubfolder("loop")).empty());
+  EXPECT_TRUE(AllEntries(*top->OpenSubfolder("to-folder")).empty());
+  EXPECT_TRUE(AllEntries(*top->OpenSubfolder("missing")).empty());
+  EXPECT_TRUE(AllEntries(*sub->OpenSubfolder("inner.txt")).empty());
+}
+
+TEST_F(PosixEnumerationTest, FoldersThatCannotBeReadYieldNothing) {
+  temp.WriteFile("plain.txt", "x");
+  EXPECT_TRUE(AllEntries(*files.StartEnumeration(temp.PathOf("missing"))).empty());
+  EXPECT_TRUE(AllEntries(*files.StartEnumeration(temp.PathOf("plain.txt"))).empty());
+  EXPECT_TRUE(
+      AllEntries(*files.StartEnumeration(temp.PathOf("missing"))->OpenSubfolder("x")).empty());
+}
+
+// The number of entries of a locked folder as an unprivileged user sees them: the test runs
+// the enumeration in a child that drops root first, since permissions do not restrict root.
+int EntriesSeenWithoutPrivileges(const std::string& folder, const std::string& lockedName) {
+  pid_t child = ::fork();
+  if (child == 0) {
+    if (::geteuid() == 0 && (::setgid(65534) != 0 || ::setuid(65534) != 0)) {
+      ::_exit(200);
+    }
+    PosixFileServices files;
+    std::size_t direct = AllEntries(*files.StartEnumeration(folder + "/" + lockedName)).size();
+    std::size_t below =
+        AllEntries(*files.StartEnumeration(folder)->OpenSubfolder(lockedName)).size();
+    ::_exit(static_cast<int>(std::min<std::size_t>(direct + below, 100)));
+  }
+  int status = 0;
+  if (child < 0 || ::waitpid(child, &status, 0) != child || !WIFEXITED(status)) {
+    return -1;
+  }
+  return WEXITSTATUS(status);
+}
+
+TEST_F(PosixEnumerationTest, FolderWithoutPermissionsYieldsNothing) {
+  temp.WriteFile("locked/secret.txt", "x");
+  temp.WriteFile("open/visible.txt", "x");
+  temp.SetMode("", 0755);  // let the unprivileged child reach the folders
+  temp.SetMode("locked", 0);
+  EXPECT_EQ(EntriesSeenWithoutPrivileges(temp.Path(), "locked"), 0);
+  // The same child does see a readable folder (direct and as a subfolder).
+  EXPECT_EQ(EntriesSeenWithoutPrivileges(temp.Path(), "open"), 2);
+}
+
+TEST_F(PosixEnumerationTest, EntriesThatVanishDuringTheEnumerationAreSkipped) {
+  constexpr int kCount = 60;
+  for (int i = 0; i < kCount; ++i) {
+    temp.WriteFile("f" + std::to_string(i), "data");
+  }
+  std::unique_ptr<DirectoryEnumeration> enumeration = files.StartEnumeration(temp.Path());
+  DirectoryEntry first = enumeration->Next();
+  ASSERT_EQ(first.kind, EntryKind::File);
+  // readdir has already fetched the names of the others; they go now.
+  for (int i = 0; i < kCount; ++i) {
+    const std::string name = "f" + std::to_string(i);
+    if (name != first.name) {
+      temp.Remove(name);
+    }
+  }
+  for (const DirectoryEntry& entry : AllEntries(*enumeration)) {
+    ADD_FAILURE() << "reported although removed: " << entry.name;
+  }
+}
+
+TEST_F(PosixEnumerationTest, EmptyPathEnumeratesTheRoot) {
+  std::vector<std::string> expected = ReaddirOrder("/");
+  std::erase_if(expected, [](const std::string& name) {
+    struct stat info {};
+    return ::lstat(("/" + name).c_str(), &info) != 0 ||
+           !(S_ISDIR(info.st_mode) || S_ISREG(info.st_mode));
+  });
+  ASSERT_FALSE(expected.empty());
+  EXPECT_EQ(Names(AllEntries(*files.StartEnumeration(""))), expected);
+}
+
+TEST(PosixFileServicesLimits, ConstructionRaisesTheOpenFileLimit) {
+  PosixFileServices files;
+  rlimit limit{};
+  ASSERT_EQ(::getrlimit(RLIMIT_NOFILE, &limit), 0);
+  const rlim_t enough = rlim_t{1} << 20;
+  const rlim_t expected =
+      limit.rlim_max == RLIM_INFINITY ? enough : std::min(limit.rlim_max, enough);
+  EXPECT_GE(limit.rlim_cur, expected);
+}
+
+class PosixPathOperationsTest : public ::testing::Test {
+ protected:
+  TempFolder temp;
+  PosixFileServices files;
+};
+
+TEST_F(PosixPathOperationsTest, WhatExistsAndStatusDoNotFollowTheLastLink) {
+  temp.WriteFile("file.txt", "0123456789");
+  temp.MakeFolder("folder");
+  temp.MakeSymlink("link-to-folder", "folder");
+  temp.MakeSymlink("dangling", "nowhere");
+  temp.MakeFifo("pipe");
+
+  EXPECT_EQ(files.WhatExists(temp.PathOf("nothing")), PathKind::Nothing);
+  EXPECT_EQ(files.WhatExists(temp.PathOf("nothing/below")), PathKind::Nothing);
+  EXPECT_EQ(files.WhatExists(temp.PathOf("folder")), PathKind::Folder);
+  EXPECT_EQ(files.WhatExists(temp.PathOf("file.txt")), PathKind::File);
+  EXPECT_EQ(files.WhatExists(temp.PathOf("link-to-folder")), PathKind::File);
+  EXPECT_EQ(files.WhatExists(temp.PathOf("dangling")), PathKind::File);
+  EXPECT_EQ(files.WhatExists(temp.PathOf("pipe")), PathKind::File);
+
+  std::optional<FileStatus> file = files.StatusOf(temp.PathOf("file.txt"));
+  ASSERT_TRUE(file.has_value());
+  struct stat info = LstatOf(temp.PathOf("file.txt"));
+  EXPECT_EQ(file->size, 10);
+  EXPECT_EQ(file->identity.inode, static_cast<std::uint64_t>(info.st_ino));
+  EXPECT_EQ(file->modifiedNs,
+            std::int64_t{info.st_mtim.tv_sec} * 1'000'000'000 + info.st_mtim.tv_nsec);
+
+  std::optional<FileStatus> link = files.StatusOf(temp.PathOf("link-to-folder"));
+  ASSERT_TRUE(link.has_value());
+  EXPECT_EQ(link->size, 6);  // the length of the link's text "folder"
+  EXPECT_EQ(link->identity.inode,
+            static_cast<std::uint64_t>(LstatOf(temp.PathOf("link-to-folder")).st_ino));
+  EXPECT_FALSE(files.StatusOf(temp.PathOf("nothing")).has_value());
+}
+
+TEST_F(PosixPathOperationsTest, OpenForReadingReadsRegularFilesFromTheStart) {
+  std::string content(3000, '\0');
+  for (std::size_t i = 0; i < content.size(); ++i) {
+    content[i] = static_cast<char>(i * 7 + 3);
+  }
+  const std::string path = temp.WriteFile("data.bin", content);
+  std::unique_ptr<ReadableFile> file = files.OpenForReading(path);
+  ASSERT_NE(file, nullptr);
+  EXPECT_EQ(file->Position(), 0);
+  std::optional<FileStatus> status = file->Status();
+  ASSERT_TRUE(status.has_value());
+  EXPECT_EQ(status, files.StatusOf(path));
+
+  std::string buffer(1024, '\0');
+  EXPECT_EQ(file->Read(buffer), 1024);
+  EXPECT_EQ(buffer, content.substr(0, 1024));
+  EXPECT_EQ(file->Position(), 1024);
+
+  ASSERT_TRUE(file->SkipTo(2500));
+  EXPECT_EQ(file->Position(), 2500);
+  EXPECT_EQ(file->Read(buffer), 500);
+  EXPECT_EQ(buffer.substr(0, 500), content.substr(2500));
+  EXPECT_EQ(file->Position(), 3000);
+  EXPECT_EQ(file->Read(buffer), 0);
+  EXPECT_EQ(file->Position(), 3000);
+
+  EXPECT_FALSE(file->SkipTo(1000));  // never backwards
+
+  std::unique_ptr<ReadableFile> again = files.OpenForReading(path);
+  ASSERT_NE(again, nullptr);
+  EXPECT_FALSE(again->SkipTo(3001));
+  EXPECT_EQ(again->Position(), 3000);
+}
+
+TEST_F(PosixPathOperationsTest, OpenForReadingRefusesEverythingButRegularFiles) {
+  temp.WriteFile("target.txt", "target");
+  temp.MakeSymlink("link", "target.txt");
+  temp.MakeFolder("folder");
+  EXPECT_EQ(files.OpenForReading(temp.PathOf("missing")), nullptr);
+  EXPECT_EQ(files.OpenForReading(temp.PathOf("link")), nullptr);
+  EXPECT_EQ(files.OpenForReading(temp.PathOf("folder")), nullptr);
+  EXPECT_NE(files.OpenForReading(temp.PathOf("target.txt")), nullptr);
+}
+
+TEST_F(PosixPathOperationsTest, OpeningAFifoNeitherBlocksNorSucceeds) {
+  const std::string fifo = temp.MakeFifo("pipe");
+  auto opened =
+      std::async(std::launch::async, [&] { return files.OpenForReading(fifo) != nullptr; });
+  if (opened.wait_for(std::chrono::seconds(10)) != std::future_status::ready) {
+    // Release the blocked reader so that the test ends, then fail.
+    int writer = ::open(fifo.c_str(), O_WRONLY | O_NONBLOCK);
+    opened.wait();
+    if (writer >= 0) {
+      ::close(writer);
+    }
+    FAIL() << "opening a FIFO waited for a writer";
+  }
+  EXPECT_FALSE(opened.get());
+}
+
+TEST_F(PosixPathOperationsTest, DeleteRemovesFilesAndLinksButNotFolders) {
+  const std::string file = temp.WriteFile("file.txt", "x");
+  temp.WriteFile("target.txt", "target");
+  const std::string link = temp.MakeSymlink("link", "target.txt");
+  const std::string folder = temp.MakeFolder("folder");
+
+  EXPECT_TRUE(files.Delete(file));
+  EXPECT_FALSE(temp.Exists("file.txt"));
+  EXPECT_FALSE(files.Delete(file));
+
+  EXPECT_TRUE(files.Delete(link));
+  EXPECT_FALSE(temp.Exists("link"));
+  EXPECT_EQ(temp.ReadFile("target.txt"), "target");
+
+  EXPECT_FALSE(files.Delete(folder));
+  EXPECT_TRUE(temp.Exists("folder"));
+}
+
+TEST_F(PosixPathOperationsTest, PathsLongerThanPathMaxWorkThroughout) {
+  const std::string deep = temp.MakeDeepFolders("long", 30, 200);
+  const std::string content = "far down below";
+  temp.WriteFile(deep + "/file.txt", content);
+  temp.MakeFolder(deep + "/bottom");
+  const std::string deepPath = temp.PathOf(deep);
+  const std::string filePath = deepPath + "/file.txt";
+  ASSERT_GT(filePath.size(), static_cast<std::size_t>(PATH_MAX));
+
+  // Down from the top, one level at a time.
+  std::unique_ptr<DirectoryEnumeration> level = files.StartEnumeration(temp.PathOf("long"));
+  for (int i = 0; i < 30; ++i) {
+    std::vector<DirectoryEntry> entries = AllEntries(*level);
+    ASSERT_EQ(entries.size(), 1u) << "level " << i;
+    ASSERT_EQ(entries[0].kind, EntryKind::Folder);
+    level = level->OpenSubfolder(entries[0].name);
+  }
+  std::map<std::string, DirectoryEntry> atBottom = ByName(AllEntries(*level));
+  ASSERT_EQ(atBottom.size(), 2u);
+  EXPECT_EQ(atBottom["file.txt"].status.size, static_cast<std::int64_t>(content.size()));
+  EXPECT_EQ(atBottom["bottom"].kind, EntryKind::Folder);
+
+  // Directly by the long path.
+  std::map<std::string, DirectoryEntry> direct =
+      ByName(AllEntries(*files.StartEnumeration(deepPath)));
+  EXPECT_EQ(direct.size(), 2u);
+  EXPECT_EQ(direct["file.txt"].status, atBottom["file.txt"].status);
+
+  EXPECT_EQ(files.WhatExists(filePath), PathKind::File);
+  EXPECT_EQ(files.WhatExists(deepPath + "/bottom"), PathKind::Folder);
+  EXPECT_EQ(files.WhatExists(deepPath + "/nothing"), PathKind::Nothing);
+  EXPECT_EQ(files.WhatExists(deepPath + "/nothing/below"), PathKind::Nothing);
+  EXPECT_EQ(files.StatusOf(filePath), atBottom["file.txt"].status);
+
+  std::unique_ptr<ReadableFile> file = files.OpenForReading(filePath);
+  ASSERT_NE(file, nullptr);
+  std::string buffer(100, '\0');
+  ASSERT_EQ(file->Read(buffer), static_cast<std::int64_t>(content.size()));
+  EXPECT_EQ(buffer.substr(0, content.size()), content);
+  EXPECT_EQ(file->Status(), atBottom["file.txt"].status);
+
+  EXPECT_TRUE(files.Delete(filePath));
+  EXPECT_EQ(files.WhatExists(filePath), PathKind::Nothing);
+  EXPECT_FALSE(temp.Exists(deep + "/file.txt"));
+  EXPECT_FALSE(files.Delete(filePath));
+  EXPECT_EQ(files.OpenForReading(filePath), nullptr);
+}
+
+}  // namespace
+}  // namespace kopiensieb
