@@ -1,10 +1,266 @@
 #include "results/todelete_window.h"
+
+#include <optional>
+#include <string>
+#include <unordered_set>
+#include <vector>
+
+#include "common/text.h"
+#include "results/refresh_lists.h"
+#include "shell/control_numbers.h"
+
 namespace kopiensieb {
-void OpenToDeleteWindow(Program&) {}  // STUB
-void HandleToDeleteWindowEvent(Program&, const Event&) {}
-void DeleteSelectedCommand(Program&) {}
-void DiscardSelectedCommand(Program&) {}
-void SelectAllCommand(Program&) {}
-void CloseToDeleteWindow(Program&) {}
-void PurgeDoneEntries(ProgramState&) {}
+
+namespace {
+
+// The window's layout, in client pixels; every position below is computed from these.
+constexpr int kWindowWidth = 600;
+constexpr int kWindowHeight = 300;
+constexpr int kMargin = 5;
+constexpr int kButtonWidth = 95;
+constexpr int kButtonHeight = 20;
+constexpr int kHintHeight = 42;
+
+constexpr int kListTop = kMargin + kHintHeight + kMargin;
+constexpr int kButtonLeft = kWindowWidth - kButtonWidth - kMargin;
+
+constexpr Geometry kHintGeometry{kMargin, kMargin, kWindowWidth - kMargin - kMargin, kHintHeight};
+constexpr Geometry kListGeometry{kMargin, kListTop,
+                                 kWindowWidth - kMargin - kButtonWidth - kMargin - kMargin,
+                                 kWindowHeight - kListTop - kMargin};
+constexpr Geometry ButtonAt(int top) {
+  return Geometry{kButtonLeft, top, kButtonWidth, kButtonHeight};
+}
+
+const char* const kHintText =
+    "Markieren sie die Dateien,\rdie sie löschen wollen,\rmit STRG oder SHIFT";
+const char* const kDeleteFailedText = "Die folgende Datei konnte nicht gelöscht werden:\r";
+
+void CreateControls(WidgetServices& widgets) {
+  ControlOptions hintOptions;
+  hintOptions.centred = true;
+  hintOptions.sunken = true;
+  widgets.CreateControl(kToDeleteHint, ControlKind::Label, kHintGeometry, kHintText, hintOptions);
+
+  ControlOptions listOptions;
+  listOptions.multipleSelection = true;
+  listOptions.fullRowSelection = true;
+  widgets.CreateControl(kToDeleteView, ControlKind::ListView, kListGeometry, "Name", listOptions);
+  widgets.AddColumn(kToDeleteView, 0, "Name", 150);
+  widgets.AddColumn(kToDeleteView, 1, "Pfad", 200);
+  widgets.AddColumn(kToDeleteView, 2, "Größe", 100);
+
+  const ControlOptions plain;
+  widgets.CreateControl(kDeleteSelectedButton, ControlKind::Button, ButtonAt(kListTop),
+                        "Mark. löschen", plain);
+  widgets.CreateControl(kDiscardSelectedButton, ControlKind::Button,
+                        ButtonAt(kListTop + kButtonHeight), "Mark. verwerfen", plain);
+  widgets.CreateControl(kSelectAllButton, ControlKind::Button,
+                        ButtonAt(kListTop + 2 * kButtonHeight), "Alles markieren", plain);
+  widgets.CreateControl(kCloseToDeleteButton, ControlKind::Button,
+                        ButtonAt(kWindowHeight - kButtonHeight - kMargin), "Schließen", plain);
+}
+
+// Rows pair with entries by position only while the view shows exactly the entries; an empty
+// list shows the empty-state row, which stands for no entry.
+bool RowsPairWithEntries(Program& program) {
+  const std::int64_t entries = program.state.toDeleteList.Count();
+  return entries == 0 || program.widgets.CountRows(kToDeleteView) == entries;
+}
+
+bool IsStillTheCataloguedFile(const FileStatus& now, const FileRecord& record) {
+  return now.size == record.size && now.modifiedNs == record.modifiedNs &&
+         now.identity == record.identity;
+}
+
+// Deletes the file of a record if it is still the file that was catalogued. True when nothing
+// stands at its path afterwards (a file that is already gone counts as deleted).
+bool DeleteCataloguedFile(FileServices& files, const FileRecord& record, const std::string& path) {
+  switch (files.WhatExists(path)) {
+    case PathKind::Nothing:
+      return true;
+    case PathKind::Folder:
+      return false;
+    case PathKind::File:
+      break;
+  }
+  const std::optional<FileStatus> now = files.StatusOf(path);
+  if (!now) {
+    return files.WhatExists(path) == PathKind::Nothing;
+  }
+  if (!IsStillTheCataloguedFile(*now, record)) {
+    return false;  // rewritten or replaced since the scan: not the file the user chose
+  }
+  if (files.Delete(path)) {
+    return true;
+  }
+  return files.WhatExists(path) == PathKind::Nothing;
+}
+
+// Removes the FilesView rows of the given records in one call. A record's row is the number of
+// shown records before it in catalogue order, so one walk of the catalogue finds them all.
+void RemoveFilesViewRows(Program& program, const std::unordered_set<const FileRecord*>& doomed) {
+  std::vector<int> rows;
+  rows.reserve(doomed.size());
+  int row = 0;
+  program.state.fileCatalogue.ForEach([&](FileRecord& record) {
+    if (!record.shownInFilesView) {
+      return;
+    }
+    if (doomed.contains(&record)) {
+      rows.push_back(row);
+      record.shownInFilesView = false;
+    }
+    ++row;
+  });
+  if (!rows.empty()) {
+    program.widgets.RemoveRows(kFilesView, rows);
+  }
+}
+
+}  // namespace
+
+void OpenToDeleteWindow(Program& program) {
+  WidgetServices& widgets = program.widgets;
+  const WindowSpec spec{kToDeleteWindow,
+                        kWindowWidth,
+                        kWindowHeight,
+                        "ToDelete-Liste",
+                        WindowPlacement::CentredOnActiveWindow,
+                        /*hasCloseBox=*/false};
+  if (!widgets.OpenWindow(spec)) {
+    return;
+  }
+  if (!widgets.ChooseContainer(kToDeleteWindow)) {
+    // A window without controls could never be closed by the user and would block the next
+    // opening: take it away again.
+    widgets.CloseWindow(kToDeleteWindow);
+    return;
+  }
+  CreateControls(widgets);
+  program.state.toDeleteWindowOpen = true;
+  RefreshLists(program, kRefreshToDelete);
+}
+
+void HandleToDeleteWindowEvent(Program& program, const Event& event) {
+  if (!program.state.toDeleteWindowOpen || event.window != kToDeleteWindow) {
+    return;
+  }
+  const bool hasEntries = !program.state.toDeleteList.Empty();
+  for (const int control : {kToDeleteView, kDeleteSelectedButton, kDiscardSelectedButton}) {
+    program.widgets.SetEnabled(control, hasEntries);
+  }
+  if (event.kind != EventKind::Control) {
+    return;
+  }
+  switch (event.control) {
+    case kCloseToDeleteButton:
+      CloseToDeleteWindow(program);
+      break;
+    case kDeleteSelectedButton:
+      DeleteSelectedCommand(program);
+      break;
+    case kDiscardSelectedButton:
+      DiscardSelectedCommand(program);
+      break;
+    case kSelectAllButton:
+      SelectAllCommand(program);
+      break;
+    default:
+      break;
+  }
+}
+
+void DeleteSelectedCommand(Program& program) {
+  ProgramState& state = program.state;
+  WidgetServices& widgets = program.widgets;
+  if (!RowsPairWithEntries(program)) {
+    // The user's selection does not designate entries: show the list afresh instead.
+    RefreshLists(program, kRefreshToDelete);
+    return;
+  }
+  ToDeleteList& toDelete = state.toDeleteList;
+  toDelete.ResetCursor();
+  const std::int64_t entries = toDelete.Count();
+  std::unordered_set<const FileRecord*> deletedFiles;
+  for (std::int64_t i = 0; i < entries; ++i) {
+    toDelete.StepForward();
+    if (!widgets.IsRowSelected(kToDeleteView, static_cast<int>(i))) {
+      continue;
+    }
+    ToDeleteEntry& entry = *toDelete.Current();
+    const std::string path = FullPath(*entry.file);
+    if (DeleteCataloguedFile(program.files, *entry.file, path)) {
+      entry.done = 1;
+      deletedFiles.insert(entry.file);
+    } else {
+      widgets.ShowMessageBox("ERROR", kDeleteFailedText + path, MessageIcon::Error);
+    }
+  }
+  if (!deletedFiles.empty()) {
+    RemoveFilesViewRows(program, deletedFiles);
+    // The records stay in the catalogue, so the count shown does not drop.
+    widgets.SetText(kFilesLabel, CatalogueCaption(state.fileCatalogue.Count()));
+  }
+  PurgeDoneEntries(state);
+  RefreshLists(program, kRefreshToDelete);
+}
+
+void DiscardSelectedCommand(Program& program) {
+  if (!RowsPairWithEntries(program)) {
+    RefreshLists(program, kRefreshToDelete);
+    return;
+  }
+  ToDeleteList& toDelete = program.state.toDeleteList;
+  toDelete.ResetCursor();
+  const std::int64_t entries = toDelete.Count();
+  for (std::int64_t i = 0; i < entries; ++i) {
+    toDelete.StepForward();
+    if (program.widgets.IsRowSelected(kToDeleteView, static_cast<int>(i))) {
+      toDelete.Current()->done = 1;
+    }
+  }
+  PurgeDoneEntries(program.state);
+  RefreshLists(program, kRefreshToDelete);
+}
+
+void SelectAllCommand(Program& program) {
+  if (!RowsPairWithEntries(program)) {
+    RefreshLists(program, kRefreshToDelete);
+  }
+  const std::int64_t entries = program.state.toDeleteList.Count();
+  for (std::int64_t i = 0; i < entries; ++i) {
+    program.widgets.SetRowSelected(kToDeleteView, static_cast<int>(i), true, true);
+  }
+}
+
+void CloseToDeleteWindow(Program& program) {
+  program.widgets.CloseWindow(kToDeleteWindow);
+  program.state.toDeleteWindowOpen = false;
+}
+
+void PurgeDoneEntries(ProgramState& state) {
+  ToDeleteList& toDelete = state.toDeleteList;
+  toDelete.ResetCursor();
+  bool stepToNext = true;
+  while (true) {
+    if (stepToNext && !toDelete.StepForward()) {
+      break;
+    }
+    ToDeleteEntry* entry = toDelete.Current();
+    if (entry == nullptr) {
+      break;
+    }
+    if (entry->done != 1) {
+      stepToNext = true;
+      continue;
+    }
+    const bool wasFirst = ToDeleteList::Previous(*entry) == nullptr;
+    toDelete.DeleteCurrent();
+    // Removing the first entry makes its successor current, and that one is examined next
+    // without a further step; removing a later one leaves its predecessor current.
+    stepToNext = !wasFirst;
+  }
+}
+
 }  // namespace kopiensieb
