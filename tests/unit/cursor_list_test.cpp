@@ -1,0 +1,407 @@
+#include "catalogue/cursor_list.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "catalogue/records.h"
+
+namespace kopiensieb {
+namespace {
+
+using Texts = std::vector<std::string>;
+
+// The texts reachable from the first record, in list order, without moving the cursor.
+Texts TextsOf(CursorList<TextRecord>& list) {
+  Texts texts;
+  list.ForEach([&](TextRecord& record) { texts.push_back(record.text); });
+  return texts;
+}
+
+// The same by the cursor's own forward steps (rules 3 and 4), as the commands walk lists.
+Texts TextsByStepping(CursorList<TextRecord>& list) {
+  Texts texts;
+  list.ResetCursor();
+  while (list.StepForward()) {
+    texts.push_back(list.Current()->text);
+  }
+  return texts;
+}
+
+std::string CurrentText(const CursorList<TextRecord>& list) {
+  return list.Current() == nullptr ? "<none>" : list.Current()->text;
+}
+
+void AddTexts(CursorList<TextRecord>& list, const Texts& texts) {
+  for (const std::string& text : texts) {
+    list.Add().text = text;
+  }
+}
+
+TEST(CursorListTest, ANewListIsEmptyWithoutACurrentRecord) {  // rule 1
+  CursorList<TextRecord> list;
+  EXPECT_TRUE(list.Empty());
+  EXPECT_EQ(list.Count(), 0);
+  EXPECT_EQ(list.Current(), nullptr);
+  EXPECT_EQ(list.First(), nullptr);
+  EXPECT_EQ(list.CurrentPosition(), 0);
+}
+
+TEST(CursorListTest, AddsBehindTheCurrentRecordOrAtTheFront) {  // rule 2
+  CursorList<TextRecord> list;
+  AddTexts(list, {"a", "b", "c"});
+  EXPECT_EQ(TextsOf(list), (Texts{"a", "b", "c"}));
+  EXPECT_EQ(CurrentText(list), "c");
+
+  list.SelectIndex(0);
+  list.Add().text = "d";
+  EXPECT_EQ(TextsOf(list), (Texts{"a", "d", "b", "c"}));
+  EXPECT_EQ(CurrentText(list), "d");
+
+  list.ResetCursor();
+  list.Add().text = "front";
+  EXPECT_EQ(TextsOf(list), (Texts{"front", "a", "d", "b", "c"}));
+  EXPECT_EQ(list.CurrentPosition(), 1);
+  EXPECT_EQ(TextsByStepping(list), TextsOf(list));  // links agree in both directions' use
+}
+
+TEST(CursorListTest, StepsForwardFromNoneToFirstAndStopsAtTheLast) {  // rule 3
+  CursorList<TextRecord> empty;
+  EXPECT_FALSE(empty.StepForward());
+  EXPECT_EQ(empty.Current(), nullptr);
+
+  CursorList<TextRecord> list;
+  AddTexts(list, {"a", "b"});
+  list.ResetCursor();
+  ASSERT_TRUE(list.StepForward());
+  EXPECT_EQ(CurrentText(list), "a");
+  ASSERT_TRUE(list.StepForward());
+  EXPECT_EQ(CurrentText(list), "b");
+  EXPECT_FALSE(list.StepForward());
+  EXPECT_EQ(CurrentText(list), "b");
+  EXPECT_FALSE(list.StepForward());
+  EXPECT_EQ(CurrentText(list), "b");
+}
+
+TEST(CursorListTest, ResetMakesTheNextStepYieldTheFirstRecord) {  // rule 4
+  CursorList<TextRecord> list;
+  AddTexts(list, {"a", "b", "c"});
+  list.ResetCursor();
+  EXPECT_EQ(list.Current(), nullptr);
+  EXPECT_EQ(list.CurrentPosition(), 0);
+  ASSERT_TRUE(list.StepForward());
+  EXPECT_EQ(CurrentText(list), "a");
+}
+
+TEST(CursorListTest, DeletingMovesTheCursorToThePredecessorOrElseTheSuccessor) {  // rule 5
+  {
+    CursorList<TextRecord> list;
+    AddTexts(list, {"a", "b", "c"});
+    list.SelectIndex(0);
+    list.DeleteCurrent();
+    EXPECT_EQ(TextsOf(list), (Texts{"b", "c"}));
+    EXPECT_EQ(CurrentText(list), "b");
+    EXPECT_EQ(list.CurrentPosition(), 1);
+  }
+  {
+    CursorList<TextRecord> list;
+    AddTexts(list, {"a", "b", "c"});
+    list.SelectIndex(1);
+    list.DeleteCurrent();
+    EXPECT_EQ(TextsOf(list), (Texts{"a", "c"}));
+    EXPECT_EQ(CurrentText(list), "a");
+  }
+  {
+    CursorList<TextRecord> list;
+    AddTexts(list, {"a", "b", "c"});
+    list.SelectIndex(2);
+    list.DeleteCurrent();
+    EXPECT_EQ(TextsOf(list), (Texts{"a", "b"}));
+    EXPECT_EQ(CurrentText(list), "b");
+    EXPECT_FALSE(list.StepForward());  // "b" is the end now
+  }
+  {
+    CursorList<TextRecord> list;
+    AddTexts(list, {"only"});
+    list.DeleteCurrent();
+    EXPECT_TRUE(list.Empty());
+    EXPECT_EQ(list.Current(), nullptr);
+    EXPECT_EQ(list.Count(), 0);
+    list.Add().text = "again";  // the emptied list works as a new one
+    EXPECT_EQ(TextsOf(list), (Texts{"again"}));
+  }
+}
+
+TEST(CursorListTest, DeletingWithoutACurrentRecordDoesNothing) {  // rule 5
+  CursorList<TextRecord> list;
+  list.DeleteCurrent();
+  EXPECT_TRUE(list.Empty());
+  AddTexts(list, {"a", "b"});
+  list.ResetCursor();
+  list.DeleteCurrent();
+  EXPECT_EQ(TextsOf(list), (Texts{"a", "b"}));
+  EXPECT_EQ(list.Count(), 2);
+}
+
+TEST(CursorListTest, DeletingEveryRecordFromTheFrontEmptiesTheList) {  // rules 5 and 8
+  CursorList<TextRecord> list;
+  AddTexts(list, {"a", "b", "c", "d"});
+  list.SelectIndex(0);
+  for (std::int64_t left = 3; left >= 0; --left) {
+    list.DeleteCurrent();
+    EXPECT_EQ(list.Count(), left);
+  }
+  EXPECT_TRUE(list.Empty());
+  EXPECT_EQ(list.Current(), nullptr);
+}
+
+TEST(CursorListTest, SelectsByIndexFromZeroClampingAtTheEnd) {  // rule 6
+  CursorList<TextRecord> list;
+  AddTexts(list, {"a", "b", "c"});
+  list.SelectIndex(0);
+  EXPECT_EQ(CurrentText(list), "a");
+  list.SelectIndex(1);
+  EXPECT_EQ(CurrentText(list), "b");
+  list.SelectIndex(5);
+  EXPECT_EQ(CurrentText(list), "c");
+  list.SelectIndex(3);
+  EXPECT_EQ(CurrentText(list), "c");
+  list.SelectIndex(-1);
+  EXPECT_EQ(list.Current(), nullptr);
+
+  CursorList<TextRecord> empty;
+  for (const std::int64_t index : {-1, 0, 1, 7}) {
+    empty.SelectIndex(index);
+    EXPECT_EQ(empty.Current(), nullptr) << index;
+  }
+}
+
+TEST(CursorListTest, PositionCountsFromOneAndIsZeroWithoutACurrentRecord) {  // rule 7
+  CursorList<TextRecord> list;
+  AddTexts(list, {"a", "b", "c"});
+  for (std::int64_t index = 0; index < 3; ++index) {
+    list.SelectIndex(index);
+    EXPECT_EQ(list.CurrentPosition(), index + 1);
+  }
+  list.ResetCursor();
+  EXPECT_EQ(list.CurrentPosition(), 0);
+}
+
+TEST(CursorListTest, CountFollowsAddsAndDeletes) {  // rule 8
+  CursorList<TextRecord> list;
+  AddTexts(list, {"a", "b", "c", "d", "e"});
+  EXPECT_EQ(list.Count(), 5);
+  list.SelectIndex(2);
+  list.DeleteCurrent();
+  list.DeleteCurrent();
+  EXPECT_EQ(list.Count(), 3);
+  EXPECT_EQ(TextsOf(list), (Texts{"a", "d", "e"}));
+}
+
+TEST(CursorListTest, ClearRemovesEverythingAndLeavesNoCurrentRecord) {  // rule 9
+  CursorList<TextRecord> list;
+  AddTexts(list, {"a", "b", "c"});
+  list.Clear();
+  EXPECT_TRUE(list.Empty());
+  EXPECT_EQ(list.Count(), 0);
+  EXPECT_EQ(list.Current(), nullptr);
+  EXPECT_FALSE(list.StepForward());
+  AddTexts(list, {"x", "y"});
+  EXPECT_EQ(TextsOf(list), (Texts{"x", "y"}));
+}
+
+TEST(CursorListTest, MakesAHeldReferenceCurrentDirectly) {  // rule 10
+  CursorList<TextRecord> list;
+  list.Add().text = "a";
+  TextRecord& second = list.Add();
+  second.text = "b";
+  list.Add().text = "c";
+  list.MakeCurrent(second);
+  EXPECT_EQ(list.Current(), &second);
+  EXPECT_EQ(list.CurrentPosition(), 2);
+  ASSERT_TRUE(list.StepForward());
+  EXPECT_EQ(CurrentText(list), "c");
+  list.MakeCurrent(second);
+  list.DeleteCurrent();
+  EXPECT_EQ(CurrentText(list), "a");
+}
+
+TEST(CursorListTest, RecordsStayPutWhileOthersComeAndGo) {
+  FileCatalogue catalogue;
+  std::vector<FileRecord*> kept;
+  for (int index = 0; index < 1000; ++index) {
+    FileRecord& record = catalogue.Add();
+    record.name = "kept" + std::to_string(index);
+    record.size = index;
+    kept.push_back(&record);
+    // Interleave records that are deleted again, so that the pool grows and recycles.
+    catalogue.Add().name = "gone";
+    catalogue.DeleteCurrent();
+  }
+  for (int index = 0; index < 5000; ++index) {
+    catalogue.Add().name = "more";
+  }
+  EXPECT_EQ(catalogue.Count(), 6000);
+  for (int index = 0; index < 1000; ++index) {
+    ASSERT_EQ(kept[index]->name, "kept" + std::to_string(index));
+    ASSERT_EQ(kept[index]->size, index);
+  }
+  // And every kept record is still the list's own: reachable where it was put.
+  catalogue.SelectIndex(999);
+  EXPECT_EQ(catalogue.Current(), kept[999]);
+}
+
+TEST(CursorListTest, RecycledRecordsComeBackZeroFilled) {
+  FileCatalogue catalogue;
+  FileRecord& used = catalogue.Add();
+  used.size = 4242;
+  used.identity = FileIdentity{7, 9};
+  used.modifiedNs = 123;
+  used.folder = "/tmp";
+  used.name = "x.bak";
+  used.grouped = true;
+  used.shownInFilesView = true;
+  catalogue.DeleteCurrent();
+
+  FileRecord& fresh = catalogue.Add();
+  EXPECT_EQ(&fresh, &used);  // the very slot, recycled
+  EXPECT_EQ(fresh.size, 0);
+  EXPECT_EQ(fresh.identity, FileIdentity{});
+  EXPECT_EQ(fresh.modifiedNs, 0);
+  EXPECT_EQ(fresh.folder, "");
+  EXPECT_EQ(fresh.name, "");
+  EXPECT_FALSE(fresh.grouped);
+  EXPECT_FALSE(fresh.shownInFilesView);
+  EXPECT_EQ(catalogue.Count(), 1);
+  EXPECT_FALSE(catalogue.StepForward());  // no stale link survived
+
+  ToDeleteList entries;
+  ToDeleteEntry& entry = entries.Add();
+  entry.file = &fresh;
+  entry.done = 1;
+  entries.DeleteCurrent();
+  const ToDeleteEntry& again = entries.Add();
+  EXPECT_EQ(again.file, nullptr);
+  EXPECT_EQ(again.done, 0);
+
+  DuplicateGroupList groups;
+  GroupMember member;
+  DuplicateGroup& group = groups.Add();
+  group.memberCount = 3;
+  group.firstMember = &member;
+  group.size = 10;
+  groups.DeleteCurrent();
+  const DuplicateGroup& reused = groups.Add();
+  EXPECT_EQ(reused.memberCount, 0);
+  EXPECT_EQ(reused.firstMember, nullptr);
+  EXPECT_EQ(reused.size, 0);
+}
+
+// Members of three groups, built as the duplicate search builds them: the first member of
+// each group starts a chain, the others are added behind it.
+struct ThreeGroups {
+  GroupMemberList members;
+  std::vector<GroupMember*> firsts;
+
+  ThreeGroups() {
+    const std::vector<std::vector<std::string>> groups = {
+        {"a1", "a2", "a3"}, {"b1", "b2"}, {"c1", "c2", "c3", "c4"}};
+    for (const auto& names : groups) {
+      GroupMember& first = members.AddStartingChain();
+      first.name = names.front();
+      firsts.push_back(&first);
+      for (std::size_t index = 1; index < names.size(); ++index) {
+        members.Add().name = names[index];
+      }
+    }
+  }
+
+  // The names from a chain's first record by forward steps (rules 10 and 3).
+  Texts Chain(std::size_t group) {
+    Texts names;
+    members.MakeCurrent(*firsts[group]);
+    do {
+      names.push_back(members.Current()->name);
+    } while (members.StepForward());
+    return names;
+  }
+};
+
+TEST(CursorListChainTest, SteppingFromAChainsFirstRecordStopsAtItsEnd) {
+  ThreeGroups groups;
+  EXPECT_EQ(groups.Chain(0), (Texts{"a1", "a2", "a3"}));
+  EXPECT_EQ(groups.Chain(1), (Texts{"b1", "b2"}));
+  EXPECT_EQ(groups.Chain(2), (Texts{"c1", "c2", "c3", "c4"}));
+  for (GroupMember* first : groups.firsts) {
+    EXPECT_EQ(GroupMemberList::Previous(*first), nullptr);
+  }
+  groups.members.MakeCurrent(*groups.firsts[1]);
+  EXPECT_EQ(groups.members.CurrentPosition(), 1);  // positions count within the chain
+}
+
+TEST(CursorListChainTest, ALastMemberHasNoSuccessor) {
+  ThreeGroups groups;
+  groups.members.MakeCurrent(*groups.firsts[0]);
+  groups.members.StepForward();
+  groups.members.StepForward();
+  EXPECT_EQ(groups.members.Current()->name, "a3");
+  EXPECT_EQ(GroupMemberList::Next(*groups.members.Current()), nullptr);
+  EXPECT_FALSE(groups.members.StepForward());
+  EXPECT_EQ(groups.members.Current()->name, "a3");
+}
+
+TEST(CursorListChainTest, CountCountsWhatIsReachableFromTheFirstRecord) {
+  ThreeGroups groups;
+  EXPECT_EQ(groups.members.Count(), 3);
+  groups.members.MakeCurrent(*groups.firsts[0]);
+  groups.members.DeleteCurrent();
+  EXPECT_EQ(groups.members.Count(), 2);
+  // Adding to a later chain does not change what the first chain reaches.
+  groups.members.MakeCurrent(*groups.firsts[2]);
+  groups.members.Add().name = "c1b";
+  EXPECT_EQ(groups.members.Count(), 2);
+  EXPECT_EQ(groups.Chain(2), (Texts{"c1", "c1b", "c2", "c3", "c4"}));
+}
+
+TEST(CursorListChainTest, DeletingAChainsFirstMovesTheCursorToItsSuccessor) {
+  ThreeGroups groups;
+  GroupMember* second = GroupMemberList::Next(*groups.firsts[1]);
+  groups.members.MakeCurrent(*groups.firsts[1]);
+  groups.members.DeleteCurrent();
+  ASSERT_EQ(groups.members.Current(), second);
+  EXPECT_EQ(second->name, "b2");
+  EXPECT_EQ(GroupMemberList::Previous(*second), nullptr);  // now the chain's first
+  EXPECT_FALSE(groups.members.StepForward());
+  // The neighbouring chains are untouched.
+  EXPECT_EQ(groups.Chain(0), (Texts{"a1", "a2", "a3"}));
+  EXPECT_EQ(groups.Chain(2), (Texts{"c1", "c2", "c3", "c4"}));
+}
+
+TEST(CursorListChainTest, DeletingAChainsLastMemberEndsTheChainAtItsPredecessor) {
+  ThreeGroups groups;
+  groups.members.MakeCurrent(*groups.firsts[0]);
+  groups.members.StepForward();
+  groups.members.StepForward();
+  groups.members.DeleteCurrent();
+  EXPECT_EQ(groups.members.Current()->name, "a2");
+  EXPECT_FALSE(groups.members.StepForward());
+  EXPECT_EQ(groups.Chain(0), (Texts{"a1", "a2"}));
+  EXPECT_EQ(groups.Chain(1), (Texts{"b1", "b2"}));
+}
+
+TEST(CursorListChainTest, DeletingAWholeChainLeavesTheOthersReachable) {
+  ThreeGroups groups;
+  groups.members.MakeCurrent(*groups.firsts[1]);
+  groups.members.DeleteCurrent();  // b1; the cursor moves on to b2
+  groups.members.DeleteCurrent();  // b2, alone now: no record current
+  EXPECT_EQ(groups.members.Current(), nullptr);
+  EXPECT_EQ(groups.Chain(0), (Texts{"a1", "a2", "a3"}));
+  EXPECT_EQ(groups.Chain(2), (Texts{"c1", "c2", "c3", "c4"}));
+  groups.members.Clear();
+  EXPECT_EQ(groups.members.Count(), 0);
+  EXPECT_TRUE(groups.members.Empty());
+}
+
+}  // namespace
+}  // namespace kopiensieb
