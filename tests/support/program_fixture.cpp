@@ -1,0 +1,130 @@
+#include "program_fixture.h"
+
+#include <stdexcept>
+
+#include "shell/event_loop.h"
+#include "shell/main_window.h"
+
+namespace kopiensieb::testing {
+
+namespace {
+
+void BuildOrThrow(Program& program) {
+  if (!BuildMainWindow(program)) {
+    throw std::runtime_error("the main window could not be built");
+  }
+}
+
+template <typename Record>
+void MoveCursorToLast(CursorList<Record>& list) {
+  while (list.StepForward()) {
+  }
+}
+
+}  // namespace
+
+ProgramHarness::ProgramHarness() : program(widgets, posixFiles) {
+  BuildOrThrow(program);
+}
+
+ProgramHarness::ProgramHarness(FileServices& files) : program(widgets, files) {
+  BuildOrThrow(program);
+}
+
+bool ProgramHarness::RunNextPass() {
+  return RunPass(program, widgets.WaitForEvent());
+}
+
+void ProgramHarness::ClickAndRun(int control) {
+  ASSERT_TRUE(widgets.Click(control)) << "control " << control << " is missing or disabled";
+  RunNextPass();
+}
+
+void ProgramHarness::TypeAndRun(int control, const std::string& text) {
+  ASSERT_TRUE(widgets.Type(control, text)) << "control " << control << " is missing or disabled";
+  RunNextPass();
+}
+
+void ProgramHarness::SelectAndRun(int control, int row) {
+  ASSERT_TRUE(widgets.Select(control, {row})) << "control " << control << " is missing or disabled";
+  RunNextPass();
+}
+
+void ProgramHarness::AddFolderAndRun(const std::string& folder) {
+  widgets.QueueChooserAnswer(folder);
+  ClickAndRun(0);
+}
+
+FileRecord& ProgramHarness::AddFile(const std::string& folder, const std::string& name,
+                                    std::int64_t size) {
+  FileCatalogue& catalogue = program.state.fileCatalogue;
+  MoveCursorToLast(catalogue);
+  FileRecord& record = catalogue.Add();
+  record.folder = folder;
+  record.name = name;
+  record.size = size;
+  return record;
+}
+
+DuplicateGroup& ProgramHarness::AddGroup(const std::vector<FileRecord*>& files) {
+  if (files.empty()) {
+    throw std::invalid_argument("a group needs members");
+  }
+  ProgramState& state = program.state;
+  // The member list holds one chain per group; stepping stays inside a chain, so its end is
+  // found from the last group's first member.
+  MoveCursorToLast(state.duplicateGroupList);
+  if (DuplicateGroup* last = state.duplicateGroupList.Current()) {
+    state.groupMemberList.MakeCurrent(*last->firstMember);
+    MoveCursorToLast(state.groupMemberList);
+  } else {
+    state.groupMemberList.ResetCursor();
+  }
+  DuplicateGroup& group = state.duplicateGroupList.Add();
+  for (std::size_t index = 0; index < files.size(); ++index) {
+    GroupMember& member =
+        index == 0 ? state.groupMemberList.AddStartingChain() : state.groupMemberList.Add();
+    member.folder = files[index]->folder;
+    member.name = files[index]->name;
+    member.file = files[index];
+    if (index == 0) {
+      group.firstMember = &member;
+    }
+  }
+  group.memberCount = static_cast<std::int32_t>(files.size());
+  group.size = files.front()->size;
+  return group;
+}
+
+ToDeleteEntry& ProgramHarness::AddToDelete(FileRecord& file) {
+  MoveCursorToLast(program.state.toDeleteList);
+  ToDeleteEntry& entry = program.state.toDeleteList.Add();
+  entry.file = &file;
+  return entry;
+}
+
+const HeadlessControl& ProgramHarness::Control(int control) const {
+  const HeadlessControl* found = widgets.Control(control);
+  if (found == nullptr) {
+    throw std::runtime_error("no control " + std::to_string(control));
+  }
+  return *found;
+}
+
+std::vector<std::string> ProgramHarness::RowTexts(int control, int column) const {
+  std::vector<std::string> texts;
+  for (const auto& row : Control(control).rows) {
+    const auto index = static_cast<std::size_t>(column);
+    texts.push_back(index < row.size() ? row[index] : std::string());
+  }
+  return texts;
+}
+
+std::vector<std::string> ProgramHarness::FileNamesInCatalogue() {
+  std::vector<std::string> names;
+  program.state.fileCatalogue.ForEach(
+      [&names](const FileRecord& record) { names.push_back(record.name); });
+  return names;
+}
+
+}  // namespace kopiensieb::testing
