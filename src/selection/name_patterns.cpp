@@ -16,20 +16,36 @@ bool IsSeparator(char byte) {
 // The character at position: one UTF-8 sequence, or one byte where the bytes are not UTF-8;
 // empty beyond the end, and an empty character equals only another empty one.
 std::string_view CharacterAt(std::string_view text, std::size_t position) {
-  return text.substr(std::min(position, text.size()), CharacterLength(text, position));
+  if (position >= text.size()) {
+    return {};
+  }
+  if (static_cast<unsigned char>(text[position]) < 0x80) {
+    return {text.data() + position, 1};  // the common case, without the sequence check
+  }
+  return {text.data() + position, CharacterLength(text, position)};
+}
+
+// Characters are at most four bytes long, which a plain loop compares faster than memcmp.
+bool SameCharacter(std::string_view left, std::string_view right) {
+  if (left.size() != right.size()) {
+    return false;
+  }
+  for (std::size_t index = 0; index < left.size(); ++index) {
+    if (left[index] != right[index]) {
+      return false;
+    }
+  }
+  return true;
+}
+
+bool IsWildcard(std::string_view character, char wildcard) {
+  return character.size() == 1 && character[0] == wildcard;
 }
 
 // Runs of stars act as one star; the matcher relies on a star never following a star.
-std::string CollapseStars(std::string_view pattern) {
-  std::string collapsed;
-  collapsed.reserve(pattern.size());
-  for (const char byte : pattern) {
-    if (byte == '*' && !collapsed.empty() && collapsed.back() == '*') {
-      continue;
-    }
-    collapsed.push_back(byte);
-  }
-  return collapsed;
+void CollapseStars(std::string& pattern) {
+  const auto doubled = [](char left, char right) { return left == '*' && right == '*'; };
+  pattern.erase(std::unique(pattern.begin(), pattern.end(), doubled), pattern.end());
 }
 
 }  // namespace
@@ -57,7 +73,8 @@ namespace detail {
 
 PatternMatchTrace TraceMatchPattern(std::string_view name, std::string_view pattern) {
   const std::string n = LowerCase(name);
-  const std::string p = CollapseStars(LowerCase(pattern));
+  std::string p = LowerCase(pattern);
+  CollapseStars(p);
   PatternMatchTrace trace;
   if (p.empty()) {
     // Patterns from a pattern text are never empty; an empty one matches nothing.
@@ -70,7 +87,7 @@ PatternMatchTrace TraceMatchPattern(std::string_view name, std::string_view patt
     ++trace.steps;
     const std::string_view nc = CharacterAt(n, i);
     const std::string_view pc = CharacterAt(p, j);
-    if (pc == "*") {
+    if (IsWildcard(pc, '*')) {
       if (j + 1 == p.size()) {
         ++j;  // a final star takes the rest of the name
       } else if (nc.empty()) {
@@ -80,19 +97,19 @@ PatternMatchTrace TraceMatchPattern(std::string_view name, std::string_view patt
         // it; nothing is retried later. A "?" there counts as a plain "?", which the
         // matcher never finds equal, so "*?" runs off the end of every name.
         const std::string_view following = CharacterAt(p, j + 1);
-        if (following != "?" && nc == following) {
+        if (!IsWildcard(following, '?') && SameCharacter(nc, following)) {
           ++j;
         } else {
           i += nc.size();
         }
       }
-    } else if (pc == "?") {
+    } else if (IsWildcard(pc, '?')) {
       if (nc.empty()) {
         return trace;
       }
       i += nc.size();
       ++j;
-    } else if (!nc.empty() && pc == nc) {
+    } else if (!nc.empty() && SameCharacter(pc, nc)) {
       i += nc.size();
       j += pc.size();
     } else {
