@@ -1,0 +1,476 @@
+#include "results/todelete_window.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "program_fixture.h"
+#include "results/refresh_lists.h"
+#include "selection/deletion_selection.h"
+#include "shell/control_numbers.h"
+#include "temp_folder.h"
+
+namespace kopiensieb::testing {
+namespace {
+
+using Names = std::vector<std::string>;
+
+const std::string kFailurePrefix = "Die folgende Datei konnte nicht gelöscht werden:\r";
+
+Event ClickOn(int control) {
+  return Event{EventKind::Control, kToDeleteWindow, control};
+}
+Event OtherEventOfTheWindow() {
+  return Event{EventKind::Other, kToDeleteWindow, -1};
+}
+
+// Real files in a temporary folder, catalogued as a scan would have recorded them.
+class ToDeleteWindowTest : public ProgramTest {
+ protected:
+  FileRecord& Catalogue(const std::string& name, const std::string& content) {
+    const std::string path = folder.WriteFile(name, content);
+    FileRecord& record =
+        harness.AddFile(folder.Path(), name, static_cast<std::int64_t>(content.size()));
+    const std::optional<FileStatus> status = harness.posixFiles.StatusOf(path);
+    EXPECT_TRUE(status.has_value()) << path;
+    if (status) {
+      record.identity = status->identity;
+      record.modifiedNs = status->modifiedNs;
+    }
+    return record;
+  }
+
+  // Catalogues the files, shows them in FilesView and gathers them in ToDeleteList.
+  void GatherAll(const Names& names) {
+    for (const std::string& name : names) {
+      harness.AddToDelete(Catalogue(name, "content of " + name));
+    }
+    RefreshLists(program, kRefreshFiles);
+  }
+
+  void SelectRows(const std::vector<int>& rows) {
+    for (const int row : rows) {
+      widgets.SetRowSelected(kToDeleteView, row, true, false);
+    }
+  }
+
+  std::int64_t ModifiedNsOf(const std::string& name) {
+    std::int64_t modifiedNs = 0;
+    state.fileCatalogue.ForEach([&](const FileRecord& record) {
+      if (record.name == name) {
+        modifiedNs = record.modifiedNs;
+      }
+    });
+    return modifiedNs;
+  }
+
+  void Handle(const Event& event) { HandleToDeleteWindowEvent(program, event); }
+
+  Names EntryNames() {
+    Names names;
+    state.toDeleteList.ForEach(
+        [&](const ToDeleteEntry& entry) { names.push_back(entry.file->name); });
+    return names;
+  }
+
+  std::vector<int> SelectedViewRows() {
+    std::vector<int> rows;
+    for (int row = 0; row < widgets.CountRows(kToDeleteView); ++row) {
+      if (widgets.IsRowSelected(kToDeleteView, row)) {
+        rows.push_back(row);
+      }
+    }
+    return rows;
+  }
+
+  TempFolder folder;
+};
+
+TEST_F(ToDeleteWindowTest, OpensWithItsLayoutAndTheGatheredFiles) {
+  GatherAll({"a.txt", "bb.txt"});
+
+  OpenToDeleteWindow(program);
+
+  ASSERT_TRUE(state.toDeleteWindowOpen);
+  const HeadlessWindow* window = widgets.Window(kToDeleteWindow);
+  ASSERT_NE(window, nullptr);
+  EXPECT_EQ(window->spec.title, "ToDelete-Liste");
+  EXPECT_EQ(window->spec.clientWidth, 600);
+  EXPECT_EQ(window->spec.clientHeight, 300);
+  EXPECT_EQ(window->spec.placement, WindowPlacement::CentredOnActiveWindow);
+  EXPECT_FALSE(window->spec.hasCloseBox);
+  EXPECT_EQ(window->controls, std::vector<int>({200, 201, 202, 203, 205, 204}));
+
+  const std::map<int, std::pair<Geometry, std::string>> expected{
+      {200,
+       {{5, 5, 590, 42},
+        "Markieren sie die Dateien,\rdie sie löschen wollen,\rmit STRG oder SHIFT"}},
+      {202, {{500, 52, 95, 20}, "Mark. löschen"}},
+      {203, {{500, 72, 95, 20}, "Mark. verwerfen"}},
+      {205, {{500, 92, 95, 20}, "Alles markieren"}},
+      {204, {{500, 275, 95, 20}, "Schließen"}},
+  };
+  for (const auto& [number, shape] : expected) {
+    SCOPED_TRACE(number);
+    const HeadlessControl& control = harness.Control(number);
+    EXPECT_EQ(control.window, kToDeleteWindow);
+    EXPECT_EQ(control.geometry, shape.first);
+    EXPECT_EQ(control.text, shape.second);
+    EXPECT_EQ(control.kind, number == 200 ? ControlKind::Label : ControlKind::Button);
+  }
+  EXPECT_TRUE(harness.Control(200).options.centred);
+  EXPECT_TRUE(harness.Control(200).options.sunken);
+
+  const HeadlessControl& view = harness.Control(kToDeleteView);
+  EXPECT_EQ(view.kind, ControlKind::ListView);
+  EXPECT_EQ(view.geometry, (Geometry{5, 52, 490, 243}));
+  EXPECT_TRUE(view.options.multipleSelection);
+  EXPECT_TRUE(view.options.fullRowSelection);
+  ASSERT_EQ(view.columns.size(), 3u);
+  EXPECT_EQ(view.columns[0].title, "Name");
+  EXPECT_EQ(view.columns[0].width, 150);
+  EXPECT_EQ(view.columns[1].title, "Pfad");
+  EXPECT_EQ(view.columns[1].width, 200);
+  EXPECT_EQ(view.columns[2].title, "Größe");
+  EXPECT_EQ(view.columns[2].width, 100);
+
+  EXPECT_EQ(harness.RowTexts(kToDeleteView), Names({"a.txt", "bb.txt"}));
+  EXPECT_EQ(harness.RowTexts(kToDeleteView, 1), Names({folder.Path(), folder.Path()}));
+  EXPECT_EQ(harness.RowTexts(kToDeleteView, 2), Names({"16 Bytes", "17 Bytes"}));
+  EXPECT_TRUE(SelectedViewRows().empty());
+}
+
+TEST_F(ToDeleteWindowTest, AvailabilityFollowsTheListAtTheWindowsNextEvent) {
+  GatherAll({"a.txt", "b.txt"});
+  OpenToDeleteWindow(program);
+  Handle(OtherEventOfTheWindow());
+  for (const int control : {201, 202, 203, 204, 205}) {
+    EXPECT_TRUE(widgets.IsEnabled(control)) << control;
+  }
+
+  Handle(ClickOn(kSelectAllButton));
+  Handle(ClickOn(kDeleteSelectedButton));
+  ASSERT_TRUE(state.toDeleteList.Empty());
+  EXPECT_TRUE(widgets.IsEnabled(kDeleteSelectedButton)) << "changes only at the next event";
+  EXPECT_EQ(harness.RowTexts(kToDeleteView), Names({"(keine Dateien zum Löschen)"}));
+
+  Handle(OtherEventOfTheWindow());
+  for (const int control : {201, 202, 203}) {
+    EXPECT_FALSE(widgets.IsEnabled(control)) << control;
+  }
+  for (const int control : {200, 204, 205}) {
+    EXPECT_TRUE(widgets.IsEnabled(control)) << control;
+  }
+}
+
+TEST_F(ToDeleteWindowTest, DiscardDropsTheSelectedEntriesAndTouchesNothing) {
+  GatherAll({"a.txt", "b.txt", "c.txt", "d.txt"});
+  OpenToDeleteWindow(program);
+  const Names filesViewBefore = harness.RowTexts(kFilesView);
+  SelectRows({0, 1});
+
+  Handle(ClickOn(kDiscardSelectedButton));
+
+  EXPECT_EQ(EntryNames(), Names({"c.txt", "d.txt"}));
+  EXPECT_EQ(harness.RowTexts(kToDeleteView), Names({"c.txt", "d.txt"}));
+  EXPECT_TRUE(SelectedViewRows().empty());
+  for (const char* name : {"a.txt", "b.txt", "c.txt", "d.txt"}) {
+    EXPECT_EQ(folder.ReadFile(name), std::string("content of ") + name);
+  }
+  EXPECT_EQ(harness.RowTexts(kFilesView), filesViewBefore);
+  EXPECT_TRUE(widgets.MessageBoxes().empty());
+}
+
+TEST_F(ToDeleteWindowTest, WithNoRowSelectedNothingIsDeletedOrDiscarded) {
+  GatherAll({"a.txt", "b.txt"});
+  OpenToDeleteWindow(program);
+
+  Handle(ClickOn(kDeleteSelectedButton));
+  Handle(ClickOn(kDiscardSelectedButton));
+
+  EXPECT_EQ(EntryNames(), Names({"a.txt", "b.txt"}));
+  EXPECT_EQ(harness.RowTexts(kToDeleteView), Names({"a.txt", "b.txt"}));
+  EXPECT_TRUE(folder.Exists("a.txt"));
+  EXPECT_TRUE(folder.Exists("b.txt"));
+}
+
+TEST_F(ToDeleteWindowTest, SelectAllThenDeleteRemovesEveryFileFromDisk) {
+  GatherAll({"a.txt", "b.txt", "c.txt"});
+  folder.WriteFile("bystander.txt", "stays");
+  OpenToDeleteWindow(program);
+
+  Handle(ClickOn(kSelectAllButton));
+  EXPECT_EQ(SelectedViewRows(), std::vector<int>({0, 1, 2}));
+  EXPECT_EQ(harness.Control(kToDeleteView).focusedRow, 2);
+  Handle(ClickOn(kDeleteSelectedButton));
+
+  for (const char* name : {"a.txt", "b.txt", "c.txt"}) {
+    EXPECT_FALSE(folder.Exists(name)) << name;
+  }
+  EXPECT_EQ(folder.ReadFile("bystander.txt"), "stays");
+  EXPECT_TRUE(state.toDeleteList.Empty());
+  EXPECT_TRUE(widgets.MessageBoxes().empty());
+  EXPECT_EQ(state.fileCatalogue.Count(), 3) << "records of deleted files stay catalogued";
+  EXPECT_EQ(widgets.CountRows(kFilesView), 0);
+  EXPECT_EQ(widgets.GetText(kFilesLabel), "Alle Dateien (3)");
+}
+
+TEST_F(ToDeleteWindowTest, SelectAllOnAnEmptyListSelectsNoRow) {
+  OpenToDeleteWindow(program);
+  Handle(ClickOn(kSelectAllButton));
+  EXPECT_TRUE(SelectedViewRows().empty());
+  EXPECT_EQ(harness.RowTexts(kToDeleteView), Names({"(keine Dateien zum Löschen)"}));
+}
+
+TEST_F(ToDeleteWindowTest, AFolderAtThePathIsAFailureWithTheErrorBox) {
+  GatherAll({"a.txt", "b.txt", "c.txt"});
+  folder.Remove("b.txt");
+  folder.MakeFolder("b.txt");
+  OpenToDeleteWindow(program);
+
+  Handle(ClickOn(kSelectAllButton));
+  Handle(ClickOn(kDeleteSelectedButton));
+
+  ASSERT_EQ(widgets.MessageBoxes().size(), 1u);
+  EXPECT_EQ(widgets.MessageBoxes()[0].title, "ERROR");
+  EXPECT_EQ(widgets.MessageBoxes()[0].text, kFailurePrefix + folder.PathOf("b.txt"));
+  EXPECT_EQ(widgets.MessageBoxes()[0].icon, MessageIcon::Error);
+  EXPECT_EQ(EntryNames(), Names({"b.txt"}));
+  EXPECT_EQ(harness.RowTexts(kToDeleteView), Names({"b.txt"}));
+  EXPECT_FALSE(folder.Exists("a.txt"));
+  EXPECT_FALSE(folder.Exists("c.txt"));
+  EXPECT_TRUE(folder.Exists("b.txt"));
+  EXPECT_EQ(harness.RowTexts(kFilesView), Names({"b.txt"}));
+}
+
+TEST_F(ToDeleteWindowTest, AFileChangedSinceTheScanIsKeptWithTheErrorBox) {
+  GatherAll({"longer.txt", "touched.txt", "replaced.txt", "same.txt"});
+  // Other size.
+  folder.WriteFile("longer.txt", "content of longer.txt and more");
+  // Same size and content, other modification time.
+  folder.SetModifiedNs("touched.txt", ModifiedNsOf("touched.txt") - 5'000'000'000);
+  // Same size and modification time, but another file (another inode) stands there now.
+  const std::int64_t replacedNs = ModifiedNsOf("replaced.txt");
+  folder.WriteFile("replaced.tmp", "content of replaced.txt");
+  std::filesystem::rename(folder.PathOf("replaced.tmp"), folder.PathOf("replaced.txt"));
+  folder.SetModifiedNs("replaced.txt", replacedNs);
+  OpenToDeleteWindow(program);
+
+  Handle(ClickOn(kSelectAllButton));
+  Handle(ClickOn(kDeleteSelectedButton));
+
+  ASSERT_EQ(widgets.MessageBoxes().size(), 3u);
+  EXPECT_EQ(widgets.MessageBoxes()[0].text, kFailurePrefix + folder.PathOf("longer.txt"));
+  EXPECT_EQ(widgets.MessageBoxes()[1].text, kFailurePrefix + folder.PathOf("touched.txt"));
+  EXPECT_EQ(widgets.MessageBoxes()[2].text, kFailurePrefix + folder.PathOf("replaced.txt"));
+  EXPECT_EQ(folder.ReadFile("longer.txt"), "content of longer.txt and more");
+  EXPECT_EQ(folder.ReadFile("touched.txt"), "content of touched.txt");
+  EXPECT_EQ(folder.ReadFile("replaced.txt"), "content of replaced.txt");
+  EXPECT_FALSE(folder.Exists("same.txt"));
+  EXPECT_EQ(EntryNames(), Names({"longer.txt", "touched.txt", "replaced.txt"}));
+}
+
+TEST_F(ToDeleteWindowTest, AFileAlreadyGoneCountsAsDeletedWithoutABox) {
+  GatherAll({"a.txt", "gone.txt"});
+  folder.Remove("gone.txt");
+  OpenToDeleteWindow(program);
+  SelectRows({1});
+
+  Handle(ClickOn(kDeleteSelectedButton));
+
+  EXPECT_TRUE(widgets.MessageBoxes().empty());
+  EXPECT_EQ(EntryNames(), Names({"a.txt"}));
+  EXPECT_EQ(harness.RowTexts(kFilesView), Names({"a.txt"}));
+  EXPECT_TRUE(folder.Exists("a.txt"));
+}
+
+TEST_F(ToDeleteWindowTest, DeletedFilesLeaveFilesViewWhateverTheirPositions) {
+  const Names names{"f0", "f1", "f2", "f3", "f4", "f5", "f6"};
+  std::vector<FileRecord*> records;
+  for (const std::string& name : names) {
+    records.push_back(&Catalogue(name, "x" + name));
+  }
+  RefreshLists(program, kRefreshFiles);
+  // Gathered in another order than the catalogue's.
+  for (const int index : {5, 0, 3}) {
+    harness.AddToDelete(*records[static_cast<std::size_t>(index)]);
+  }
+  harness.AddToDelete(*records[6]);
+  harness.AddToDelete(*records[2]);
+  OpenToDeleteWindow(program);
+  SelectRows({0, 1, 2});
+
+  Handle(ClickOn(kDeleteSelectedButton));
+
+  EXPECT_EQ(harness.RowTexts(kFilesView), Names({"f1", "f2", "f4", "f6"}));
+  EXPECT_EQ(harness.RowTexts(kFilesView, 1), Names({"3 Bytes", "3 Bytes", "3 Bytes", "3 Bytes"}));
+  EXPECT_EQ(widgets.GetText(kFilesLabel), "Alle Dateien (7)");
+
+  // A second deletion finds its rows among the rows that are left.
+  SelectRows({0, 1});  // f6, f2
+  Handle(ClickOn(kDeleteSelectedButton));
+
+  EXPECT_EQ(harness.RowTexts(kFilesView), Names({"f1", "f4"}));
+  EXPECT_EQ(widgets.GetText(kFilesLabel), "Alle Dateien (7)");
+  EXPECT_TRUE(state.toDeleteList.Empty());
+  EXPECT_TRUE(folder.Exists("f1"));
+  EXPECT_TRUE(folder.Exists("f4"));
+}
+
+TEST_F(ToDeleteWindowTest, TheSameFileGatheredTwiceLosesOneFilesViewRow) {
+  FileRecord& twice = Catalogue("twice.txt", "t");
+  Catalogue("other.txt", "o");
+  RefreshLists(program, kRefreshFiles);
+  harness.AddToDelete(twice);
+  harness.AddToDelete(twice);
+  OpenToDeleteWindow(program);
+  SelectRows({0, 1});
+
+  Handle(ClickOn(kDeleteSelectedButton));
+
+  EXPECT_TRUE(state.toDeleteList.Empty());
+  EXPECT_TRUE(widgets.MessageBoxes().empty());
+  EXPECT_EQ(harness.RowTexts(kFilesView), Names({"other.txt"}));
+}
+
+TEST_F(ToDeleteWindowTest, ClosingKeepsTheEntriesForTheNextOpening) {
+  GatherAll({"a.txt", "b.txt"});
+  OpenToDeleteWindow(program);
+  SelectRows({1});
+
+  Handle(ClickOn(kCloseToDeleteButton));
+
+  EXPECT_FALSE(state.toDeleteWindowOpen);
+  EXPECT_EQ(widgets.Window(kToDeleteWindow), nullptr);
+  EXPECT_EQ(widgets.Control(kToDeleteView), nullptr);
+  EXPECT_EQ(EntryNames(), Names({"a.txt", "b.txt"}));
+  EXPECT_TRUE(folder.Exists("b.txt"));
+
+  OpenToDeleteWindow(program);
+  EXPECT_TRUE(state.toDeleteWindowOpen);
+  EXPECT_EQ(harness.RowTexts(kToDeleteView), Names({"a.txt", "b.txt"}));
+  EXPECT_TRUE(SelectedViewRows().empty());
+}
+
+TEST_F(ToDeleteWindowTest, TheEmptyStateRowNeverStandsForAnEntry) {
+  FileRecord& first = Catalogue("first.txt", "same");
+  FileRecord& second = Catalogue("second.txt", "same");
+  harness.AddGroup({&first, &second});
+  RefreshLists(program, kRefreshGroups);
+  widgets.SelectRow(kGroupsBox, 0);
+  RefreshLists(program, kRefreshMembers);
+  OpenToDeleteWindow(program);
+  ASSERT_EQ(harness.RowTexts(kToDeleteView), Names({"(keine Dateien zum Löschen)"}));
+  SelectRows({0});
+
+  // The main window gathers a file while the user has the empty-state row selected.
+  widgets.SelectRow(kMembersBox, 1);
+  DeleteMarkedCommand(program);
+  Handle(ClickOn(kDeleteSelectedButton));
+
+  EXPECT_TRUE(folder.Exists("second.txt"));
+  EXPECT_EQ(EntryNames(), Names({"second.txt"}));
+  EXPECT_EQ(harness.RowTexts(kToDeleteView), Names({"second.txt"}));
+}
+
+TEST_F(ToDeleteWindowTest, AListBehindItsEntriesIsShownAfreshInsteadOfActedOn) {
+  GatherAll({"a.txt", "b.txt"});
+  OpenToDeleteWindow(program);
+  harness.AddToDelete(Catalogue("late.txt", "l"));  // no rebuild: rows lag behind the entries
+  SelectRows({0, 1});
+
+  Handle(ClickOn(kDeleteSelectedButton));
+  EXPECT_EQ(harness.RowTexts(kToDeleteView), Names({"a.txt", "b.txt", "late.txt"}));
+  EXPECT_TRUE(SelectedViewRows().empty());
+  EXPECT_TRUE(folder.Exists("a.txt"));
+  EXPECT_TRUE(folder.Exists("b.txt"));
+
+  SelectRows({2});
+  Handle(ClickOn(kDiscardSelectedButton));
+  EXPECT_EQ(EntryNames(), Names({"a.txt", "b.txt"}));
+}
+
+TEST_F(ToDeleteWindowTest, PurgeRemovesExactlyTheDoneEntriesInOrder) {
+  struct Case {
+    std::vector<int> done;
+    Names left;
+  };
+  const std::vector<Case> cases{
+      {{1, 1, 0, 1, 0, 1}, {"e2", "e4"}}, {{1, 1, 1}, {}}, {{0, 0, 0}, {"e0", "e1", "e2"}},
+      {{0, 1, 1, 0}, {"e0", "e3"}},       {{1}, {}},       {{}, {}},
+  };
+  for (const Case& c : cases) {
+    ProgramHarness fresh;
+    for (std::size_t i = 0; i < c.done.size(); ++i) {
+      FileRecord& record = fresh.AddFile("/d", "e" + std::to_string(i), 1);
+      fresh.AddToDelete(record).done = c.done[i];
+    }
+
+    PurgeDoneEntries(fresh.State());
+
+    Names left;
+    fresh.State().toDeleteList.ForEach([&](const ToDeleteEntry& entry) {
+      EXPECT_EQ(entry.done, 0);
+      left.push_back(entry.file->name);
+    });
+    EXPECT_EQ(left, c.left);
+    EXPECT_EQ(fresh.State().toDeleteList.Count(), static_cast<std::int64_t>(c.left.size()));
+  }
+}
+
+// File services that report nothing at any path, so that every entry counts as deleted and
+// the test measures the program's own work.
+class NothingThereFiles final : public FileServices {
+ public:
+  class NoEntries final : public DirectoryEnumeration {
+   public:
+    DirectoryEntry Next() override { return {}; }
+    std::unique_ptr<DirectoryEnumeration> OpenSubfolder(const std::string&) override {
+      return std::make_unique<NoEntries>();
+    }
+  };
+  std::unique_ptr<DirectoryEnumeration> StartEnumeration(const std::string&) override {
+    return std::make_unique<NoEntries>();
+  }
+  PathKind WhatExists(const std::string&) override { return PathKind::Nothing; }
+  std::optional<FileStatus> StatusOf(const std::string&) override { return std::nullopt; }
+  std::unique_ptr<ReadableFile> OpenForReading(const std::string&) override { return nullptr; }
+  bool Delete(const std::string&) override { return false; }
+};
+
+// Deleting a quarter of a large catalogue must stay linear: one walk of the catalogue and one
+// removal of FilesView rows (a row-by-row removal would take minutes here).
+TEST(ToDeleteWindowScaleTest, DeletingManyFilesOfALargeCatalogueStaysLinear) {
+  NothingThereFiles files;
+  ProgramHarness harness(files);
+  constexpr int kFiles = 200'000;
+  std::vector<FileRecord*> records;
+  records.reserve(kFiles);
+  for (int i = 0; i < kFiles; ++i) {
+    records.push_back(&harness.AddFile("/d", "f" + std::to_string(i), i));
+  }
+  RefreshLists(harness.program, kRefreshFiles);
+  for (int i = 0; i < kFiles; i += 4) {
+    harness.AddToDelete(*records[static_cast<std::size_t>(i)]);
+  }
+  OpenToDeleteWindow(harness.program);
+  SelectAllCommand(harness.program);
+
+  DeleteSelectedCommand(harness.program);
+
+  EXPECT_TRUE(harness.State().toDeleteList.Empty());
+  const Names shown = harness.RowTexts(kFilesView);
+  ASSERT_EQ(shown.size(), static_cast<std::size_t>(kFiles - kFiles / 4));
+  EXPECT_EQ(shown[0], "f1");
+  EXPECT_EQ(shown[2], "f3");
+  EXPECT_EQ(shown[3], "f5");
+  EXPECT_EQ(shown.back(), "f" + std::to_string(kFiles - 1));
+  EXPECT_EQ(harness.widgets.GetText(kFilesLabel), "Alle Dateien (" + std::to_string(kFiles) + ")");
+}
+
+}  // namespace
+}  // namespace kopiensieb::testing
