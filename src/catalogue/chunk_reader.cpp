@@ -29,6 +29,15 @@ ChunkReader::ChunkReader(std::unique_ptr<ReadableFile> file, std::int64_t length
     : file_(std::move(file)), length_(length) {}
 
 bool ChunkReader::NextChunk(Md5Digest& digest) {
+  std::span<const char> bytes;
+  if (!NextChunkBytes(bytes)) {
+    return false;
+  }
+  digest = Md5Of(bytes);
+  return true;
+}
+
+bool ChunkReader::NextChunkBytes(std::span<const char>& bytes) {
   if (failed_ || AtEnd()) {
     return false;
   }
@@ -37,10 +46,31 @@ bool ChunkReader::NextChunk(Md5Digest& digest) {
     failed_ = true;
     return false;
   }
-  digest =
-      Md5Of(std::span<const char>(buffer_.data() + bufferStart_, static_cast<std::size_t>(chunk)));
+  bytes = std::span<const char>(buffer_.data() + bufferStart_, static_cast<std::size_t>(chunk));
   bufferStart_ += static_cast<std::size_t>(chunk);
   position_ += chunk;
+  return true;
+}
+
+bool ChunkReader::SkipChunks(std::int64_t count) {
+  if (failed_ || count < 0) {
+    return false;
+  }
+  const std::int64_t target =
+      count > (length_ - position_) / kChunkSize ? length_ : position_ + count * kChunkSize;
+  const auto buffered = static_cast<std::int64_t>(bufferEnd_ - bufferStart_);
+  if (target - position_ <= buffered) {
+    bufferStart_ += static_cast<std::size_t>(target - position_);
+  } else {
+    // The file stands behind the buffered bytes; move it on to the target and drop them.
+    bufferStart_ = 0;
+    bufferEnd_ = 0;
+    if (!file_->SkipTo(target)) {
+      failed_ = true;
+      return false;
+    }
+  }
+  position_ = target;
   return true;
 }
 
@@ -51,16 +81,21 @@ bool ChunkReader::Fill(std::int64_t needed) {
   }
   // Keep the unread rest at the front, then read the next block behind it, never beyond the
   // bytes to cover.
-  std::memmove(buffer_.data(), buffer_.data() + bufferStart_, bufferEnd_ - bufferStart_);
-  bufferEnd_ -= bufferStart_;
-  bufferStart_ = 0;
+  if (bufferStart_ > 0) {
+    std::memmove(buffer_.data(), buffer_.data() + bufferStart_, bufferEnd_ - bufferStart_);
+    bufferEnd_ -= bufferStart_;
+    bufferStart_ = 0;
+  }
   const std::int64_t unread = length_ - position_ - available();
   const std::int64_t block = std::min(std::max(readAhead_, needed - available()), unread);
   readAhead_ = std::min(readAhead_ * 2, kLargestReadAhead);
-  buffer_.resize(bufferEnd_ + static_cast<std::size_t>(block));
+  const std::size_t blockEnd = bufferEnd_ + static_cast<std::size_t>(block);
+  if (buffer_.size() < blockEnd) {
+    buffer_.resize(blockEnd);  // only ever grows, so the bytes are not cleared again each time
+  }
   while (available() < needed) {
     std::int64_t got =
-        file_->Read(std::span<char>(buffer_.data() + bufferEnd_, buffer_.size() - bufferEnd_));
+        file_->Read(std::span<char>(buffer_.data() + bufferEnd_, blockEnd - bufferEnd_));
     if (got <= 0) {
       return false;
     }

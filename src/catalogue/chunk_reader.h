@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -25,6 +26,13 @@ class ChunkReader {
   // The digest of the next chunk; false when it could not be read completely (the file
   // shrank or failed): treat as different.
   bool NextChunk(Md5Digest& digest);
+  // The bytes of the next chunk instead of their digest, valid until the next call on this
+  // reader; false as for NextChunk.
+  bool NextChunkBytes(std::span<const char>& bytes);
+  // Passes over the next `count` chunks without reading them (their digests are known from an
+  // earlier pass over the file); false when the file cannot be positioned there: treat as
+  // different.
+  bool SkipChunks(std::int64_t count);
   std::int64_t Position() const;  // bytes covered by the chunks handed out so far
   std::int64_t Length() const;
   bool AtEnd() const;  // Position() == Length()

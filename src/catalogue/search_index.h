@@ -1,0 +1,66 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <limits>
+#include <vector>
+
+#include "catalogue/duplicate_search.h"
+#include "catalogue/records.h"
+
+namespace kopiensieb {
+
+inline constexpr std::size_t kNoEntry = std::numeric_limits<std::size_t>::max();
+
+// What a record is to the running search.
+enum class SearchRole : std::uint8_t {
+  Alone,       // takes no part, or has no equal: it heads no group and joins none
+  Undecided,   // its class has several members whose contents are not known yet
+  GroupHead,   // the first record of a group of at least two
+  GroupMember  // a later record of a group
+};
+
+// One catalogue record as the search sees it; entries stand in catalogue order.
+struct SearchEntry {
+  FileRecord* record = nullptr;
+  // The next record of the same class (equal size > 0, or equal LowerCase(name)) in catalogue
+  // order; kNoEntry at the end of the class.
+  std::size_t classNext = kNoEntry;
+  // The next record of the same group in catalogue order, once the group is known.
+  std::size_t groupNext = kNoEntry;
+  SearchRole role = SearchRole::Alone;
+  bool firstOfClass = false;  // the first record of a class of at least two
+};
+
+// Builds the entries of the whole catalogue in one pass plus a sort, without moving the
+// catalogue's cursor. A record whose file (device and inode) is that of an earlier record
+// takes part in neither mode, so no group pairs a file with itself. Content mode classes
+// records by size (sizes > 0 only); their roles stay Undecided until their contents are read.
+// Name mode classes them by LowerCase(name), and each class of two or more is one group.
+std::vector<SearchEntry> BuildSearchIndex(FileCatalogue& catalogue, SearchMode mode);
+
+// Turns runs of equal keys into groups: `order` holds entry numbers sorted so that equal keys
+// stand together and, among equals, in catalogue order; sameKeyAt(i, j) tells whether
+// order[i] and order[j] have equal keys. Entries without an equal become Alone.
+template <typename EqualKeysAt>
+void LinkGroups(std::vector<SearchEntry>& entries, const std::vector<std::size_t>& order,
+                EqualKeysAt&& sameKeyAt) {
+  std::size_t runStart = 0;
+  while (runStart < order.size()) {
+    std::size_t runEnd = runStart + 1;
+    while (runEnd < order.size() && sameKeyAt(runStart, runEnd)) {
+      ++runEnd;
+    }
+    for (std::size_t at = runStart; at < runEnd; ++at) {
+      SearchEntry& entry = entries[order[at]];
+      const bool grouped = runEnd - runStart >= 2;
+      entry.role = !grouped         ? SearchRole::Alone
+                   : at == runStart ? SearchRole::GroupHead
+                                    : SearchRole::GroupMember;
+      entry.groupNext = grouped && at + 1 < runEnd ? order[at + 1] : kNoEntry;
+    }
+    runStart = runEnd;
+  }
+}
+
+}  // namespace kopiensieb

@@ -1,0 +1,481 @@
+#include "catalogue/duplicate_search.h"
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdint>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "search_test_support.h"
+
+namespace kopiensieb {
+namespace {
+
+using testing::GroupPaths;
+using testing::PlainSearch;
+using testing::SearchTest;
+
+std::string Bytes(std::size_t size, int seed) {
+  std::string bytes(size, '\0');
+  for (std::size_t at = 0; at < size; ++at) {
+    bytes[at] = static_cast<char>(at * 131 + static_cast<std::size_t>(seed) * 7 + at / 251);
+  }
+  return bytes;
+}
+
+std::string WithLastByteChanged(std::string bytes, int change = 1) {
+  bytes.back() = static_cast<char>(bytes.back() + change);
+  return bytes;
+}
+
+// --- which groups, in which order
+
+TEST_F(SearchTest, ThreeEqualFilesFormOneGroupInCatalogueOrder) {
+  const std::string content = Bytes(1536, 1);
+  temp.WriteFile("eins/a.txt", content);
+  temp.WriteFile("eins/a.bak", content);
+  temp.WriteFile("zwei/a.txt", content);
+  Catalogue("eins/a.txt");
+  Catalogue("eins/a.bak");
+  Catalogue("zwei/a.txt");
+
+  FindDuplicates(program, SearchMode::SameContent);
+
+  EXPECT_EQ(Groups(), (GroupPaths{{Path("eins/a.txt"), Path("eins/a.bak"), Path("zwei/a.txt")}}));
+  const DuplicateGroup& group = *program.state.duplicateGroupList.First();
+  EXPECT_EQ(group.memberCount, 3);
+  EXPECT_EQ(group.size, 1536);
+  EXPECT_EQ(group.firstMember->file, program.state.fileCatalogue.First());
+}
+
+TEST_F(SearchTest, GroupsFollowTheCatalogueOrderOfTheirFirstFiles) {
+  // Size 3000: contents A, B and C mixed in one class (read by fingerprints); size 500: an
+  // equal pair; size 700: a pair that differs; size 2500: equal but for the last byte.
+  const std::string a = Bytes(3000, 1), b = Bytes(3000, 2), c = Bytes(3000, 3);
+  const std::string p = Bytes(500, 4);
+  temp.WriteFile("p1", p);
+  temp.WriteFile("a1", a);
+  temp.WriteFile("b1", b);
+  temp.WriteFile("a2", a);
+  temp.WriteFile("q", Bytes(700, 5));
+  temp.WriteFile("c", c);
+  temp.WriteFile("p2", p);
+  temp.WriteFile("b2", b);
+  temp.WriteFile("r", Bytes(700, 6));
+  temp.WriteFile("s1", Bytes(2500, 7));
+  temp.WriteFile("s2", WithLastByteChanged(Bytes(2500, 7)));
+  temp.WriteFile("a3", a);
+  for (const char* name : {"p1", "a1", "b1", "a2", "q", "c", "p2", "b2", "r", "s1", "s2", "a3"}) {
+    Catalogue(name);
+  }
+
+  FindDuplicates(program, SearchMode::SameContent);
+
+  const GroupPaths expected{
+      {Path("p1"), Path("p2")}, {Path("a1"), Path("a2"), Path("a3")}, {Path("b1"), Path("b2")}};
+  EXPECT_EQ(Groups(), expected);
+  EXPECT_EQ(PlainSearch(files, program.state.fileCatalogue, true).groups, expected);
+}
+
+TEST_F(SearchTest, EqualSizeIsNotEqualContent) {
+  const std::string base = Bytes(2500, 1);
+  // A pair that differs in the first byte, a pair that differs only in the last byte, and a
+  // class of three in which only the last bytes tell two of them from the third.
+  temp.WriteFile("first/x", Bytes(3000, 2));
+  temp.WriteFile("first/y", Bytes(3000, 3));
+  temp.WriteFile("last/x", Bytes(2048, 4));
+  temp.WriteFile("last/y", WithLastByteChanged(Bytes(2048, 4)));
+  temp.WriteFile("three/x", base);
+  temp.WriteFile("three/y", WithLastByteChanged(base, 1));
+  temp.WriteFile("three/z", WithLastByteChanged(base, 2));
+  for (const char* name :
+       {"first/x", "first/y", "last/x", "last/y", "three/x", "three/y", "three/z"}) {
+    Catalogue(name);
+  }
+
+  FindDuplicates(program, SearchMode::SameContent);
+
+  EXPECT_TRUE(Groups().empty());
+  EXPECT_EQ(program.state.duplicateGroupList.Count(), 0);
+  EXPECT_EQ(program.state.groupMemberList.Count(), 0);
+}
+
+TEST_F(SearchTest, OnlyTheEqualFilesOfAClassAreGrouped) {
+  const std::string base = Bytes(4100, 1);  // five chunks, the last one of 4 bytes
+  temp.WriteFile("x1", base);
+  temp.WriteFile("y", WithLastByteChanged(base));
+  temp.WriteFile("x2", base);
+  temp.WriteFile("z", Bytes(4100, 2));
+  Catalogue("x1");
+  Catalogue("y");
+  Catalogue("x2");
+  Catalogue("z");
+
+  FindDuplicates(program, SearchMode::SameContent);
+
+  EXPECT_EQ(Groups(), (GroupPaths{{Path("x1"), Path("x2")}}));
+}
+
+TEST_F(SearchTest, EmptyFilesAreNeverEqualByContentButByName) {
+  temp.WriteFile("eins/leer.txt", "");
+  temp.WriteFile("zwei/leer.txt", "");
+  Catalogue("eins/leer.txt");
+  Catalogue("zwei/leer.txt");
+
+  FindDuplicates(program, SearchMode::SameContent);
+  EXPECT_TRUE(Groups().empty());
+  EXPECT_EQ(files.totalOpens, 0);
+
+  FindDuplicates(program, SearchMode::SameName);
+  EXPECT_EQ(Groups(), (GroupPaths{{Path("eins/leer.txt"), Path("zwei/leer.txt")}}));
+  EXPECT_EQ(program.state.duplicateGroupList.First()->size, 0);
+}
+
+TEST_F(SearchTest, NameModeIgnoresLetterCaseAndSizesAndReadsNoFile) {
+  // None of these files exists: name mode must not need them.
+  AddRecord("/bilder/eins", "Foto.JPG", 10);
+  AddRecord("/bilder/eins", "b.txt", 5);
+  AddRecord("/bilder/zwei", "foto.jpg", 20);
+  AddRecord("/bilder/zwei", "\xC3\x84.txt", 7);  // Ä.txt
+  AddRecord("/bilder/drei", "\xC3\xA4.txt", 8);  // ä.txt
+  AddRecord("/bilder/drei", "\xC3\x96.txt", 7);  // Ö.txt: no partner
+  AddRecord("/bilder/vier", "FOTO.jpg", 0);
+  AddRecord("/bilder/vier", "strasse.txt", 3);
+  AddRecord("/bilder/vier",
+            "Stra\xC3\x9F"
+            "e.txt",
+            3);  // Straße.txt is not strasse.txt
+
+  FindDuplicates(program, SearchMode::SameName);
+
+  const GroupPaths expected{
+      {"/bilder/eins/Foto.JPG", "/bilder/zwei/foto.jpg", "/bilder/vier/FOTO.jpg"},
+      {"/bilder/zwei/\xC3\x84.txt", "/bilder/drei/\xC3\xA4.txt"}};
+  EXPECT_EQ(Groups(), expected);
+  EXPECT_EQ(program.state.duplicateGroupList.First()->size, 10);
+  EXPECT_EQ(files.totalOpens, 0);
+  EXPECT_EQ(PlainSearch(files, program.state.fileCatalogue, false).groups, expected);
+}
+
+TEST_F(SearchTest, SizesKeepAllSixtyFourBits) {
+  // Equal in their low 32 bits: never compared, so neither file needs to exist.
+  constexpr std::int64_t kFourGiB = std::int64_t{1} << 32;
+  AddRecord("/gross", "a.bin", 10);
+  AddRecord("/gross", "b.bin", kFourGiB + 10);
+  AddRecord("/gross", "A.BIN", kFourGiB + 10);
+
+  FindDuplicates(program, SearchMode::SameContent);
+  EXPECT_TRUE(Groups().empty());
+  // Only the pair of kFourGiB + 10 bytes was tried: the missing candidate ended it.
+  EXPECT_EQ(files.totalOpens, 1);
+  EXPECT_EQ(files.logs.count("/gross/A.BIN"), 1U);
+
+  FindDuplicates(program, SearchMode::SameName);
+  EXPECT_EQ(Groups(), (GroupPaths{{"/gross/a.bin", "/gross/A.BIN"}}));
+  EXPECT_EQ(program.state.duplicateGroupList.First()->size, 10);
+}
+
+// --- one file, one part in the search
+
+TEST_F(SearchTest, AFileCataloguedTwiceIsNotItsOwnCopy) {
+  // The folder "fotos" added once directly and once through its parent: record, real copy,
+  // second record of the same file.
+  const std::string content = Bytes(3000, 1);
+  temp.WriteFile("fotos/bild.jpg", content);
+  temp.WriteFile("kopie/bild.jpg", content);
+  Catalogue("fotos/bild.jpg");
+  Catalogue("kopie/bild.jpg");
+  Catalogue("fotos/bild.jpg");
+
+  FindDuplicates(program, SearchMode::SameContent);
+  const GroupPaths expected{{Path("fotos/bild.jpg"), Path("kopie/bild.jpg")}};
+  EXPECT_EQ(Groups(), expected);
+
+  FindDuplicates(program, SearchMode::SameName);
+  EXPECT_EQ(Groups(), expected);
+  EXPECT_EQ(widgets.StatusTexts(kDetailField).back(), "3 / 3 Dateien");
+}
+
+TEST_F(SearchTest, AFileCataloguedTwiceWithoutACopyFormsNoGroup) {
+  temp.WriteFile("fotos/bild.jpg", Bytes(3000, 1));
+  Catalogue("fotos/bild.jpg");
+  Catalogue("fotos/bild.jpg");
+
+  FindDuplicates(program, SearchMode::SameContent);
+  EXPECT_TRUE(Groups().empty());
+  EXPECT_EQ(files.totalOpens, 0);
+  FindDuplicates(program, SearchMode::SameName);
+  EXPECT_TRUE(Groups().empty());
+  EXPECT_EQ(widgets.StatusTexts(kDetailField).back(), "2 / 2 Dateien");
+}
+
+TEST_F(SearchTest, HardLinksCountAsOneFile) {
+  const std::string content = Bytes(2000, 1);
+  temp.WriteFile("a.txt", content);
+  ASSERT_EQ(::link(Path("a.txt").c_str(), Path("b.txt").c_str()), 0);
+  temp.WriteFile("c.txt", content);
+  temp.WriteFile("d.txt", content);
+  ASSERT_EQ(::link(Path("d.txt").c_str(), Path("e.txt").c_str()), 0);
+  for (const char* name : {"a.txt", "b.txt", "c.txt", "d.txt", "e.txt"}) {
+    Catalogue(name);
+  }
+
+  FindDuplicates(program, SearchMode::SameContent);
+
+  EXPECT_EQ(Groups(), (GroupPaths{{Path("a.txt"), Path("c.txt"), Path("d.txt")}}));
+  EXPECT_EQ(files.logs.count(Path("b.txt")), 0U);
+  EXPECT_EQ(files.logs.count(Path("e.txt")), 0U);
+  EXPECT_EQ(widgets.ProgressValues(kSearchProgressBar), (std::vector<int>{20, 40, 60, 80, 100, 0}));
+}
+
+// --- files that changed behind the catalogue's back
+
+TEST_F(SearchTest, DeletedFilesJoinNoGroupAndTheSearchGoesOn) {
+  const std::string big = Bytes(3000, 1), small = Bytes(800, 2);
+  temp.WriteFile("a", big);
+  temp.WriteFile("b", big);
+  temp.WriteFile("c", big);
+  temp.WriteFile("p", small);
+  temp.WriteFile("q", small);
+  temp.WriteFile("x", Bytes(90, 3));
+  temp.WriteFile("y", Bytes(90, 3));
+  for (const char* name : {"a", "b", "c", "p", "q", "x", "y"}) {
+    Catalogue(name);
+  }
+  temp.Remove("a");  // the first of a class of three
+  temp.Remove("p");  // one of a pair
+
+  FindDuplicates(program, SearchMode::SameContent);
+
+  EXPECT_EQ(Groups(), (GroupPaths{{Path("b"), Path("c")}, {Path("x"), Path("y")}}));
+}
+
+TEST_F(SearchTest, AFileOfAnotherSizeThanCataloguedJoinsNoGroup) {
+  const std::string content = Bytes(3000, 1);
+  temp.WriteFile("a", content);
+  temp.WriteFile("b", content);
+  temp.WriteFile("c", content);
+  temp.WriteFile("p", content);
+  temp.WriteFile("q", content + "x");
+  for (const char* name : {"a", "b", "c"}) {
+    Catalogue(name);
+  }
+  Catalogue("p");
+  Catalogue("q").size = 3000;             // catalogued before it grew
+  temp.WriteFile("b", content + "mehr");  // grew after the scan
+
+  FindDuplicates(program, SearchMode::SameContent);
+
+  EXPECT_EQ(Groups(), (GroupPaths{{Path("a"), Path("c"), Path("p")}}));
+}
+
+// --- a search again
+
+TEST_F(SearchTest, ASecondSearchGivesTheSameGroupsAndDropsTheOldOnes) {
+  const std::string a = Bytes(1500, 1), b = Bytes(1500, 2);
+  temp.WriteFile("a1", a);
+  temp.WriteFile("b1", b);
+  temp.WriteFile("a2", a);
+  temp.WriteFile("b2", b);
+  temp.WriteFile("a3", a);
+  for (const char* name : {"a1", "b1", "a2", "b2", "a3"}) {
+    Catalogue(name);
+  }
+  FindDuplicates(program, SearchMode::SameContent);
+  const GroupPaths first = Groups();
+  ASSERT_EQ(first, (GroupPaths{{Path("a1"), Path("a2"), Path("a3")}, {Path("b1"), Path("b2")}}));
+  // Shrink the first group as a marking command would.
+  program.state.groupMemberList.MakeCurrent(*program.state.duplicateGroupList.First()->firstMember);
+  program.state.groupMemberList.StepForward();
+  program.state.groupMemberList.DeleteCurrent();
+  --program.state.duplicateGroupList.First()->memberCount;
+
+  FindDuplicates(program, SearchMode::SameContent);
+  EXPECT_EQ(Groups(), first);
+  FindDuplicates(program, SearchMode::SameContent);
+  EXPECT_EQ(Groups(), first);
+}
+
+// --- marks, cursors, progress and status texts
+
+TEST_F(SearchTest, MarksAreThoseOfThePlainSearchAfterEveryReferenceAndZeroAtTheEnd) {
+  const std::string a = Bytes(1200, 1), b = Bytes(1200, 2), n = Bytes(300, 3);
+  const std::vector<std::pair<const char*, const std::string*>> layout{
+      {"a1", &a}, {"n1", &n}, {"b1", &b}, {"a2", &a}, {"n2", &n},
+      {"b2", &b}, {"a3", &a}, {"N1", &n}, {"b3", &b}};
+  for (const auto& [name, content] : layout) {
+    temp.WriteFile(name, *content);
+    Catalogue(name);
+  }
+  for (const bool byContent : {true, false}) {
+    const testing::PlainSearchResult plain =
+        PlainSearch(files, program.state.fileCatalogue, byContent);
+    std::vector<std::vector<bool>> seen;
+    widgets.onSearchProgress = [this, &seen] { seen.push_back(Marks()); };
+
+    FindDuplicates(program, byContent ? SearchMode::SameContent : SearchMode::SameName);
+    widgets.onSearchProgress = nullptr;
+
+    ASSERT_EQ(seen.size(), layout.size() + 1) << "one write per reference and one at the end";
+    seen.pop_back();
+    EXPECT_EQ(seen, plain.marksAfterEach);
+    EXPECT_EQ(Marks(), std::vector<bool>(layout.size(), false));
+    EXPECT_EQ(Groups(), plain.groups);
+  }
+}
+
+TEST_F(SearchTest, CursorsRestOnTheLastRecords) {
+  const std::string a = Bytes(1100, 1), b = Bytes(1100, 2);
+  temp.WriteFile("a1", a);
+  temp.WriteFile("b1", b);
+  temp.WriteFile("a2", a);
+  temp.WriteFile("b2", b);
+  temp.WriteFile("b3", b);
+  temp.WriteFile("einzeln", Bytes(10, 3));
+  for (const char* name : {"a1", "b1", "a2", "b2", "b3", "einzeln"}) {
+    Catalogue(name);
+  }
+  program.state.fileCatalogue.SelectIndex(2);
+
+  FindDuplicates(program, SearchMode::SameContent);
+
+  ProgramState& state = program.state;
+  ASSERT_NE(state.fileCatalogue.Current(), nullptr);
+  EXPECT_EQ(state.fileCatalogue.Current()->name, "einzeln");
+  EXPECT_EQ(state.fileCatalogue.CurrentPosition(), 6);
+  ASSERT_NE(state.duplicateGroupList.Current(), nullptr);
+  EXPECT_EQ(state.duplicateGroupList.Current()->firstMember->name, "b1");
+  EXPECT_EQ(state.duplicateGroupList.CurrentPosition(), 2);
+  ASSERT_NE(state.groupMemberList.Current(), nullptr);
+  EXPECT_EQ(state.groupMemberList.Current()->name, "b3");
+  EXPECT_EQ(GroupMemberList::Next(*state.groupMemberList.Current()), nullptr);
+  // The members of the first group end where the second group begins.
+  const GroupMember* firstGroupLast = state.duplicateGroupList.First()->firstMember;
+  firstGroupLast = GroupMemberList::Next(*firstGroupLast);
+  EXPECT_EQ(firstGroupLast->name, "a2");
+  EXPECT_EQ(GroupMemberList::Next(*firstGroupLast), nullptr);
+}
+
+TEST_F(SearchTest, ProgressAndCountFollowEveryReference) {
+  const std::string a = Bytes(5000, 1);
+  for (const char* name : {"a1", "a2", "a3"}) {
+    temp.WriteFile(name, a);
+    Catalogue(name);
+  }
+  temp.WriteFile("x", Bytes(10, 2));
+  temp.WriteFile("y", Bytes(10, 3));
+  temp.WriteFile("z", Bytes(20, 4));
+  Catalogue("x");
+  Catalogue("y");
+  Catalogue("z");
+
+  FindDuplicates(program, SearchMode::SameContent);
+
+  EXPECT_EQ(widgets.StatusTexts(kActivityField),
+            std::vector<std::string>{"Suche doppelte Dateien"});
+  EXPECT_EQ(widgets.StatusTexts(kDetailField),
+            (std::vector<std::string>{"1 / 6 Dateien", "2 / 6 Dateien", "3 / 6 Dateien",
+                                      "4 / 6 Dateien", "5 / 6 Dateien", "6 / 6 Dateien"}));
+  EXPECT_EQ(widgets.ProgressValues(kSearchProgressBar),
+            (std::vector<int>{16, 33, 50, 66, 83, 100, 0}));
+  // Each reference starts with FileProgressBar at 0, then (for the first of a class) the
+  // bar follows the reading, and the count comes after it.
+  std::vector<std::vector<int>> fileProgressPerReference(1);
+  for (const testing::WidgetWrite& write : widgets.writes) {
+    if (write.kind == testing::WidgetWrite::Kind::Progress && write.target == kFileProgressBar) {
+      fileProgressPerReference.back().push_back(write.value);
+    } else if (write.kind == testing::WidgetWrite::Kind::Progress) {
+      fileProgressPerReference.emplace_back();
+    }
+  }
+  // Segments 0..5 are the six references; 6 lies between the last count and the final 0.
+  ASSERT_EQ(fileProgressPerReference.size(), 8U);
+  EXPECT_TRUE(fileProgressPerReference[6].empty());
+  EXPECT_TRUE(fileProgressPerReference[7].empty());
+  for (std::size_t reference = 0; reference < 6; ++reference) {
+    ASSERT_FALSE(fileProgressPerReference[reference].empty());
+    EXPECT_EQ(fileProgressPerReference[reference].front(), 0);
+  }
+  // Reading the class of three on the first reference moves the bar up to 100 for each file;
+  // the pair x, y is one comparison of one chunk; the other references read nothing.
+  const std::vector<int>& reading = fileProgressPerReference[0];
+  EXPECT_EQ(std::count(reading.begin(), reading.end(), 100), 3);
+  for (int value : reading) {
+    EXPECT_GE(value, 0);
+    EXPECT_LE(value, 100);
+  }
+  EXPECT_EQ(fileProgressPerReference[3], (std::vector<int>{0, 100}));
+  for (std::size_t reference : {1U, 2U, 4U, 5U}) {
+    EXPECT_EQ(fileProgressPerReference[reference], std::vector<int>{0});
+  }
+}
+
+TEST_F(SearchTest, NameModeShowsItsOwnActivity) {
+  AddRecord("/a", "eins", 1);
+  FindDuplicates(program, SearchMode::SameName);
+  EXPECT_EQ(widgets.StatusTexts(kActivityField),
+            std::vector<std::string>{"Suche gleichnamige Dateien"});
+  EXPECT_EQ(widgets.StatusTexts(kDetailField), std::vector<std::string>{"1 / 1 Dateien"});
+  EXPECT_EQ(widgets.ProgressValues(kSearchProgressBar), (std::vector<int>{100, 0}));
+  EXPECT_TRUE(Groups().empty());
+}
+
+TEST_F(SearchTest, AnEmptyCatalogueClearsOldGroupsAndWritesNoCount) {
+  FileRecord& kept = AddRecord("/a", "x", 1);
+  DuplicateGroup& old = program.state.duplicateGroupList.Add();
+  GroupMember& member = program.state.groupMemberList.AddStartingChain();
+  member.file = &kept;
+  old.firstMember = &member;
+  old.memberCount = 1;
+  program.state.fileCatalogue.Clear();
+
+  FindDuplicates(program, SearchMode::SameContent);
+
+  EXPECT_EQ(program.state.duplicateGroupList.Count(), 0);
+  EXPECT_EQ(program.state.groupMemberList.Count(), 0);
+  EXPECT_EQ(program.state.duplicateGroupList.Current(), nullptr);
+  EXPECT_EQ(program.state.fileCatalogue.Current(), nullptr);
+  EXPECT_TRUE(widgets.StatusTexts(kDetailField).empty());
+  EXPECT_EQ(widgets.ProgressValues(kSearchProgressBar), std::vector<int>{0});
+  EXPECT_EQ(widgets.StatusTexts(kActivityField),
+            std::vector<std::string>{"Suche doppelte Dateien"});
+}
+
+// --- scale
+
+TEST_F(SearchTest, AMillionRecordsTakeSecondsNotHours) {
+  constexpr int kRecords = 1'000'000;
+  for (int index = 0; index < kRecords; ++index) {
+    // Distinct sizes, and every name twice (up to letter case) a few records apart.
+    const std::string name =
+        "datei" + std::to_string(index / 2) + (index % 2 == 0 ? ".txt" : ".TXT");
+    FileRecord& record = AddRecord("/nirgends", name, index + 1);
+    record.identity = {1, static_cast<std::uint64_t>(index + 1)};
+  }
+  const auto start = std::chrono::steady_clock::now();
+
+  FindDuplicates(program, SearchMode::SameContent);
+  EXPECT_EQ(program.state.duplicateGroupList.Count(), 0);
+  EXPECT_EQ(files.totalOpens, 0);
+  FindDuplicates(program, SearchMode::SameName);
+
+  const auto seconds =
+      std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  EXPECT_EQ(program.state.duplicateGroupList.Count(), kRecords / 2);
+  std::int64_t members = 0;
+  program.state.duplicateGroupList.ForEach(
+      [&members](DuplicateGroup& group) { members += group.memberCount; });
+  EXPECT_EQ(members, kRecords);
+  EXPECT_EQ(program.state.groupMemberList.Current()->name, "datei499999.TXT");
+  EXPECT_EQ(widgets.StatusTexts(kDetailField).back(), "1000000 / 1000000 Dateien");
+  // A pairwise pass would take hours; even a sanitized build does this in seconds.
+  EXPECT_LT(seconds, 60.0);
+  std::printf("two searches over %d records: %.2f s\n", kRecords, seconds);
+}
+
+}  // namespace
+}  // namespace kopiensieb

@@ -1,0 +1,297 @@
+#pragma once
+
+// Helpers of the duplicate-search tests: file services that log every open and every byte
+// range read, widget services that log every progress and status write, a program on both,
+// and the search as the plain pairwise algorithm runs it, to hold the results against.
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <memory>
+#include <span>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "catalogue/content_comparison.h"
+#include "catalogue/records.h"
+#include "common/text.h"
+#include "platform/posix/posix_file_services.h"
+#include "shell/control_numbers.h"
+#include "shell/program.h"
+#include "temp_folder.h"
+
+namespace kopiensieb::testing {
+
+// What was done to one path.
+struct PathLog {
+  int opens = 0;
+  std::int64_t bytesRead = 0;
+  std::vector<std::pair<std::int64_t, std::int64_t>> ranges;  // [from, to) of every read
+
+  // Whether two reads covered the same byte.
+  bool AnyByteReadTwice() const {
+    std::vector<std::pair<std::int64_t, std::int64_t>> sorted = ranges;
+    std::sort(sorted.begin(), sorted.end());
+    for (std::size_t at = 1; at < sorted.size(); ++at) {
+      if (sorted[at].first < sorted[at - 1].second) {
+        return true;
+      }
+    }
+    return false;
+  }
+};
+
+class LoggingFile final : public ReadableFile {
+ public:
+  LoggingFile(std::unique_ptr<ReadableFile> inner, PathLog& log)
+      : inner_(std::move(inner)), log_(log) {}
+
+  std::int64_t Read(std::span<char> buffer) override {
+    const std::int64_t from = inner_->Position();
+    const std::int64_t got = inner_->Read(buffer);
+    if (got > 0) {
+      log_.bytesRead += got;
+      log_.ranges.emplace_back(from, from + got);
+    }
+    return got;
+  }
+  std::int64_t Position() const override { return inner_->Position(); }
+  // A seek of the real file, not a read: skipped bytes are not read.
+  bool SkipTo(std::int64_t position) override { return inner_->SkipTo(position); }
+  std::optional<FileStatus> Status() const override { return inner_->Status(); }
+
+ private:
+  std::unique_ptr<ReadableFile> inner_;
+  PathLog& log_;
+};
+
+class LoggingFileServices final : public FileServices {
+ public:
+  std::unique_ptr<DirectoryEnumeration> StartEnumeration(const std::string& folder) override {
+    return inner_.StartEnumeration(folder);
+  }
+  PathKind WhatExists(const std::string& path) override { return inner_.WhatExists(path); }
+  std::optional<FileStatus> StatusOf(const std::string& path) override {
+    return inner_.StatusOf(path);
+  }
+  std::unique_ptr<ReadableFile> OpenForReading(const std::string& path) override {
+    PathLog& log = logs[path];
+    ++log.opens;
+    ++totalOpens;
+    std::unique_ptr<ReadableFile> file = inner_.OpenForReading(path);
+    if (!file) {
+      return nullptr;
+    }
+    return std::make_unique<LoggingFile>(std::move(file), log);
+  }
+  bool Delete(const std::string& path) override { return inner_.Delete(path); }
+
+  std::map<std::string, PathLog> logs;
+  int totalOpens = 0;
+
+ private:
+  PosixFileServices inner_;
+};
+
+// One write to the widgets, in order.
+struct WidgetWrite {
+  enum class Kind { Progress, Status } kind = Kind::Progress;
+  int target = 0;  // control number, or status field
+  int value = 0;
+  std::string text;
+};
+
+// Widget services that only log the progress and status writes (all the search touches)
+// and can look at the program at each write of SearchProgressBar.
+class LoggingWidgets final : public WidgetServices {
+ public:
+  bool OpenWindow(const WindowSpec&) override { return true; }
+  bool ChooseContainer(int) override { return true; }
+  void CloseWindow(int) override {}
+  bool CreateStatusBar(int, const std::vector<int>&) override { return true; }
+  void CreateControl(int, ControlKind, Geometry, const std::string&,
+                     const ControlOptions&) override {}
+  void AddColumn(int, int, const std::string&, int) override {}
+  void SetEnabled(int, bool) override {}
+  bool IsEnabled(int) const override { return true; }
+  void SetText(int, const std::string&) override {}
+  std::string GetText(int) const override { return {}; }
+  void AddRow(int, int, const std::string&) override {}
+  void SetRowText(int, int, int, const std::string&) override {}
+  void RemoveRow(int, int) override {}
+  void RemoveRows(int, const std::vector<int>&) override {}
+  void RemoveAllRows(int) override {}
+  int CountRows(int) const override { return 0; }
+  int SelectedRow(int) const override { return -1; }
+  void SelectRow(int, int) override {}
+  bool IsRowSelected(int, int) const override { return false; }
+  void SetRowSelected(int, int, bool, bool) override {}
+  void SetProgress(int control, int value) override {
+    writes.push_back({WidgetWrite::Kind::Progress, control, value, {}});
+    if (control == kSearchProgressBar && onSearchProgress) {
+      onSearchProgress();
+    }
+  }
+  void SetStatusText(int field, const std::string& text) override {
+    writes.push_back({WidgetWrite::Kind::Status, field, 0, text});
+  }
+  void ShowMessageBox(const std::string&, const std::string&, MessageIcon) override {
+    ++messageBoxes;
+  }
+  std::string ChooseFolder(const std::string&, const std::string&) override { return {}; }
+  Event WaitForEvent() override { return Event{EventKind::CloseRequest, kMainWindow, -1}; }
+
+  std::vector<int> ProgressValues(int control) const {
+    std::vector<int> values;
+    for (const WidgetWrite& write : writes) {
+      if (write.kind == WidgetWrite::Kind::Progress && write.target == control) {
+        values.push_back(write.value);
+      }
+    }
+    return values;
+  }
+  std::vector<std::string> StatusTexts(int field) const {
+    std::vector<std::string> texts;
+    for (const WidgetWrite& write : writes) {
+      if (write.kind == WidgetWrite::Kind::Status && write.target == field) {
+        texts.push_back(write.text);
+      }
+    }
+    return texts;
+  }
+
+  std::vector<WidgetWrite> writes;
+  std::function<void()> onSearchProgress;
+  int messageBoxes = 0;
+};
+
+// A group as paths, in member order.
+using GroupPaths = std::vector<std::vector<std::string>>;
+
+// The search the plain way, over the same catalogue: every record the reference in turn,
+// every later unmarked candidate of the same size > 0 (content) or the same LowerCase name
+// (name) compared pairwise with CompareFileContents. Marks live in a vector of its own, so
+// the catalogue is not touched; marksAfterEach[i] holds them after reference i.
+struct PlainSearchResult {
+  GroupPaths groups;
+  std::vector<std::vector<bool>> marksAfterEach;
+};
+
+inline PlainSearchResult PlainSearch(FileServices& files, FileCatalogue& catalogue, bool byContent,
+                                     std::int32_t percent = 100) {
+  std::vector<FileRecord*> records;
+  catalogue.ForEach([&records](FileRecord& record) { records.push_back(&record); });
+  std::vector<bool> marked(records.size(), false);
+  PlainSearchResult result;
+  for (std::size_t reference = 0; reference < records.size(); ++reference) {
+    marked[reference] = false;
+    std::vector<std::string> group{FullPath(*records[reference])};
+    for (std::size_t candidate = reference + 1; candidate < records.size(); ++candidate) {
+      const FileRecord& ref = *records[reference];
+      const FileRecord& cand = *records[candidate];
+      bool same = false;
+      if (byContent) {
+        same = cand.size == ref.size && cand.size > 0 && !marked[candidate] &&
+               CompareFileContents(files, FullPath(cand), FullPath(ref), cand.size, percent,
+                                   nullptr) == 1;
+      } else {
+        same = !marked[candidate] && LowerCase(cand.name) == LowerCase(ref.name);
+      }
+      if (same) {
+        group.push_back(FullPath(cand));
+        marked[candidate] = true;
+      }
+    }
+    if (group.size() >= 2) {
+      result.groups.push_back(group);
+    }
+    result.marksAfterEach.push_back(marked);
+  }
+  return result;
+}
+
+// A program on logging widgets and logging file services, with files in a temporary folder.
+class SearchTest : public ::testing::Test {
+ protected:
+  // Catalogues a file of the temporary folder as a scan would: folder, name, size, identity.
+  FileRecord& Catalogue(const std::string& relative) {
+    const std::string path = temp.PathOf(relative);
+    const std::optional<FileStatus> status = files.StatusOf(path);
+    if (!status) {
+      throw std::runtime_error("no file to catalogue: " + path);
+    }
+    const std::size_t slash = path.rfind('/');
+    FileRecord& record = AddRecord(path.substr(0, slash), path.substr(slash + 1), status->size);
+    record.identity = status->identity;
+    record.modifiedNs = status->modifiedNs;
+    return record;
+  }
+
+  // A record by hand, behind the last one.
+  FileRecord& AddRecord(const std::string& folder, const std::string& name, std::int64_t size) {
+    FileCatalogue& catalogue = program.state.fileCatalogue;
+    const FileRecord* current = catalogue.Current();
+    if (current == nullptr || FileCatalogue::Next(*current) != nullptr) {
+      catalogue.ResetCursor();
+    }
+    while (catalogue.StepForward()) {
+      if (FileCatalogue::Next(*catalogue.Current()) == nullptr) {
+        break;
+      }
+    }
+    FileRecord& record = catalogue.Add();
+    record.folder = folder;
+    record.name = name;
+    record.size = size;
+    return record;
+  }
+
+  std::string Path(const std::string& relative) const { return temp.PathOf(relative); }
+
+  // The groups the search left, checked for consistency on the way: every chain holds
+  // memberCount members, each member copies its file's folder and name, and the group's size
+  // is that of its first file.
+  GroupPaths Groups() {
+    GroupPaths groups;
+    program.state.duplicateGroupList.ForEach([&groups](DuplicateGroup& group) {
+      std::vector<std::string> paths;
+      for (const GroupMember* member = group.firstMember; member != nullptr;
+           member = GroupMemberList::Next(*member)) {
+        EXPECT_NE(member->file, nullptr);
+        if (member->file != nullptr) {
+          EXPECT_EQ(member->folder, member->file->folder);
+          EXPECT_EQ(member->name, member->file->name);
+        }
+        paths.push_back(FullPath(member->folder, member->name));
+      }
+      EXPECT_EQ(group.memberCount, static_cast<std::int32_t>(paths.size()));
+      if (group.firstMember != nullptr && group.firstMember->file != nullptr) {
+        EXPECT_EQ(GroupMemberList::Previous(*group.firstMember), nullptr);
+        EXPECT_EQ(group.size, group.firstMember->file->size);
+      }
+      groups.push_back(paths);
+    });
+    // Counting follows the links from the first record, so it ends with the first chain.
+    EXPECT_EQ(program.state.groupMemberList.Count(),
+              static_cast<std::int64_t>(groups.empty() ? 0 : groups.front().size()));
+    return groups;
+  }
+
+  std::vector<bool> Marks() {
+    std::vector<bool> marks;
+    program.state.fileCatalogue.ForEach(
+        [&marks](FileRecord& record) { marks.push_back(record.grouped); });
+    return marks;
+  }
+
+  TempFolder temp;
+  LoggingFileServices files;
+  LoggingWidgets widgets;
+  Program program{widgets, files};
+};
+
+}  // namespace kopiensieb::testing
