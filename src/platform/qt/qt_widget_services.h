@@ -1,0 +1,77 @@
+#pragma once
+
+#include <deque>
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "platform/widget_services.h"
+
+class QWidget;
+
+namespace kopiensieb {
+
+// The widget services on Qt 6 Widgets. Needs a QApplication that outlives it.
+class QtWidgetServices final : public WidgetServices {
+ public:
+  // Both hooks are for tests and tools; left empty, the real folder dialog and the real modal
+  // message box are shown.
+  using FolderChooser =
+      std::function<std::string(const std::string& title, const std::string& start)>;
+  using MessageBoxHandler =
+      std::function<void(const std::string& title, const std::string& text, MessageIcon icon)>;
+
+  explicit QtWidgetServices(FolderChooser chooser = {}, MessageBoxHandler messageBox = {});
+  ~QtWidgetServices() override;
+  QtWidgetServices(const QtWidgetServices&) = delete;
+  QtWidgetServices& operator=(const QtWidgetServices&) = delete;
+
+  bool OpenWindow(const WindowSpec& spec) override;
+  bool ChooseContainer(int window) override;
+  void CloseWindow(int window) override;
+  bool CreateStatusBar(int window, const std::vector<int>& fieldWidths) override;
+
+  void CreateControl(int control, ControlKind kind, Geometry geometry, const std::string& text,
+                     const ControlOptions& options) override;
+  void AddColumn(int control, int index, const std::string& title, int width) override;
+  void SetEnabled(int control, bool enabled) override;
+  bool IsEnabled(int control) const override;
+  void SetText(int control, const std::string& text) override;
+  std::string GetText(int control) const override;
+
+  void AddRow(int control, int index, const std::string& text) override;
+  void SetRowText(int control, int row, int column, const std::string& text) override;
+  void RemoveRow(int control, int row) override;
+  void RemoveRows(int control, const std::vector<int>& rows) override;
+  void RemoveAllRows(int control) override;
+  int CountRows(int control) const override;
+
+  int SelectedRow(int control) const override;
+  void SelectRow(int control, int row) override;
+  bool IsRowSelected(int control, int row) const override;
+  void SetRowSelected(int control, int row, bool selected, bool focused) override;
+
+  void SetProgress(int control, int value) override;
+  void SetStatusText(int field, const std::string& text) override;
+
+  void ShowMessageBox(const std::string& title, const std::string& text, MessageIcon icon) override;
+  std::string ChooseFolder(const std::string& title, const std::string& startFolder) override;
+
+  Event WaitForEvent() override;
+
+  // For tests and tools: the widgets behind the numbers (null when there is none), the text
+  // of a row cell, the events queued so far (taken out of the queue), and handing pending
+  // row changes to the views at once.
+  QWidget* WindowWidget(int window) const;
+  QWidget* ControlWidget(int control) const;
+  QWidget* StatusFieldWidget(int field) const;
+  std::string RowText(int control, int row, int column) const;
+  std::deque<Event> TakeQueuedEvents();
+  void PublishPendingRows();
+
+ private:
+  struct State;
+  std::unique_ptr<State> state_;
+};
+
+}  // namespace kopiensieb
