@@ -1,0 +1,419 @@
+#include "catalogue/content_comparison.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <map>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "catalogue/chunk_reader.h"
+#include "common/md5.h"
+#include "platform/posix/posix_file_services.h"
+#include "temp_folder.h"
+
+namespace kopiensieb {
+namespace {
+
+using testing::TempFolder;
+
+// What the code under test did with the files: which paths it opened, in order, how many bytes
+// and read calls each path cost, and how many files are still open.
+struct FileLog {
+  std::vector<std::string> opened;
+  std::map<std::string, std::int64_t> bytesRead;
+  std::map<std::string, int> readCalls;
+  int openNow = 0;
+};
+
+class CountingFile final : public ReadableFile {
+ public:
+  CountingFile(std::unique_ptr<ReadableFile> inner, FileLog& log, std::string path,
+               std::int64_t failAfter)
+      : inner_(std::move(inner)), log_(log), path_(std::move(path)), failAfter_(failAfter) {
+    ++log_.openNow;
+  }
+  ~CountingFile() override { --log_.openNow; }
+
+  std::int64_t Read(std::span<char> buffer) override {
+    ++log_.readCalls[path_];
+    std::int64_t& total = log_.bytesRead[path_];
+    if (failAfter_ >= 0) {
+      // A read error from this byte on: the file delivers less than its size says.
+      const std::int64_t allowed = std::max<std::int64_t>(failAfter_ - total, 0);
+      buffer =
+          buffer.first(std::min<std::size_t>(buffer.size(), static_cast<std::size_t>(allowed)));
+      if (buffer.empty()) {
+        return 0;
+      }
+    }
+    const std::int64_t got = inner_->Read(buffer);
+    total += got;
+    return got;
+  }
+  std::int64_t Position() const override { return inner_->Position(); }
+  bool SkipTo(std::int64_t position) override { return inner_->SkipTo(position); }
+  std::optional<FileStatus> Status() const override { return inner_->Status(); }
+
+ private:
+  std::unique_ptr<ReadableFile> inner_;
+  FileLog& log_;
+  std::string path_;
+  std::int64_t failAfter_;
+};
+
+class CountingFileServices final : public FileServices {
+ public:
+  std::unique_ptr<DirectoryEnumeration> StartEnumeration(const std::string& folder) override {
+    return inner_.StartEnumeration(folder);
+  }
+  PathKind WhatExists(const std::string& path) override { return inner_.WhatExists(path); }
+  std::optional<FileStatus> StatusOf(const std::string& path) override {
+    return inner_.StatusOf(path);
+  }
+  std::unique_ptr<ReadableFile> OpenForReading(const std::string& path) override {
+    log.opened.push_back(path);
+    std::unique_ptr<ReadableFile> file = inner_.OpenForReading(path);
+    if (!file) {
+      return nullptr;
+    }
+    auto failing = failAfter.find(path);
+    return std::make_unique<CountingFile>(std::move(file), log, path,
+                                          failing == failAfter.end() ? -1 : failing->second);
+  }
+  bool Delete(const std::string& path) override { return inner_.Delete(path); }
+
+  FileLog log;
+  std::map<std::string, std::int64_t> failAfter;  // path -> bytes it delivers before failing
+
+ private:
+  PosixFileServices inner_;
+};
+
+std::string PatternBytes(std::int64_t size, int seed = 0) {
+  std::string bytes(static_cast<std::size_t>(size), '\0');
+  for (std::size_t i = 0; i < bytes.size(); ++i) {
+    bytes[i] = static_cast<char>(i * 131 + static_cast<std::size_t>(seed));
+  }
+  return bytes;
+}
+
+std::string WithByteChanged(std::string bytes, std::size_t at) {
+  bytes[at] = static_cast<char>(bytes[at] ^ 0x5a);
+  return bytes;
+}
+
+class ContentComparisonTest : public ::testing::Test {
+ protected:
+  int Compare(const std::string& first, const std::string& second, std::int64_t size,
+              std::int32_t percent = 100) {
+    return CompareFileContents(files, first, second, size, percent,
+                               [this](int value) { progress.push_back(value); });
+  }
+
+  TempFolder temp;
+  CountingFileServices files;
+  std::vector<int> progress;
+};
+
+TEST_F(ContentComparisonTest, EqualFilesOfOneChunkAreTheSame) {
+  const std::string content = PatternBytes(1024);
+  const std::string first = temp.WriteFile("a.bin", content);
+  const std::string second = temp.WriteFile("b.bin", content);
+  EXPECT_EQ(Compare(first, second, 1024), 1);
+  EXPECT_EQ(progress, std::vector<int>{100});
+  EXPECT_EQ(files.log.opened, (std::vector<std::string>{first, second}));
+  EXPECT_EQ(files.log.bytesRead[first], 1024);
+  EXPECT_EQ(files.log.bytesRead[second], 1024);
+  EXPECT_EQ(files.log.openNow, 0);
+}
+
+TEST_F(ContentComparisonTest, DifferenceInTheLastChunkIsFoundAfterThreeChunks) {
+  const std::string content = PatternBytes(2500);
+  const std::string first = temp.WriteFile("a.bin", content);
+  const std::string second = temp.WriteFile("b.bin", WithByteChanged(content, 2400));
+  EXPECT_EQ(Compare(first, second, 2500), 0);
+  // After 1,024, 2,048 and 2,500 bytes of the second file.
+  EXPECT_EQ(progress, (std::vector<int>{40, 81, 100}));
+  EXPECT_EQ(files.log.bytesRead[first], 2500);
+  EXPECT_EQ(files.log.bytesRead[second], 2500);
+  EXPECT_EQ(files.log.openNow, 0);
+}
+
+TEST_F(ContentComparisonTest, DifferenceInTheFirstByteCostsOneChunkPerFile) {
+  const std::string content = PatternBytes(3000);
+  const std::string first = temp.WriteFile("a.bin", content);
+  const std::string second = temp.WriteFile("b.bin", WithByteChanged(content, 0));
+  EXPECT_EQ(Compare(first, second, 3000), 0);
+  EXPECT_EQ(progress, std::vector<int>{34});
+  EXPECT_EQ(files.log.bytesRead[first], 1024);
+  EXPECT_EQ(files.log.bytesRead[second], 1024);
+}
+
+TEST_F(ContentComparisonTest, MissingFirstFileLeavesTheSecondUnopened) {
+  const std::string second = temp.WriteFile("b.bin", "content");
+  const std::string first = temp.PathOf("gone.bin");
+  EXPECT_EQ(Compare(first, second, 7), 0);
+  EXPECT_EQ(files.log.opened, std::vector<std::string>{first});
+  EXPECT_TRUE(progress.empty());
+}
+
+TEST_F(ContentComparisonTest, MissingSecondFileClosesTheFirst) {
+  const std::string first = temp.WriteFile("a.bin", "content");
+  const std::string second = temp.PathOf("gone.bin");
+  EXPECT_EQ(Compare(first, second, 7), 0);
+  EXPECT_EQ(files.log.opened, (std::vector<std::string>{first, second}));
+  EXPECT_EQ(files.log.openNow, 0);
+  EXPECT_TRUE(progress.empty());
+}
+
+TEST_F(ContentComparisonTest, AFileComparedWithItselfIsTheSame) {
+  const std::string path = temp.WriteFile("a.bin", PatternBytes(5000));
+  EXPECT_EQ(Compare(path, path, 5000), 1);
+  EXPECT_EQ(progress.back(), 100);
+  EXPECT_EQ(progress.size(), 5u);
+}
+
+TEST_F(ContentComparisonTest, PercentLimitsTheComparedPart) {
+  const std::string content = PatternBytes(1000);
+  const std::string first = temp.WriteFile("a.bin", content);
+  const std::string differsAfter = temp.WriteFile("b.bin", WithByteChanged(content, 600));
+  const std::string differsWithin = temp.WriteFile("c.bin", WithByteChanged(content, 499));
+
+  EXPECT_EQ(Compare(first, differsAfter, 1000, 50), 1);
+  EXPECT_EQ(progress, std::vector<int>{100});
+  EXPECT_EQ(files.log.bytesRead[first], 500);
+  EXPECT_EQ(files.log.bytesRead[differsAfter], 500);
+
+  EXPECT_EQ(Compare(first, differsWithin, 1000, 50), 0);
+}
+
+TEST_F(ContentComparisonTest, PercentOutsideOneToHundredComparesEverything) {
+  const std::string content = PatternBytes(1000);
+  const std::string first = temp.WriteFile("a.bin", content);
+  const std::string second = temp.WriteFile("b.bin", WithByteChanged(content, 999));
+  for (std::int32_t percent : {0, -5, 101, 1000}) {
+    EXPECT_EQ(Compare(first, second, 1000, percent), 0) << percent;
+  }
+  EXPECT_EQ(Compare(first, second, 1000, 99), 1);
+}
+
+TEST_F(ContentComparisonTest, FileOfAnotherSizeThanCataloguedDiffers) {
+  const std::string content = PatternBytes(3000);
+  const std::string first = temp.WriteFile("a.bin", content);
+  const std::string second = temp.WriteFile("b.bin", content);
+  // Equal files, but not of the size the catalogue holds: no longer the catalogued files.
+  EXPECT_EQ(Compare(first, second, 2000), 0);
+  EXPECT_EQ(Compare(first, second, 2000, 50), 0);
+
+  // Truncated after cataloguing: even though the part left equals the other file's start.
+  temp.Resize("b.bin", 2000);
+  EXPECT_EQ(Compare(first, second, 3000), 0);
+  EXPECT_EQ(Compare(second, first, 3000), 0);
+}
+
+TEST_F(ContentComparisonTest, FilesShrinkingDuringTheComparisonDiffer) {
+  const std::string content = PatternBytes(5000);
+  const std::string first = temp.WriteFile("a.bin", content);
+  const std::string second = temp.WriteFile("b.bin", content);
+  // Both files shrink alike after the first chunk: what is left is equal, but the comparison
+  // can no longer read what it set out to compare.
+  int result = CompareFileContents(files, first, second, 5000, 100, [&](int value) {
+    if (progress.empty()) {
+      temp.Resize("a.bin", 1500);
+      temp.Resize("b.bin", 1500);
+    }
+    progress.push_back(value);
+  });
+  EXPECT_EQ(result, 0);
+  EXPECT_EQ(files.log.openNow, 0);
+}
+
+TEST_F(ContentComparisonTest, ReadErrorsMakeEqualFilesDiffer) {
+  const std::string content = PatternBytes(3000);
+  const std::string first = temp.WriteFile("a.bin", content);
+  const std::string second = temp.WriteFile("b.bin", content);
+  files.failAfter[second] = 2100;
+  EXPECT_EQ(Compare(first, second, 3000), 0);
+  files.failAfter.clear();
+  files.failAfter[first] = 0;
+  EXPECT_EQ(Compare(first, second, 3000), 0);
+  files.failAfter.clear();
+  EXPECT_EQ(Compare(first, second, 3000), 1);
+}
+
+TEST_F(ContentComparisonTest, EmptyComparisonEndsAndAgrees) {
+  const std::string first = temp.WriteFile("a.bin", "");
+  const std::string second = temp.WriteFile("b.bin", "");
+  EXPECT_EQ(Compare(first, second, 0), 1);
+  EXPECT_EQ(progress, std::vector<int>{100});
+  EXPECT_EQ(Compare(first, temp.PathOf("gone"), 0), 0);
+  // One byte at 50 percent leaves nothing to compare.
+  const std::string x = temp.WriteFile("x", "x");
+  const std::string y = temp.WriteFile("y", "y");
+  EXPECT_EQ(Compare(x, y, 1, 50), 1);
+  EXPECT_EQ(Compare(x, y, 1), 0);
+}
+
+TEST_F(ContentComparisonTest, LongFilesStreamChunkByChunkToTheLastByte) {
+  const std::int64_t size = 3 * (1 << 20) + 100;
+  const std::string content = PatternBytes(size);
+  const std::string first = temp.WriteFile("a.bin", content);
+  const std::string same = temp.WriteFile("b.bin", content);
+  const std::string lastDiffers =
+      temp.WriteFile("c.bin", WithByteChanged(content, static_cast<std::size_t>(size - 1)));
+
+  EXPECT_EQ(Compare(first, same, size), 1);
+  EXPECT_EQ(progress.size(), static_cast<std::size_t>(size / 1024 + 1));  // one per chunk
+  EXPECT_TRUE(std::is_sorted(progress.begin(), progress.end()));
+  EXPECT_EQ(progress.back(), 100);
+  EXPECT_EQ(files.log.bytesRead[first], size);
+  EXPECT_EQ(files.log.bytesRead[same], size);
+  // Read ahead in blocks growing to 1 MiB, not a call per chunk.
+  EXPECT_LE(files.log.readCalls[first], 14);
+
+  progress.clear();
+  EXPECT_EQ(Compare(first, lastDiffers, size), 0);
+  EXPECT_EQ(progress.back(), 100);
+}
+
+TEST_F(ContentComparisonTest, SizesBeyondFourGibibytes) {
+  // Sparse files: 5 GiB of zeros each, but for one byte at 4 GiB + 10. Cut to 32 bits, the size
+  // would be 1 GiB and the difference out of sight.
+  const std::int64_t size = std::int64_t{5} << 30;
+  const std::int64_t differsAt = (std::int64_t{4} << 30) + 10;
+  const std::string first = temp.Resize("a.bin", size);
+  const std::string second = temp.Resize("b.bin", size);
+  temp.WriteAt("b.bin", differsAt, "!");
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_EQ(Compare(first, second, size), 0);
+  const auto seconds =
+      std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  ::testing::Test::RecordProperty("seconds", std::to_string(seconds));
+  std::printf("compared %lld bytes per file in %.1f s\n",
+              static_cast<long long>(files.log.bytesRead[first]), seconds);
+  EXPECT_EQ(progress.back(), static_cast<int>((differsAt / 1024 + 1) * 1024 * 100 / size));
+  EXPECT_EQ(files.log.bytesRead[first], files.log.bytesRead[second]);
+  EXPECT_GT(files.log.bytesRead[first], differsAt);
+}
+
+class ChunkReaderTest : public ::testing::Test {
+ protected:
+  TempFolder temp;
+  CountingFileServices files;
+};
+
+TEST_F(ChunkReaderTest, HandsOutTheDigestOfEveryChunkInTurn) {
+  const std::string content = PatternBytes(2500, 7);
+  const std::string path = temp.WriteFile("a.bin", content);
+  std::unique_ptr<ChunkReader> reader = ChunkReader::Open(files, path, 2500, 2500);
+  ASSERT_NE(reader, nullptr);
+  EXPECT_EQ(reader->Length(), 2500);
+  EXPECT_EQ(reader->Position(), 0);
+  EXPECT_FALSE(reader->AtEnd());
+
+  const std::vector<std::pair<std::size_t, std::size_t>> chunks = {
+      {0, 1024}, {1024, 1024}, {2048, 452}};
+  for (const auto& [offset, length] : chunks) {
+    Md5Digest digest{};
+    ASSERT_TRUE(reader->NextChunk(digest));
+    EXPECT_EQ(digest, Md5Of(std::span<const char>(content.data() + offset, length))) << offset;
+    EXPECT_EQ(reader->Position(), static_cast<std::int64_t>(offset + length));
+  }
+  EXPECT_TRUE(reader->AtEnd());
+  Md5Digest extra{};
+  EXPECT_FALSE(reader->NextChunk(extra));
+  EXPECT_EQ(reader->Position(), 2500);
+}
+
+TEST_F(ChunkReaderTest, CoversOnlyTheLengthAskedFor) {
+  const std::string content = PatternBytes(3000);
+  const std::string path = temp.WriteFile("a.bin", content);
+  std::unique_ptr<ChunkReader> reader = ChunkReader::Open(files, path, 3000, 1500);
+  ASSERT_NE(reader, nullptr);
+  Md5Digest digest{};
+  ASSERT_TRUE(reader->NextChunk(digest));
+  ASSERT_TRUE(reader->NextChunk(digest));
+  EXPECT_EQ(digest, Md5Of(std::span<const char>(content.data() + 1024, 476)));
+  EXPECT_TRUE(reader->AtEnd());
+  EXPECT_EQ(files.log.bytesRead[path], 1500);
+}
+
+TEST_F(ChunkReaderTest, ReadsOneChunkFirstThenGrowingBlocks) {
+  const std::string path = temp.WriteFile("a.bin", PatternBytes(10000));
+  std::unique_ptr<ChunkReader> reader = ChunkReader::Open(files, path, 10000, 10000);
+  ASSERT_NE(reader, nullptr);
+  Md5Digest digest{};
+  std::vector<std::int64_t> readAfterChunk;
+  while (!reader->AtEnd()) {
+    ASSERT_TRUE(reader->NextChunk(digest));
+    readAfterChunk.push_back(files.log.bytesRead[path]);
+  }
+  // 1,024, then 2,048 more, then 4,096 more, then the remaining 2,832.
+  EXPECT_EQ(readAfterChunk, (std::vector<std::int64_t>{1024, 3072, 3072, 7168, 7168, 7168, 7168,
+                                                       10000, 10000, 10000}));
+}
+
+TEST_F(ChunkReaderTest, SkippedChunksAreNotReadAndLaterChunksStillMatch) {
+  const std::int64_t size = 100 * 1024 + 300;
+  const std::string content = PatternBytes(size, 3);
+  const std::string path = temp.WriteFile("a.bin", content);
+  const auto digestAt = [&](std::int64_t offset) {
+    const std::int64_t length = std::min<std::int64_t>(1024, size - offset);
+    return Md5Of(std::span<const char>(content.data() + offset, static_cast<std::size_t>(length)));
+  };
+  std::unique_ptr<ChunkReader> reader = ChunkReader::Open(files, path, size, size);
+  ASSERT_NE(reader, nullptr);
+  Md5Digest digest{};
+  ASSERT_TRUE(reader->NextChunk(digest));  // reads chunk 0
+  ASSERT_TRUE(reader->NextChunk(digest));  // reads chunks 1 and 2 ahead
+  ASSERT_TRUE(reader->SkipChunks(1));      // chunk 2, from the buffer
+  EXPECT_EQ(reader->Position(), 3 * 1024);
+  ASSERT_TRUE(reader->NextChunk(digest));
+  EXPECT_EQ(digest, digestAt(3 * 1024));
+  ASSERT_TRUE(reader->SkipChunks(90));  // far beyond the buffer: a seek
+  EXPECT_EQ(reader->Position(), 94 * 1024);
+  ASSERT_TRUE(reader->NextChunk(digest));
+  EXPECT_EQ(digest, digestAt(94 * 1024));
+  EXPECT_LT(files.log.bytesRead[path], 20 * 1024);
+  ASSERT_TRUE(reader->SkipChunks(1000));  // more than are left: to the end
+  EXPECT_TRUE(reader->AtEnd());
+  EXPECT_FALSE(reader->NextChunk(digest));
+
+  // A file cut short meanwhile cannot be skipped into.
+  std::unique_ptr<ChunkReader> shortened = ChunkReader::Open(files, path, size, size);
+  ASSERT_NE(shortened, nullptr);
+  temp.Resize("a.bin", 10 * 1024);
+  EXPECT_FALSE(shortened->SkipChunks(50));
+  EXPECT_FALSE(shortened->NextChunk(digest));
+}
+
+TEST_F(ChunkReaderTest, RefusesFilesThatAreNotTheCataloguedOnes) {
+  const std::string path = temp.WriteFile("a.bin", PatternBytes(100));
+  temp.MakeSymlink("link", "a.bin");
+  temp.MakeFifo("pipe");
+  EXPECT_EQ(ChunkReader::Open(files, path, 99, 99), nullptr);
+  EXPECT_EQ(ChunkReader::Open(files, path, 101, 100), nullptr);
+  EXPECT_EQ(ChunkReader::Open(files, temp.PathOf("missing"), 100, 100), nullptr);
+  EXPECT_EQ(ChunkReader::Open(files, temp.PathOf("link"), 100, 100), nullptr);
+  EXPECT_EQ(ChunkReader::Open(files, temp.PathOf("pipe"), 0, 0), nullptr);
+  EXPECT_EQ(files.log.openNow, 0);
+  EXPECT_NE(ChunkReader::Open(files, path, 100, 100), nullptr);
+}
+
+TEST_F(ChunkReaderTest, ShortReadFailsAndStaysFailed) {
+  const std::string path = temp.WriteFile("a.bin", PatternBytes(4000));
+  std::unique_ptr<ChunkReader> reader = ChunkReader::Open(files, path, 4000, 4000);
+  ASSERT_NE(reader, nullptr);
+  Md5Digest digest{};
+  ASSERT_TRUE(reader->NextChunk(digest));
+  temp.Resize("a.bin", 2000);
+  EXPECT_FALSE(reader->NextChunk(digest));
+  EXPECT_EQ(reader->Position(), 1024);
+  EXPECT_FALSE(reader->AtEnd());
+  EXPECT_FALSE(reader->NextChunk(digest));
+}
+
+}  // namespace
+}  // namespace kopiensieb
