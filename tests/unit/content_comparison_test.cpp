@@ -239,6 +239,10 @@ TEST_F(ContentComparisonTest, ReadErrorsMakeEqualFilesDiffer) {
   files.failAfter.clear();
   files.failAfter[first] = 0;
   EXPECT_EQ(Compare(first, second, 3000), 0);
+  // Failing alike on both sides leaves nothing that differs but what was never read.
+  files.failAfter[first] = 2100;
+  files.failAfter[second] = 2100;
+  EXPECT_EQ(Compare(first, second, 3000), 0);
   files.failAfter.clear();
   EXPECT_EQ(Compare(first, second, 3000), 1);
 }
