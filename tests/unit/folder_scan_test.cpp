@@ -1,0 +1,347 @@
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <climits>
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "catalogue/folder_scan.h"
+#include "program_fixture.h"
+#include "shell/control_numbers.h"
+#include "temp_folder.h"
+
+namespace kopiensieb {
+namespace {
+
+using testing::ProgramHarness;
+using testing::ProgramTest;
+using testing::TempFolder;
+using Names = std::vector<std::string>;
+
+// An in-memory file system whose folders list their entries in the order they were made, so
+// the traversal order of a scan can be checked. Nodes live in one pool, linked by index, so
+// chains of any depth cost no recursion to build or to destroy.
+class FakeFileServices final : public FileServices {
+ public:
+  FakeFileServices() { nodes_.push_back(Node{"", EntryKind::Folder, 0, {}}); }
+
+  // Adds an entry below a folder node and returns its index; 0 is the root "/".
+  int AddFolder(int parent, const std::string& name) {
+    return AddNode(parent, name, EntryKind::Folder, 0);
+  }
+  int AddFile(int parent, const std::string& name, std::int64_t size) {
+    return AddNode(parent, name, EntryKind::File, size);
+  }
+
+  std::vector<std::string> startedPaths;
+
+  std::unique_ptr<DirectoryEnumeration> StartEnumeration(const std::string& folder) override {
+    startedPaths.push_back(folder);
+    int node = 0;
+    std::size_t position = 0;
+    while (node >= 0 && position < folder.size()) {
+      const std::size_t slash = folder.find('/', position);
+      const std::size_t end = slash == std::string::npos ? folder.size() : slash;
+      if (end > position) {
+        node = Child(node, folder.substr(position, end - position));
+      }
+      position = end + 1;
+    }
+    return std::make_unique<Enumeration>(*this, node);
+  }
+  PathKind WhatExists(const std::string&) override { return PathKind::Nothing; }
+  std::optional<FileStatus> StatusOf(const std::string&) override { return std::nullopt; }
+  std::unique_ptr<ReadableFile> OpenForReading(const std::string&) override { return nullptr; }
+  bool Delete(const std::string&) override { return false; }
+
+ private:
+  struct Node {
+    std::string name;
+    EntryKind kind;
+    std::int64_t size;
+    std::vector<int> children;
+  };
+
+  class Enumeration final : public DirectoryEnumeration {
+   public:
+    Enumeration(FakeFileServices& files, int node) : files_(files), node_(node) {}
+    DirectoryEntry Next() override {
+      DirectoryEntry entry;
+      if (node_ < 0 || next_ >= files_.nodes_[node_].children.size()) {
+        return entry;
+      }
+      const Node& child = files_.nodes_[files_.nodes_[node_].children[next_++]];
+      entry.kind = child.kind;
+      entry.name = child.name;
+      entry.status.size = child.size;
+      entry.status.identity = FileIdentity{7, static_cast<std::uint64_t>(child.size)};
+      entry.status.modifiedNs = 1000 + child.size;
+      return entry;
+    }
+    std::unique_ptr<DirectoryEnumeration> OpenSubfolder(const std::string& name) override {
+      return std::make_unique<Enumeration>(files_, node_ < 0 ? -1 : files_.Child(node_, name));
+    }
+
+   private:
+    FakeFileServices& files_;
+    int node_;
+    std::size_t next_ = 0;
+  };
+
+  int AddNode(int parent, const std::string& name, EntryKind kind, std::int64_t size) {
+    nodes_.push_back(Node{name, kind, size, {}});
+    const int index = static_cast<int>(nodes_.size()) - 1;
+    nodes_[parent].children.push_back(index);
+    return index;
+  }
+  int Child(int node, const std::string& name) const {
+    for (const int child : nodes_[node].children) {
+      if (nodes_[child].name == name && nodes_[child].kind == EntryKind::Folder) {
+        return child;
+      }
+    }
+    return -1;
+  }
+
+  std::vector<Node> nodes_;
+};
+
+std::vector<std::string> FullPaths(Program& program) {
+  std::vector<std::string> paths;
+  program.state.fileCatalogue.ForEach(
+      [&paths](const FileRecord& record) { paths.push_back(FullPath(record)); });
+  return paths;
+}
+
+void AddFolderRecord(ProgramState& state, const std::string& text) {
+  while (state.folderList.StepForward()) {
+  }
+  state.folderList.Add().text = text;
+}
+
+TEST(FolderCoverageTest, EqualOrInsideIsCoveredComparedExactly) {
+  FakeFileServices files;
+  ProgramHarness harness(files);
+  ProgramState& state = harness.State();
+  EXPECT_FALSE(IsFolderCovered(state, "/d/Daten/")) << "an empty list covers nothing";
+  AddFolderRecord(state, "/d/Daten/");
+  AddFolderRecord(state, "/e/");
+  EXPECT_TRUE(IsFolderCovered(state, "/d/Daten/"));
+  EXPECT_TRUE(IsFolderCovered(state, "/d/Daten/Alt/"));
+  EXPECT_TRUE(IsFolderCovered(state, "/e/x/y/"));
+  EXPECT_FALSE(IsFolderCovered(state, "/d/Daten2/"));
+  EXPECT_FALSE(IsFolderCovered(state, "/d/daten/")) << "names are case-sensitive";
+  EXPECT_FALSE(IsFolderCovered(state, "/D/DATEN/alt/"));
+  EXPECT_FALSE(IsFolderCovered(state, "/d/")) << "a folder holding an earlier one is new";
+  EXPECT_EQ(state.folderList.CurrentPosition(), 2) << "walks to the last folder";
+  AddFolderRecord(state, "/");
+  EXPECT_TRUE(IsFolderCovered(state, "/anything/"));
+}
+
+TEST(FolderScanTest, RootFolderGivesEmptyFolderTextAndSingleSlashPaths) {
+  FakeFileServices files;
+  files.AddFile(0, "vmlinuz.img", 3);
+  const int etc = files.AddFolder(0, "etc");
+  files.AddFile(etc, "hosts.txt", 4);
+  ProgramHarness harness(files);
+  harness.AddFolderAndRun("/");
+  EXPECT_EQ(files.startedPaths, Names{"/"});
+  ASSERT_EQ(FullPaths(harness.program), (Names{"/vmlinuz.img", "/etc/hosts.txt"}));
+  EXPECT_EQ(harness.State().fileCatalogue.First()->folder, "");
+  EXPECT_EQ(harness.RowTexts(kFilesView), (Names{"vmlinuz.img", "hosts.txt"}));
+  // Everything lies inside the root now.
+  harness.AddFolderAndRun("/etc/");
+  EXPECT_EQ(harness.State().fileCatalogue.Count(), 2);
+  EXPECT_EQ(harness.State().folderList.Count(), 1);
+}
+
+TEST(FolderScanTest, DepthFirstInEnumerationOrderWithCountAfterEveryEntry) {
+  FakeFileServices files;
+  const int top = files.AddFolder(0, "top");
+  files.AddFile(top, "z.txt", 1);
+  const int sub = files.AddFolder(top, "sub");
+  files.AddFile(sub, "b.txt", 2);
+  files.AddFolder(sub, "empty");
+  files.AddFile(sub, "c.txt", 3);
+  files.AddFile(top, "a.txt", 4);
+  ProgramHarness harness(files);
+  ProgramState& state = harness.State();
+  FolderScan(harness.program, "/top/", "*.*", 0);
+  EXPECT_EQ(FullPaths(harness.program),
+            (Names{"/top/z.txt", "/top/sub/b.txt", "/top/sub/c.txt", "/top/a.txt"}));
+  const FileRecord& second = *FileCatalogue::Next(*state.fileCatalogue.First());
+  EXPECT_EQ(second.folder, "/top/sub");
+  EXPECT_EQ(second.name, "b.txt");
+  EXPECT_EQ(second.size, 2);
+  EXPECT_EQ(second.identity, (FileIdentity{7, 2}));
+  EXPECT_EQ(second.modifiedNs, 1002);
+  EXPECT_FALSE(second.grouped);
+  EXPECT_EQ(harness.widgets.StatusTexts(), (Names{"Lese Dateien...", "4 Dateien"}));
+  // One write per new count (1, 2, 3, 4): repeated counts are skipped.
+  EXPECT_EQ(harness.widgets.StatusWrites(), (std::vector<int>{1, 4}));
+}
+
+TEST(FolderScanTest, NewRecordsGoBehindTheCurrentRecord) {
+  FakeFileServices files;
+  const int folder = files.AddFolder(0, "f");
+  files.AddFile(folder, "new1", 1);
+  files.AddFile(folder, "new2", 2);
+  ProgramHarness harness(files);
+  FileCatalogue& catalogue = harness.State().fileCatalogue;
+  harness.AddFile("/old", "first", 1);
+  harness.AddFile("/old", "second", 1);
+  catalogue.ResetCursor();
+  catalogue.StepForward();  // "first" is current, as after a ToDelete window command
+  FolderScan(harness.program, "/f/", "", 0);
+  EXPECT_EQ(harness.FileNamesInCatalogue(), (Names{"first", "new1", "new2", "second"}));
+  EXPECT_EQ(catalogue.Current()->name, "new2");
+  EXPECT_EQ(harness.widgets.StatusTexts()[1], "4 Dateien") << "counts the whole catalogue";
+}
+
+TEST(FolderScanTest, TenThousandLevelsDeepNeedNoRecursion) {
+  FakeFileServices files;
+  int node = files.AddFolder(0, "deep");
+  constexpr int kLevels = 10000;
+  for (int level = 0; level < kLevels; ++level) {
+    node = files.AddFolder(node, "d");
+  }
+  files.AddFile(node, "bottom.txt", 9);
+  ProgramHarness harness(files);
+  FolderScan(harness.program, "/deep/", "*.txt", 0);
+  ASSERT_EQ(harness.State().fileCatalogue.Count(), 1);
+  const std::string& folder = harness.State().fileCatalogue.First()->folder;
+  EXPECT_EQ(folder.size(), std::string("/deep").size() + 2 * kLevels);
+  EXPECT_EQ(folder.substr(folder.size() - 4), "/d/d");
+}
+
+class PosixFolderScanTest : public ProgramTest {
+ protected:
+  TempFolder folder;
+};
+
+TEST_F(PosixFolderScanTest, AddFolderCommandAsksWithTitleAndLastFolder) {
+  folder.WriteFile("one/a.txt", "a");
+  folder.WriteFile("two/b.txt", "bb");
+  harness.AddFolderAndRun(folder.PathOf("one"));
+  harness.AddFolderAndRun(folder.PathOf("two"));
+  ASSERT_EQ(widgets.Choosers().size(), 2u);
+  EXPECT_EQ(widgets.Choosers()[0].title, "Pfad hinzufügen...");
+  EXPECT_EQ(widgets.Choosers()[0].start, "");
+  EXPECT_EQ(widgets.Choosers()[1].start, folder.PathOf("one") + "/");
+  EXPECT_EQ(state.lastFolder, folder.PathOf("two") + "/");
+  EXPECT_EQ(FullPaths(program), (Names{folder.PathOf("one/a.txt"), folder.PathOf("two/b.txt")}));
+  EXPECT_EQ(harness.RowTexts(kFilesView, 1), (Names{"1 Bytes", "2 Bytes"}));
+  EXPECT_EQ(widgets.GetText(kFilesLabel), "Alle Dateien (2)");
+  const FileRecord& first = *state.fileCatalogue.First();
+  const auto status = harness.posixFiles.StatusOf(folder.PathOf("one/a.txt"));
+  ASSERT_TRUE(status.has_value());
+  EXPECT_EQ(first.identity, status->identity);
+  EXPECT_EQ(first.modifiedNs, status->modifiedNs);
+}
+
+TEST_F(PosixFolderScanTest, CancelledOrCoveredFolderChangesNothing) {
+  folder.WriteFile("a.txt", "a");
+  folder.WriteFile("sub/b.txt", "b");
+  harness.TypeAndRun(kScanPatternField, "*.txt");
+  harness.AddFolderAndRun(folder.Path());
+  ASSERT_EQ(state.fileCatalogue.Count(), 2);
+  harness.TypeAndRun(kScanPatternField, "*.zzz");
+  const int activityWrites = widgets.StatusWrites()[0];
+
+  widgets.QueueChooserAnswer("");  // cancelled
+  harness.ClickAndRun(kAddFolderButton);
+  harness.AddFolderAndRun(folder.Path());
+  harness.AddFolderAndRun(folder.PathOf("sub"));
+  EXPECT_EQ(widgets.Choosers().size(), 4u);
+  EXPECT_EQ(state.fileCatalogue.Count(), 2);
+  EXPECT_EQ(state.folderList.Count(), 1);
+  EXPECT_EQ(state.lastFolder, folder.Path() + "/");
+  ASSERT_EQ(state.patternList.Count(), 1);
+  EXPECT_EQ(state.patternList.First()->text, "*.txt") << "no scan, no new patterns";
+  EXPECT_EQ(widgets.StatusWrites()[0], activityWrites) << "nothing shown";
+}
+
+TEST_F(PosixFolderScanTest, InnerFolderFirstThenItsParentCataloguesTwice) {
+  folder.WriteFile("daten/alt/x.txt", "x");
+  folder.WriteFile("daten/y.txt", "y");
+  harness.AddFolderAndRun(folder.PathOf("daten/alt"));
+  harness.AddFolderAndRun(folder.PathOf("daten"));
+  EXPECT_EQ(state.folderList.Count(), 2);
+  EXPECT_EQ(state.fileCatalogue.Count(), 3);
+}
+
+TEST_F(PosixFolderScanTest, PatternTextDecidesWhatIsCatalogued) {
+  folder.WriteFile("README", "r");
+  folder.WriteFile("a.txt", "a");
+  folder.WriteFile("b.doc", "b");
+  harness.AddFolderAndRun(folder.PathOf(""));
+  EXPECT_EQ(state.fileCatalogue.Count(), 2) << "\"*.*\" needs a dot in the name";
+
+  state.fileCatalogue.Clear();
+  FolderScan(program, folder.Path() + "/", "", 0);
+  EXPECT_TRUE(state.patternList.Empty());
+  EXPECT_EQ(state.fileCatalogue.Count(), 3) << "no patterns: every file";
+
+  state.fileCatalogue.Clear();
+  FolderScan(program, folder.Path(), "*.doc;READ*", 0);
+  std::vector<std::string> names = harness.FileNamesInCatalogue();
+  std::sort(names.begin(), names.end());
+  EXPECT_EQ(names, (Names{"README", "b.doc"}));
+}
+
+TEST_F(PosixFolderScanTest, EmptyFolderStillShowsTheCount) {
+  folder.MakeFolder("empty");
+  harness.AddFile("/old", "x", 1);
+  harness.AddFolderAndRun(folder.PathOf("empty"));
+  EXPECT_EQ(state.fileCatalogue.Count(), 1);
+  // The scan's last report stays until the next message brings the welcome texts back.
+  EXPECT_EQ(widgets.StatusTexts()[1], "1 Dateien");
+  EXPECT_EQ(widgets.StatusTexts()[0], "Update Liste");
+}
+
+TEST_F(PosixFolderScanTest, LinksFifosAndLoopsAreSkipped) {
+  folder.WriteFile("tree/real.txt", "data");
+  folder.MakeSymlink("tree/loop", ".");
+  folder.MakeSymlink("tree/up", "..");
+  folder.MakeSymlink("tree/link.txt", "real.txt");
+  folder.MakeSymlink("tree/dangling.txt", "missing.txt");
+  folder.MakeFifo("tree/pipe.txt");
+  harness.AddFolderAndRun(folder.PathOf("tree"));
+  EXPECT_EQ(FullPaths(program), Names{folder.PathOf("tree/real.txt")});
+}
+
+TEST_F(PosixFolderScanTest, ThreeThousandLevelsAndPathsBeyondPathMax) {
+  const std::string deepest = folder.MakeDeepFolders("deep", 3000, 1);
+  folder.WriteFile(deepest + "/bottom.txt", "b");
+  const std::string longest = folder.MakeDeepFolders("long", 30, 200);
+  folder.WriteFile(longest + "/far.txt", "f");
+  folder.WriteFile("long/near.txt", "n");
+  harness.AddFolderAndRun(folder.PathOf("deep"));
+  harness.AddFolderAndRun(folder.PathOf("long"));
+  ASSERT_EQ(state.fileCatalogue.Count(), 3);
+  EXPECT_EQ(FullPath(*state.fileCatalogue.First()), folder.PathOf(deepest + "/bottom.txt"));
+  std::vector<std::string> paths = FullPaths(program);
+  std::sort(paths.begin() + 1, paths.end());
+  EXPECT_EQ(paths[1], folder.PathOf(longest + "/far.txt"));
+  EXPECT_GT(paths[1].size(), static_cast<std::size_t>(PATH_MAX));
+  EXPECT_EQ(paths[2], folder.PathOf("long/near.txt"));
+}
+
+TEST_F(PosixFolderScanTest, UnreadableFolderYieldsNothingAndTheScanGoesOn) {
+  if (geteuid() == 0) {
+    GTEST_SKIP() << "permissions do not bind the superuser";
+  }
+  folder.WriteFile("open/a.txt", "a");
+  folder.WriteFile("shut/b.txt", "b");
+  folder.SetMode("shut", 0);
+  harness.AddFolderAndRun(folder.Path());
+  folder.SetMode("shut", 0755);
+  EXPECT_EQ(FullPaths(program), Names{folder.PathOf("open/a.txt")});
+}
+
+}  // namespace
+}  // namespace kopiensieb
