@@ -16,11 +16,20 @@
 #include <QTest>
 #include <QTreeView>
 
+#include <algorithm>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
 #include <memory>
 #include <string>
 #include <vector>
 
+#include "platform/posix/posix_file_services.h"
 #include "platform/qt/qt_widget_services.h"
+#include "shell/control_numbers.h"
+#include "shell/event_loop.h"
+#include "shell/main_window.h"
+#include "shell/program.h"
 
 using kopiensieb::ControlKind;
 using kopiensieb::ControlOptions;
@@ -78,6 +87,68 @@ QRect GeometryRect(Geometry geometry) {
   return QRect(geometry.x, geometry.y, geometry.width, geometry.height);
 }
 
+// A fresh folder under the temporary folder, removed with its contents at the end.
+class ScratchFolder {
+ public:
+  ScratchFolder() {
+    std::string pattern =
+        (std::filesystem::temp_directory_path() / "kopiensieb-qt-XXXXXX").string();
+    if (mkdtemp(pattern.data()) != nullptr) {
+      path_ = pattern;
+    }
+  }
+  ~ScratchFolder() {
+    std::error_code ignored;
+    if (!path_.empty()) {
+      std::filesystem::remove_all(path_, ignored);
+    }
+  }
+  ScratchFolder(const ScratchFolder&) = delete;
+  ScratchFolder& operator=(const ScratchFolder&) = delete;
+
+  const std::string& Path() const { return path_; }
+  std::string Write(const std::string& name, const std::string& bytes) const {
+    const std::string path = path_ + "/" + name;
+    std::ofstream(path, std::ios::binary) << bytes;
+    return path;
+  }
+
+ private:
+  std::string path_;
+};
+
+// One row of the main window's control table: number, kind, text, geometry.
+struct MainControl {
+  int number;
+  const char* kind;
+  const char* text;
+  QRect geometry;
+};
+
+const std::vector<MainControl>& MainControls() {
+  static const std::vector<MainControl> table{
+      {0, "QPushButton", "Pfad hinzufügen", {5, 5, 95, 20}},
+      {12, "QLineEdit", "*.*", {105, 5, 95, 20}},
+      {1, "QLabel", "Alle Dateien:", {5, 30, 195, 16}},
+      {2, "QTreeView", "", {5, 46, 195, 384}},
+      {8, "QPushButton", "Zurücksetzen", {5, 435, 195, 20}},
+      {9, "QPushButton", "Doppelte Dateien suchen", {205, 5, 197, 20}},
+      {13, "QPushButton", "Gleichnamige Dateien suchen", {407, 5, 197, 20}},
+      {3, "QLabel", "Dateien mit gleichem Inhalt:", {205, 30, 400, 16}},
+      {4, "QListView", "", {205, 46, 400, 259}},
+      {5, "QLabel", "Doppelte Dateien:", {205, 310, 430, 16}},
+      {6, "QListView", "", {205, 326, 430, 79}},
+      {7, "QPushButton", "Lösche markierte Datei", {205, 410, 212, 20}},
+      {10, "QPushButton", "Lösche alle außer markierter", {205, 435, 212, 20}},
+      {11, "QPushButton", "Lösche Dateien mit spez. Endung", {422, 410, 212, 20}},
+      {14, "QLineEdit", "*.bak *.tmp", {422, 435, 212, 20}},
+      {100, "QProgressBar", "", {610, 80, 25, 225}},
+      {101, "QProgressBar", "", {610, 50, 25, 25}},
+      {15, "QPushButton", "TDL", {610, 5, 25, 20}},
+  };
+  return table;
+}
+
 }  // namespace
 
 class QtSmokeTest : public QObject {
@@ -104,6 +175,42 @@ class QtSmokeTest : public QObject {
   template <typename T>
   T* Widget(int control) {
     return qobject_cast<T*>(widgets_->ControlWidget(control));
+  }
+
+  // Runs one pass for every queued event, in order, as the event loop would; returns how
+  // many of them were control events of this control.
+  int RunQueuedPasses(kopiensieb::Program& program, int window, int control) {
+    const std::deque<Event> events = widgets_->TakeQueuedEvents();
+    for (const Event& event : events) {
+      kopiensieb::RunPass(program, event);
+    }
+    return CountControlEvents(events, window, control);
+  }
+
+  // A user's click on a button: what is queued first gets its passes (so that the
+  // availability rules are up to date), then the click and the passes it starts.
+  bool ClickButton(kopiensieb::Program& program, int window, int control) {
+    RunQueuedPasses(program, window, -2);
+    kopiensieb::RunPass(program, Event{EventKind::Other, window, -1});
+    auto* button = Widget<QPushButton>(control);
+    if (button == nullptr || !button->isEnabled()) {
+      return false;
+    }
+    QTest::mouseClick(button, Qt::LeftButton);
+    return RunQueuedPasses(program, window, control) == 1;
+  }
+
+  bool ClickListRow(kopiensieb::Program& program, int window, int control, int row) {
+    RunQueuedPasses(program, window, -2);
+    kopiensieb::RunPass(program, Event{EventKind::Other, window, -1});
+    widgets_->PublishPendingRows();
+    auto* view = Widget<QAbstractItemView>(control);
+    if (view == nullptr || !view->isEnabled() || row >= view->model()->rowCount()) {
+      return false;
+    }
+    const QRect cell = view->visualRect(view->model()->index(row, 0));
+    QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, cell.center());
+    return RunQueuedPasses(program, window, control) >= 1;
   }
 
  private slots:
@@ -631,6 +738,127 @@ class QtSmokeTest : public QObject {
     chooserAnswer_.clear();
     QCOMPARE(widgets_->ChooseFolder("Pfad hinzufügen...", "/tmp/"), std::string());
     QCOMPARE(static_cast<int>(chooserTitles_.size()), 3);
+  }
+
+  void mainWindowBuiltByTheProgramMatchesItsTable() {
+    kopiensieb::PosixFileServices files;
+    kopiensieb::Program program(*widgets_, files);
+    QVERIFY(kopiensieb::BuildMainWindow(program));
+    QWidget* window = widgets_->WindowWidget(kopiensieb::kMainWindow);
+    QVERIFY(window != nullptr);
+    QCOMPARE(window->size(), QSize(640, 480));
+    QCOMPARE(window->windowTitle(), QStringLiteral("Kopiensieb"));
+    std::vector<QWidget*> created;
+    for (const MainControl& control : MainControls()) {
+      QWidget* widget = widgets_->ControlWidget(control.number);
+      QVERIFY2(widget != nullptr, qPrintable(QString::number(control.number)));
+      QCOMPARE(widget->metaObject()->className(), control.kind);
+      QCOMPARE(widget->geometry(), control.geometry);
+      QCOMPARE(widget->parentWidget(), window);
+      if (*control.text != '\0') {
+        QCOMPARE(widgets_->GetText(control.number), std::string(control.text));
+      }
+      created.push_back(widget);
+    }
+    // Creation order is the order of the table (and so the order of the focus chain).
+    const QObjectList children = window->children();
+    std::vector<int> positions;
+    for (QWidget* widget : created) {
+      positions.push_back(static_cast<int>(children.indexOf(widget)));
+    }
+    QVERIFY(std::is_sorted(positions.begin(), positions.end()));
+    auto* files2 = Widget<QTreeView>(kopiensieb::kFilesView);
+    QCOMPARE(files2->model()->columnCount(), 2);
+    QCOMPARE(files2->model()->headerData(0, Qt::Horizontal).toString(), QStringLiteral("Name"));
+    QCOMPARE(files2->model()->headerData(1, Qt::Horizontal).toString(), QStringLiteral("Größe"));
+    QCOMPARE(files2->columnWidth(0), 150);
+    QCOMPARE(files2->columnWidth(1), 100);
+    QCOMPARE(widgets_->StatusFieldWidget(0)->geometry(), QRect(0, 460, 200, 20));
+    QCOMPARE(widgets_->StatusFieldWidget(1)->geometry(), QRect(200, 460, 440, 20));
+
+    // The first pass writes the welcome texts and switches off what has nothing to act on.
+    kopiensieb::RunPass(program, Event{EventKind::Other, 0, -1});
+    QCOMPARE(qobject_cast<QLabel*>(widgets_->StatusFieldWidget(0))->text(),
+             QStringLiteral("Willkommen beim Kopiensieb"));
+    QCOMPARE(qobject_cast<QLabel*>(widgets_->StatusFieldWidget(1))->text(),
+             QStringLiteral("Programmed by Tesmarin"));
+    for (const int off : {4, 6, 7, 8, 9, 10, 11, 13, 14, 15}) {
+      QVERIFY2(!widgets_->ControlWidget(off)->isEnabled(), qPrintable(QString::number(off)));
+    }
+    QVERIFY(widgets_->ControlWidget(kopiensieb::kAddFolderButton)->isEnabled());
+  }
+
+  void addingAFolderThroughTheWindowListsItsFiles() {
+    ScratchFolder folder;
+    QVERIFY(!folder.Path().empty());
+    folder.Write("Äpfel.txt", "Äpfel");
+    folder.Write("birnen.txt", "Birnen");
+    folder.Write("kirschen.bak", "Kirschen!");
+    chooserAnswer_ = folder.Path();
+
+    kopiensieb::PosixFileServices files;
+    kopiensieb::Program program(*widgets_, files);
+    QVERIFY(kopiensieb::BuildMainWindow(program));
+    QVERIFY(ClickButton(program, 0, kopiensieb::kAddFolderButton));
+    QCOMPARE(static_cast<int>(chooserTitles_.size()), 1);
+
+    QCOMPARE(widgets_->CountRows(kopiensieb::kFilesView), 3);
+    std::vector<std::string> rows;
+    for (int row = 0; row < 3; ++row) {
+      rows.push_back(widgets_->RowText(kopiensieb::kFilesView, row, 0) + "|" +
+                     widgets_->RowText(kopiensieb::kFilesView, row, 1));
+    }
+    std::sort(rows.begin(), rows.end());
+    const std::vector<std::string> expected{"birnen.txt|6 Bytes", "kirschen.bak|9 Bytes",
+                                            "Äpfel.txt|6 Bytes"};
+    QCOMPARE(rows, expected);
+    widgets_->PublishPendingRows();
+    QCOMPARE(Widget<QTreeView>(kopiensieb::kFilesView)->model()->rowCount(), 3);
+    QCOMPARE(widgets_->GetText(kopiensieb::kFilesLabel), std::string("Alle Dateien (3)"));
+  }
+
+  void oneRoundFromSearchToDeletionRemovesExactlyTheChosenFile() {
+    ScratchFolder folder;
+    QVERIFY(!folder.Path().empty());
+    const std::string original = folder.Write("bericht.txt", "Quartalszahlen");
+    const std::string copy = folder.Write("bericht.bak", "Quartalszahlen");
+    const std::string other = folder.Write("notiz.txt", "etwas anderes");
+    chooserAnswer_ = folder.Path();
+
+    kopiensieb::PosixFileServices files;
+    kopiensieb::Program program(*widgets_, files);
+    QVERIFY(kopiensieb::BuildMainWindow(program));
+    QVERIFY(ClickButton(program, 0, kopiensieb::kAddFolderButton));
+    QVERIFY(ClickButton(program, 0, kopiensieb::kSameContentButton));
+    QCOMPARE(widgets_->CountRows(kopiensieb::kGroupsBox), 1);
+
+    QVERIFY(ClickListRow(program, 0, kopiensieb::kGroupsBox, 0));
+    QCOMPARE(widgets_->CountRows(kopiensieb::kMembersBox), 2);
+    // The backup copy is the one preselected for deletion.
+    const int marked = widgets_->SelectedRow(kopiensieb::kMembersBox);
+    QVERIFY(marked >= 0);
+    QVERIFY(QString::fromStdString(widgets_->RowText(kopiensieb::kMembersBox, marked, 0))
+                .contains(QStringLiteral("bericht.bak")));
+
+    QVERIFY(ClickButton(program, 0, kopiensieb::kDeleteMarkedButton));
+    QVERIFY(ClickButton(program, 0, kopiensieb::kToDeleteButton));
+    QVERIFY(program.state.toDeleteWindowOpen);
+    QVERIFY(widgets_->WindowWidget(kopiensieb::kToDeleteWindow) != nullptr);
+    QCOMPARE(widgets_->CountRows(kopiensieb::kToDeleteView), 1);
+    QCOMPARE(widgets_->RowText(kopiensieb::kToDeleteView, 0, 0), std::string("bericht.bak"));
+
+    QVERIFY(ClickButton(program, 1, kopiensieb::kSelectAllButton));
+    QVERIFY(widgets_->IsRowSelected(kopiensieb::kToDeleteView, 0));
+    QVERIFY(ClickButton(program, 1, kopiensieb::kDeleteSelectedButton));
+
+    QVERIFY(messageBoxes_.empty());
+    QVERIFY(!std::filesystem::exists(copy));
+    QVERIFY(std::filesystem::exists(original));
+    QVERIFY(std::filesystem::exists(other));
+    QCOMPARE(widgets_->CountRows(kopiensieb::kToDeleteView), 1);
+    QCOMPARE(widgets_->RowText(kopiensieb::kToDeleteView, 0, 0),
+             std::string("(keine Dateien zum Löschen)"));
+    QCOMPARE(widgets_->CountRows(kopiensieb::kFilesView), 2);
   }
 
   void waitingWithNoWindowLeftEndsInsteadOfHanging() {

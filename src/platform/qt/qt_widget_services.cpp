@@ -99,18 +99,29 @@ class ProgramWindow final : public QWidget {
   std::function<void()> onCloseRequest_;
 };
 
-// Without full-row selection only the first column of a selected row shows the selection.
-class FirstColumnSelectionDelegate final : public QStyledItemDelegate {
+// Draws the rows of list views and list boxes. Rows get a little air above the text, or the
+// dots of capital umlauts ("Ü") are cut off by the row above; without full-row selection only
+// the first column of a selected row shows the selection.
+class RowDelegate final : public QStyledItemDelegate {
  public:
-  using QStyledItemDelegate::QStyledItemDelegate;
+  RowDelegate(bool firstColumnSelectionOnly, QObject* parent)
+      : QStyledItemDelegate(parent), firstColumnSelectionOnly_(firstColumnSelectionOnly) {}
+
+  QSize sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const override {
+    return QStyledItemDelegate::sizeHint(option, index) + QSize(0, kRowAir);
+  }
 
  protected:
   void initStyleOption(QStyleOptionViewItem* option, const QModelIndex& index) const override {
     QStyledItemDelegate::initStyleOption(option, index);
-    if (index.column() > 0) {
+    if (firstColumnSelectionOnly_ && index.column() > 0) {
       option->state &= ~QStyle::State_Selected;
     }
   }
+
+ private:
+  static constexpr int kRowAir = 4;
+  bool firstColumnSelectionOnly_;
 };
 
 // Sees every event of the application and hands those of the program's windows on.
@@ -431,9 +442,7 @@ struct QtWidgetServices::State {
     view->setSelectionMode(options.multipleSelection ? QAbstractItemView::ExtendedSelection
                                                      : QAbstractItemView::SingleSelection);
     view->setAllColumnsShowFocus(options.fullRowSelection);
-    if (!options.fullRowSelection) {
-      view->setItemDelegate(new FirstColumnSelectionDelegate(view));
-    }
+    view->setItemDelegate(new RowDelegate(!options.fullRowSelection, view));  // owned by the view
     view->header()->setSectionsMovable(false);
     view->header()->setSectionsClickable(false);
     view->header()->setStretchLastSection(false);
@@ -452,6 +461,7 @@ struct QtWidgetServices::State {
     auto* box = new QListView(parent);  // owned by the window
     *model = AttachModel(box, false);
     box->setUniformItemSizes(true);
+    box->setItemDelegate(new RowDelegate(false, box));  // owned by the box
     box->setEditTriggers(QAbstractItemView::NoEditTriggers);
     box->setSelectionMode(QAbstractItemView::SingleSelection);
     box->setMovement(QListView::Static);
