@@ -447,13 +447,17 @@ struct QtWidgetServices::State {
     view->header()->setSectionsClickable(false);
     view->header()->setStretchLastSection(false);
     view->header()->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
-    // The selection shows only while the view has the focus.
-    QPalette palette = view->palette();
-    palette.setColor(QPalette::Inactive, QPalette::Highlight,
-                     palette.color(QPalette::Inactive, QPalette::Base));
-    palette.setColor(QPalette::Inactive, QPalette::HighlightedText,
-                     palette.color(QPalette::Inactive, QPalette::Text));
-    view->setPalette(palette);
+    if (!options.multipleSelection) {
+      // The selection shows only while the view has the focus.
+      QPalette palette = view->palette();
+      palette.setColor(QPalette::Inactive, QPalette::Highlight,
+                       palette.color(QPalette::Inactive, QPalette::Base));
+      palette.setColor(QPalette::Inactive, QPalette::HighlightedText,
+                       palette.color(QPalette::Inactive, QPalette::Text));
+      view->setPalette(palette);
+    }
+    // A view whose selected rows a button then deletes keeps showing them while the user
+    // moves to that button: nobody should delete files they cannot see chosen.
     return view;
   }
 
