@@ -1,0 +1,317 @@
+"""Choosing files for deletion and deleting them: the marking commands and the ToDelete window,
+checked on disk."""
+
+import os
+import tempfile
+import unittest
+
+from harness import Session, control, make_tree, quote, run_script, window
+
+CREDITS = {"title": "Credits", "text": "Kopiensieb\rProgrammed by Tesmarin", "icon": "none"}
+EMPTY_STATE_ROW = "(keine Dateien zum Löschen)"
+FAILURE = "Die folgende Datei konnte nicht gelöscht werden:\r"
+
+# Three copies of one content, two of another, and files without a copy.
+TREE = {
+    "a.txt": "content A " * 50,
+    "copy1/a.txt": "content A " * 50,
+    "copy2/a.txt": "content A " * 50,
+    "b.txt": "content B",
+    "sub/b2.txt": "content B",
+    "unique.txt": "only once",
+    "sub/other.txt": "different",
+}
+
+
+def snapshot(root):
+    """Every file below root with its content: {relative path: bytes}."""
+    found = {}
+    for folder, _, names in os.walk(root):
+        for name in names:
+            path = os.path.join(folder, name)
+            with open(path, "rb") as stream:
+                found[os.path.relpath(path, root)] = stream.read()
+    return found
+
+
+def group_names(row):
+    """The file names that a row of GroupsBox lists."""
+    return row.split(": ", 1)[1].split(", ")
+
+
+def group_row(state, name):
+    """The row of GroupsBox whose group lists a file of this name (one such group here)."""
+    rows = control(state, 4)["rows"]
+    matching = [i for i, text in enumerate(rows) if name in group_names(text)]
+    assert len(matching) == 1, (name, rows)
+    return matching[0]
+
+
+def member_row(state, path):
+    rows = control(state, 6)["rows"]
+    assert path in rows, (path, rows)
+    return rows.index(path)
+
+
+def shows_empty_state(state):
+    """Whether the ToDelete window's list shows its one row that stands for no entry."""
+    rows = control(state, 201)["rows"]
+    return len(rows) == 1 and rows[0][0] == EMPTY_STATE_ROW and not any(rows[0][1:])
+
+
+def todelete_paths(state):
+    """The full paths that the ToDelete window's list shows, in row order."""
+    if shows_empty_state(state):
+        return []
+    return [os.path.join(row[1], row[0]) for row in control(state, 201)["rows"]]
+
+
+def todelete_row(state, path):
+    paths = todelete_paths(state)
+    assert path in paths, (path, paths)
+    return paths.index(path)
+
+
+class DeletionTest(unittest.TestCase):
+    def setUp(self):
+        self.folder = tempfile.TemporaryDirectory()
+        self.addCleanup(self.folder.cleanup)
+        self.root = make_tree(self.folder.name, TREE)
+        self.before = snapshot(self.root)
+
+    def path(self, relative):
+        return os.path.join(self.root, relative)
+
+    def start(self, session):
+        """Scan the tree and search for equal content; the dump after the search."""
+        session.send(f"chooser {quote(self.root)}")
+        session.send("click 0")
+        session.send("idle 0")  # the search button comes on at the pass after the scan
+        session.send("click 9")
+        session.send("idle 0")
+        return session.dump()
+
+    def choose_group(self, session, name):
+        state = session.dump()
+        session.send(f"select 4 {group_row(state, name)}")
+        return session.dump()
+
+    def mark(self, session, relative, button=7):
+        """Marks the member with this path in the group shown and presses a marking button."""
+        state = session.dump()
+        session.send(f"select 6 {member_row(state, self.path(relative))}")
+        session.send(f"click {button}")
+        session.send("idle 0")  # availability follows the lists from the next pass on
+        return session.dump()
+
+    def assert_disk(self, gone):
+        """Exactly the files in `gone` are missing; every other file is byte for byte intact."""
+        expected = {path: data for path, data in self.before.items() if path not in gone}
+        self.assertEqual(snapshot(self.root), expected)
+
+    def test_marked_and_others_then_delete_only_the_selected_rows(self):
+        with Session() as session:
+            self.start(session)
+            self.choose_group(session, "a.txt")
+            self.mark(session, "copy1/a.txt")
+            self.choose_group(session, "b.txt")
+            state = self.mark(session, "b.txt", button=10)  # keeps b.txt, takes sub/b2.txt
+            # Group B is gone; group A keeps its line (and its old text) with two members left.
+            self.assertEqual(control(state, 4)["rows"], ["3: a.txt, a.txt, a.txt"])
+            self.assertEqual(len(control(state, 6)["rows"]), 2)
+
+            session.send("click 15")
+            state = session.dump()
+            self.assertEqual(window(state, 1)["title"], "ToDelete-Liste")
+            self.assertEqual(
+                sorted(todelete_paths(state)),
+                sorted([self.path("copy1/a.txt"), self.path("sub/b2.txt")]),
+            )
+            # While the window is open, a new entry shows at once.
+            self.choose_group(session, "a.txt")
+            self.mark(session, "copy2/a.txt")
+            state = session.dump()
+            paths = todelete_paths(state)
+            self.assertEqual(len(paths), 3)
+            self.assertEqual(paths[2], self.path("copy2/a.txt"))
+
+            chosen = [todelete_row(state, self.path(p)) for p in ("copy1/a.txt", "copy2/a.txt")]
+            session.send("select 201 " + " ".join(map(str, chosen)))
+            session.send("click 202")
+            state = session.dump()
+            final = session.finish()
+
+        self.assert_disk(gone={"copy1/a.txt", "copy2/a.txt"})
+        self.assertEqual(todelete_paths(state), [self.path("sub/b2.txt")])
+        self.assertEqual(state["messageboxes"], [])
+        files_view = [row[0] for row in control(state, 2)["rows"]]
+        self.assertEqual(
+            sorted(files_view), sorted(["a.txt", "b.txt", "b2.txt", "unique.txt", "other.txt"])
+        )
+        self.assertEqual(control(state, 1)["text"], "Alle Dateien (7)")
+        self.assertEqual(final["exit_code"], 0)
+
+    def test_a_folder_at_the_path_gets_the_error_box_and_keeps_its_entry(self):
+        with Session() as session:
+            self.start(session)
+            self.choose_group(session, "b.txt")
+            self.mark(session, "sub/b2.txt")
+            session.send("click 15")
+            session.dump()  # the window is open and filled before the disk changes
+            os.remove(self.path("sub/b2.txt"))
+            os.mkdir(self.path("sub/b2.txt"))
+            session.send("click 205")
+            session.send("click 202")
+            state = session.dump()
+            session.finish()
+
+        self.assertEqual(
+            state["messageboxes"],
+            [{"title": "ERROR", "text": FAILURE + self.path("sub/b2.txt"), "icon": "error"}],
+        )
+        self.assertEqual(todelete_paths(state), [self.path("sub/b2.txt")])
+        self.assertTrue(os.path.isdir(self.path("sub/b2.txt")))
+
+    def test_a_file_rewritten_after_the_scan_is_kept_with_the_error_box(self):
+        with Session() as session:
+            self.start(session)
+            self.choose_group(session, "a.txt")
+            self.mark(session, "copy1/a.txt")
+            self.mark(session, "copy2/a.txt")
+            session.send("click 15")
+            session.dump()
+            # Other size for one copy; same size but another modification time for the other.
+            with open(self.path("copy1/a.txt"), "w") as stream:
+                stream.write("precious new text")
+            stat = os.stat(self.path("copy2/a.txt"))
+            os.utime(self.path("copy2/a.txt"), ns=(stat.st_atime_ns, stat.st_mtime_ns - 10**10))
+            session.send("click 205")
+            session.send("click 202")
+            state = session.dump()
+            session.finish()
+
+        boxes = state["messageboxes"]
+        self.assertEqual(
+            sorted(box["text"] for box in boxes),
+            sorted(FAILURE + self.path(p) for p in ("copy1/a.txt", "copy2/a.txt")),
+        )
+        self.assertTrue(all(box["title"] == "ERROR" and box["icon"] == "error" for box in boxes))
+        with open(self.path("copy1/a.txt")) as stream:
+            self.assertEqual(stream.read(), "precious new text")
+        with open(self.path("copy2/a.txt")) as stream:
+            self.assertEqual(stream.read(), TREE["copy2/a.txt"])
+        self.assertEqual(len(todelete_paths(state)), 2)
+
+    def test_delete_by_pattern_keeps_one_file_of_a_group_whose_names_all_match(self):
+        make_tree(self.root, {"x.bak": "same", "y.bak": "same", "z.bak": "same"})
+        self.before = snapshot(self.root)
+        with Session() as session:
+            self.start(session)
+            session.send('type 14 "*.BAK"')  # the field lower-cases what is typed
+            session.send("click 11")
+            session.send("idle 0")
+            session.send("click 15")
+            state = session.dump()
+            taken = todelete_paths(state)
+            self.assertEqual(len(taken), 2, taken)
+            self.assertTrue(all(p.endswith(".bak") for p in taken), taken)
+            # The untouched groups are shown again, the first one selected.
+            groups = [sorted(group_names(row)) for row in control(state, 4)["rows"]]
+            self.assertEqual(sorted(groups), [["a.txt"] * 3, ["b.txt", "b2.txt"]])
+            self.assertEqual(control(state, 4)["selected"], 0)
+            session.send("click 205")
+            session.send("click 202")
+            state = session.dump()
+            session.finish()
+
+        left = [name for name in ("x.bak", "y.bak", "z.bak") if os.path.exists(self.path(name))]
+        self.assertEqual(len(left), 1)
+        self.assert_disk(gone={"x.bak", "y.bak", "z.bak"} - set(left))
+        self.assertTrue(shows_empty_state(state), control(state, 201)["rows"])
+
+    def test_discard_touches_nothing(self):
+        with Session() as session:
+            self.start(session)
+            self.choose_group(session, "a.txt")
+            self.mark(session, "a.txt", button=10)
+            session.send("click 15")
+            session.send("click 205")
+            session.send("click 203")
+            session.send("idle 1")
+            state = session.dump()
+            session.finish()
+
+        self.assert_disk(gone=set())
+        self.assertTrue(shows_empty_state(state), control(state, 201)["rows"])
+        self.assertEqual(state["messageboxes"], [])
+        for number in (201, 202, 203):
+            self.assertFalse(control(state, number)["enabled"], number)
+        self.assertEqual(len(control(state, 2)["rows"]), 7)
+
+    def test_closing_and_reopening_keeps_the_entries(self):
+        with Session() as session:
+            self.start(session)
+            self.choose_group(session, "a.txt")
+            self.mark(session, "copy2/a.txt")
+            session.send("click 15")
+            session.send("idle 1")
+            opened = session.dump()
+            self.assertFalse(control(opened, 15)["enabled"])
+            session.send("click 204")
+            session.send("idle 0")
+            closed = session.dump()
+            session.send("click 15")
+            reopened = session.dump()
+            session.finish()
+
+        self.assertIsNone(window(closed, 1))
+        self.assertTrue(control(closed, 15)["enabled"])
+        self.assertEqual(todelete_paths(reopened), [self.path("copy2/a.txt")])
+        self.assertEqual(todelete_paths(opened), todelete_paths(reopened))
+        self.assert_disk(gone=set())
+
+    def test_reset_empties_the_todelete_list(self):
+        with Session() as session:
+            self.start(session)
+            self.choose_group(session, "b.txt")
+            self.mark(session, "b.txt")
+            session.send("click 15")
+            session.send("click 8")
+            session.send("idle 0")
+            state = session.dump()
+            session.finish()
+
+        self.assertTrue(shows_empty_state(state), control(state, 201)["rows"])
+        self.assertFalse(control(state, 15)["enabled"])
+        self.assert_disk(gone=set())
+
+    def test_a_close_request_for_the_todelete_window_ends_the_program(self):
+        states = run_script(
+            [
+                f"chooser {quote(self.root)}",
+                "click 0",
+                "idle 0",
+                "click 9",
+                "idle 0",
+                "select 4 0",
+                "select 6 0",
+                "click 7",
+                "idle 0",
+                "click 15",
+                "dump",
+                "close 1",
+                "dump",
+            ]
+        )
+        final = states[-1]
+        self.assertTrue(final["ended"])
+        self.assertEqual(final["exit_code"], 0)
+        self.assertEqual(final["windows"], [])
+        self.assertEqual(final["messageboxes"][-1], CREDITS)
+        self.assertEqual(len(states), 2, "nothing runs after the close request")
+        self.assertEqual(window(states[0], 1)["title"], "ToDelete-Liste")
+        self.assert_disk(gone=set())
+
+
+if __name__ == "__main__":
+    unittest.main()
