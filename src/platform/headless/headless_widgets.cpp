@@ -249,9 +249,11 @@ void HeadlessWidgetServices::RemoveRows(int control, const std::vector<int>& row
     if (static_cast<int>(row) == found->focusedRow) {
       newFocused = static_cast<int>(kept);
     }
-    found->rows[kept] = std::move(found->rows[row]);
-    if (found->kind == ControlKind::ListView) {
-      found->rowSelected[kept] = found->rowSelected[row];
+    if (kept != row) {  // moving a row onto itself would empty it
+      found->rows[kept] = std::move(found->rows[row]);
+      if (found->kind == ControlKind::ListView) {
+        found->rowSelected[kept] = found->rowSelected[row];
+      }
     }
     ++kept;
   }
