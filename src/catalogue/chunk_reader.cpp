@@ -5,12 +5,11 @@
 #include <span>
 
 namespace kopiensieb {
-namespace {
-constexpr std::int64_t kLargestReadAhead = std::int64_t{1} << 20;
-}  // namespace
 
 std::unique_ptr<ChunkReader> ChunkReader::Open(FileServices& files, const std::string& path,
-                                               std::int64_t expectedSize, std::int64_t length) {
+                                               std::int64_t expectedSize, std::int64_t length,
+                                               std::int64_t largestReadAhead,
+                                               std::vector<char> buffer) {
   std::unique_ptr<ReadableFile> file = files.OpenForReading(path);
   if (!file) {
     return nullptr;
@@ -22,11 +21,23 @@ std::unique_ptr<ChunkReader> ChunkReader::Open(FileServices& files, const std::s
   }
   std::int64_t covered =
       std::clamp<std::int64_t>(length, 0, std::max<std::int64_t>(expectedSize, 0));
-  return std::unique_ptr<ChunkReader>(new ChunkReader(std::move(file), covered));
+  return std::unique_ptr<ChunkReader>(
+      new ChunkReader(std::move(file), covered, largestReadAhead, std::move(buffer)));
 }
 
-ChunkReader::ChunkReader(std::unique_ptr<ReadableFile> file, std::int64_t length)
-    : file_(std::move(file)), length_(length) {}
+ChunkReader::ChunkReader(std::unique_ptr<ReadableFile> file, std::int64_t length,
+                         std::int64_t largestReadAhead, std::vector<char> buffer)
+    : file_(std::move(file)),
+      length_(length),
+      largestReadAhead_(std::max(largestReadAhead, kChunkSize)),
+      buffer_(std::move(buffer)) {}
+
+std::vector<char> ChunkReader::TakeBuffer() {
+  failed_ = true;
+  bufferStart_ = 0;
+  bufferEnd_ = 0;
+  return std::move(buffer_);
+}
 
 bool ChunkReader::NextChunk(Md5Digest& digest) {
   std::span<const char> bytes;
@@ -88,7 +99,7 @@ bool ChunkReader::Fill(std::int64_t needed) {
   }
   const std::int64_t unread = length_ - position_ - available();
   const std::int64_t block = std::min(std::max(readAhead_, needed - available()), unread);
-  readAhead_ = std::min(readAhead_ * 2, kLargestReadAhead);
+  readAhead_ = std::min(readAhead_ * 2, largestReadAhead_);
   const std::size_t blockEnd = bufferEnd_ + static_cast<std::size_t>(block);
   if (buffer_.size() < blockEnd) {
     buffer_.resize(blockEnd);  // only ever grows, so the bytes are not cleared again each time

@@ -12,16 +12,25 @@
 namespace kopiensieb {
 
 inline constexpr std::int64_t kChunkSize = 1024;
+inline constexpr std::int64_t kLargestReadAhead = std::int64_t{1} << 20;
 
 // Reads a file chunk by chunk (1,024 bytes, the last one shorter) and yields the MD5 digest
-// of each chunk. Reads ahead in growing blocks (starting at one chunk, doubling up to 1 MiB)
-// so that a file that differs early costs one chunk and a long file streams fast.
+// of each chunk. Reads ahead in growing blocks (starting at one chunk, doubling up to
+// largestReadAhead) so that a file that differs early costs one chunk and a long file streams
+// fast.
 class ChunkReader {
  public:
   // Null when the file cannot be opened, is not a regular file, or its size now is not
-  // expectedSize. length = the bytes to cover (<= expectedSize).
+  // expectedSize. length = the bytes to cover (<= expectedSize). `buffer` may hand in the
+  // memory of a reader that is done (see TakeBuffer), so that many readers in a row need not
+  // each allocate their own.
   static std::unique_ptr<ChunkReader> Open(FileServices& files, const std::string& path,
-                                           std::int64_t expectedSize, std::int64_t length);
+                                           std::int64_t expectedSize, std::int64_t length,
+                                           std::int64_t largestReadAhead = kLargestReadAhead,
+                                           std::vector<char> buffer = {});
+
+  // The read buffer, for the next reader; this reader hands out no more chunks afterwards.
+  std::vector<char> TakeBuffer();
 
   // The digest of the next chunk; false when it could not be read completely (the file
   // shrank or failed): treat as different.
@@ -38,7 +47,8 @@ class ChunkReader {
   bool AtEnd() const;  // Position() == Length()
 
  private:
-  ChunkReader(std::unique_ptr<ReadableFile> file, std::int64_t length);
+  ChunkReader(std::unique_ptr<ReadableFile> file, std::int64_t length,
+              std::int64_t largestReadAhead, std::vector<char> buffer);
   // Makes at least `needed` unread bytes available; false when the file ran out first.
   bool Fill(std::int64_t needed);
 
@@ -46,6 +56,7 @@ class ChunkReader {
   std::int64_t length_ = 0;
   std::int64_t position_ = 0;
   std::int64_t readAhead_ = kChunkSize;
+  std::int64_t largestReadAhead_ = kLargestReadAhead;
   std::vector<char> buffer_;
   std::size_t bufferStart_ = 0;  // first unread byte in buffer_
   std::size_t bufferEnd_ = 0;    // one past the last read byte in buffer_

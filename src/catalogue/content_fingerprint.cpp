@@ -1,8 +1,11 @@
 #include "catalogue/content_fingerprint.h"
 
 #include <algorithm>
+#include <cstring>
 #include <limits>
 #include <memory>
+#include <tuple>
+#include <utility>
 #include <vector>
 
 #include "catalogue/chunk_reader.h"
@@ -21,78 +24,355 @@ int ProgressPercent(std::int64_t position, std::int64_t length) {
   return static_cast<int>(position / (length / 100 + 1));
 }
 
-void Report(const FileProgressSink& progress, const ChunkReader& reader) {
+void Report(const FileProgressSink& progress, std::int64_t position, std::int64_t length) {
   if (progress) {
-    progress(ProgressPercent(reader.Position(), reader.Length()));
+    progress(ProgressPercent(position, length));
   }
 }
 
-void ReadFirstChunk(FileServices& files, FingerprintJob& job, std::int64_t size,
-                    std::int64_t length, const FileProgressSink& progress) {
-  std::unique_ptr<ChunkReader> reader = ChunkReader::Open(files, job.path, size, length);
-  if (!reader) {
-    job.state = FingerprintState::Unreadable;
-    return;
+// Read buffers of readers that are done, handed on to the next ones: a class of many files
+// then allocates (and the kernel zero-fills) a buffer per file read at once, not per file.
+class BufferPool {
+ public:
+  std::vector<char> Take() {
+    if (spare_.empty()) {
+      return {};
+    }
+    std::vector<char> buffer = std::move(spare_.back());
+    spare_.pop_back();
+    return buffer;
   }
-  if (length == 0) {
-    // Nothing to compare: every file that opens with its size is equal to every other.
-    job.state = FingerprintState::Known;
-    job.fingerprint = Md5Digest{};
-    return;
+
+  void Release(std::unique_ptr<ChunkReader>& reader) {
+    if (reader) {
+      spare_.push_back(reader->TakeBuffer());
+      reader.reset();  // closes the file
+    }
   }
-  if (!reader->NextChunk(job.firstChunk)) {
-    job.state = FingerprintState::Unreadable;
-    return;
+
+ private:
+  std::vector<std::vector<char>> spare_;
+};
+
+// Everything one call works with.
+struct ClassReading {
+  FileServices& files;
+  std::span<FingerprintJob> jobs;
+  std::int64_t size = 0;
+  std::int64_t length = 0;
+  const FileProgressSink& progress;
+  const ReadingLimits& limits;
+  BufferPool buffers;
+  std::size_t nextPart = 0;
+
+  std::unique_ptr<ChunkReader> Open(std::size_t job, std::int64_t largestReadAhead) {
+    return ChunkReader::Open(files, jobs[job].path, size, length, largestReadAhead, buffers.Take());
   }
-  Report(progress, *reader);
-  if (reader->AtEnd()) {
-    job.state = FingerprintState::Known;
-    job.fingerprint = job.firstChunk;
+
+  void MakePart(std::span<const std::size_t> members) {
+    const std::size_t part = nextPart++;
+    for (std::size_t job : members) {
+      jobs[job].state = FingerprintState::Known;
+      jobs[job].part = part;
+    }
   }
+};
+
+// One file being read in lockstep with the others that may still equal it.
+struct Player {
+  Player(std::size_t job, std::unique_ptr<ChunkReader> reader)
+      : job(job), reader(std::move(reader)) {}
+
+  std::size_t job = 0;
+  std::unique_ptr<ChunkReader> reader;
+  std::span<const char> chunk;  // the bytes of the current chunk
+  bool hashed = false;          // `digest` holds the current chunk's digest
+  Md5Digest digest{};
+
+  const Md5Digest& Digest() {
+    if (!hashed) {
+      digest = Md5Of(chunk);
+      hashed = true;
+    }
+    return digest;
+  }
+};
+
+// The read-ahead each of `count` files read at once may use.
+std::int64_t ReadAheadFor(const ReadingLimits& limits, std::size_t count) {
+  const std::int64_t share =
+      limits.readAheadBudget / static_cast<std::int64_t>(std::max<std::size_t>(count, 1));
+  return std::clamp(share, limits.smallestReadAhead,
+                    std::max(limits.smallestReadAhead, limits.largestReadAhead));
 }
 
-// Folds the digests of all chunks (the first one known from stage 1) into one.
-void ReadBehindFirstChunk(FileServices& files, FingerprintJob& job, std::int64_t size,
-                          std::int64_t length, const FileProgressSink& progress) {
-  std::unique_ptr<ChunkReader> reader = ChunkReader::Open(files, job.path, size, length);
+// Reads the players chunk by chunk, all at the same position, and splits their parts until
+// each part is either a single file (Distinct) or has been read to the compared length
+// (Known). Two files stay together exactly while every chunk pair so far has equal digests;
+// digest equality is an equivalence, so splitting part by part finds exactly the classes a
+// pairwise comparison would. Players start as one part and in job order.
+class LockstepRefinement {
+ public:
+  LockstepRefinement(ClassReading& reading, std::vector<Player>& players)
+      : reading_(reading), players_(players) {}
+
+  void Run() {
+    std::vector<std::size_t> all(players_.size());
+    for (std::size_t at = 0; at < all.size(); ++at) {
+      all[at] = at;
+    }
+    parts_.push_back(std::move(all));
+    KeepPartsOfSeveral();
+    while (!parts_.empty()) {
+      const std::int64_t position = players_[parts_.front().front()].reader->Position();
+      if (position >= reading_.length) {
+        FinishParts();
+        return;
+      }
+      ReadNextChunks();
+      Report(reading_.progress, std::min(position + kChunkSize, reading_.length), reading_.length);
+      SplitParts();
+      KeepPartsOfSeveral();
+    }
+  }
+
+ private:
+  void ReadNextChunks() {
+    for (std::vector<std::size_t>& part : parts_) {
+      std::erase_if(part, [this](std::size_t at) {
+        Player& player = players_[at];
+        player.hashed = false;
+        if (player.reader->NextChunkBytes(player.chunk)) {
+          return false;
+        }
+        // Shrunk or failed since it was opened: equal to nothing.
+        reading_.jobs[player.job].state = FingerprintState::Unreadable;
+        reading_.buffers.Release(player.reader);
+        return true;
+      });
+    }
+  }
+
+  void SplitParts() {
+    next_.clear();
+    for (const std::vector<std::size_t>& part : parts_) {
+      const std::size_t firstOfPart = next_.size();
+      for (std::size_t at : part) {
+        Place(at, firstOfPart);
+      }
+    }
+    std::swap(parts_, next_);
+  }
+
+  // Puts a player into the sub-part (among those from firstOfPart on) whose first member's
+  // chunk has the same digest as its own, or into a new one. Equal bytes need no hashing.
+  void Place(std::size_t at, std::size_t firstOfPart) {
+    Player& player = players_[at];
+    for (std::size_t sub = firstOfPart; sub < next_.size(); ++sub) {
+      const Player& leader = players_[next_[sub].front()];
+      if (std::memcmp(leader.chunk.data(), player.chunk.data(), player.chunk.size()) == 0) {
+        next_[sub].push_back(at);
+        return;
+      }
+    }
+    for (std::size_t sub = firstOfPart; sub < next_.size(); ++sub) {
+      if (players_[next_[sub].front()].Digest() == player.Digest()) {
+        next_[sub].push_back(at);
+        return;
+      }
+    }
+    next_.push_back({at});
+  }
+
+  // A file alone in its part equals nothing: it is not read any further.
+  void KeepPartsOfSeveral() {
+    std::erase_if(parts_, [this](const std::vector<std::size_t>& part) {
+      if (part.size() >= 2) {
+        return false;
+      }
+      for (std::size_t at : part) {
+        reading_.jobs[players_[at].job].state = FingerprintState::Distinct;
+        reading_.buffers.Release(players_[at].reader);
+      }
+      return true;
+    });
+  }
+
+  void FinishParts() {
+    std::vector<std::size_t> members;
+    for (const std::vector<std::size_t>& part : parts_) {
+      members.clear();
+      for (std::size_t at : part) {
+        members.push_back(players_[at].job);
+        reading_.buffers.Release(players_[at].reader);
+      }
+      reading_.MakePart(members);
+    }
+    parts_.clear();
+  }
+
+  ClassReading& reading_;
+  std::vector<Player>& players_;
+  std::vector<std::vector<std::size_t>> parts_;  // indexes into players_
+  std::vector<std::vector<std::size_t>> next_;
+};
+
+// A class small enough to hold open whole: every file is opened once and read in lockstep
+// from its first chunk on.
+void ReadWholeClassInLockstep(ClassReading& reading) {
+  const std::int64_t readAhead = ReadAheadFor(reading.limits, reading.jobs.size());
+  std::vector<Player> players;
+  players.reserve(reading.jobs.size());
+  for (std::size_t job = 0; job < reading.jobs.size(); ++job) {
+    std::unique_ptr<ChunkReader> reader = reading.Open(job, readAhead);
+    if (!reader) {
+      reading.jobs[job].state = FingerprintState::Unreadable;
+      continue;
+    }
+    players.emplace_back(job, std::move(reader));
+  }
+  LockstepRefinement(reading, players).Run();
+}
+
+// Stage 1 of a large class: the digest of one file's first chunk, the file closed again.
+void ReadFirstChunk(ClassReading& reading, std::size_t job) {
+  FingerprintJob& target = reading.jobs[job];
+  std::unique_ptr<ChunkReader> reader = reading.Open(job, kChunkSize);
+  std::span<const char> chunk;
+  if (!reader || !reader->NextChunkBytes(chunk)) {
+    target.state = FingerprintState::Unreadable;
+    reading.buffers.Release(reader);
+    return;
+  }
+  target.firstChunk = Md5Of(chunk);
+  Report(reading.progress, reader->Position(), reading.length);
+  reading.buffers.Release(reader);
+}
+
+// Files of a large class that share their first chunk, few enough to hold open: each is
+// opened again behind its first chunk, and the rest is read in lockstep.
+void ReadSetInLockstep(ClassReading& reading, std::span<const std::size_t> set) {
+  const std::int64_t readAhead = ReadAheadFor(reading.limits, set.size());
+  std::vector<Player> players;
+  players.reserve(set.size());
+  for (std::size_t job : set) {
+    std::unique_ptr<ChunkReader> reader = reading.Open(job, readAhead);
+    if (!reader || !reader->SkipChunks(1)) {
+      reading.jobs[job].state = FingerprintState::Unreadable;
+      reading.buffers.Release(reader);
+      continue;
+    }
+    players.emplace_back(job, std::move(reader));
+  }
+  LockstepRefinement(reading, players).Run();
+}
+
+// Folds the digests of all chunks of one file (the first one known from stage 1) into one.
+bool FoldBehindFirstChunk(ClassReading& reading, std::size_t job, Md5Digest& fingerprint) {
+  std::unique_ptr<ChunkReader> reader = reading.Open(job, reading.limits.largestReadAhead);
   if (!reader || !reader->SkipChunks(1)) {
-    job.state = FingerprintState::Unreadable;
-    return;
+    reading.buffers.Release(reader);
+    return false;
   }
   Md5 fold;
-  fold.Update(std::span<const std::uint8_t>(job.firstChunk));
+  fold.Update(std::span<const std::uint8_t>(reading.jobs[job].firstChunk));
   Md5Digest chunk{};
   while (!reader->AtEnd()) {
     if (!reader->NextChunk(chunk)) {
-      job.state = FingerprintState::Unreadable;
-      return;
+      reading.buffers.Release(reader);
+      return false;
     }
     fold.Update(std::span<const std::uint8_t>(chunk));
-    Report(progress, *reader);
+    Report(reading.progress, reader->Position(), reading.length);
   }
-  job.state = FingerprintState::Known;
-  job.fingerprint = fold.Finish();
+  reading.buffers.Release(reader);
+  fingerprint = fold.Finish();
+  return true;
 }
 
-// Files still Unread after stage 1 whose first chunk no other readable file shares cannot
-// equal anything; the rest need stage 2.
-void SortOutDistinctFirstChunks(std::span<FingerprintJob> jobs) {
-  std::vector<std::size_t> pending;
-  for (std::size_t index = 0; index < jobs.size(); ++index) {
-    if (jobs[index].state == FingerprintState::Unread) {
-      pending.push_back(index);
+// More files share their first chunk than may be open at once: one at a time, each file's
+// chunk digests folded into one fingerprint, and equal fingerprints form a part.
+void ReadSetOneByOne(ClassReading& reading, std::span<const std::size_t> set) {
+  std::vector<std::pair<Md5Digest, std::size_t>> known;
+  for (std::size_t job : set) {
+    Md5Digest fingerprint{};
+    if (FoldBehindFirstChunk(reading, job, fingerprint)) {
+      known.emplace_back(fingerprint, job);
+    } else {
+      reading.jobs[job].state = FingerprintState::Unreadable;
     }
   }
-  std::sort(pending.begin(), pending.end(), [&jobs](std::size_t left, std::size_t right) {
-    return jobs[left].firstChunk < jobs[right].firstChunk;
-  });
-  for (std::size_t at = 0; at < pending.size(); ++at) {
-    const Md5Digest& digest = jobs[pending[at]].firstChunk;
-    const bool sharedBefore = at > 0 && jobs[pending[at - 1]].firstChunk == digest;
-    const bool sharedAfter = at + 1 < pending.size() && jobs[pending[at + 1]].firstChunk == digest;
-    if (!sharedBefore && !sharedAfter) {
-      jobs[pending[at]].state = FingerprintState::Distinct;
+  std::sort(known.begin(), known.end());
+  std::vector<std::size_t> members;
+  for (std::size_t start = 0; start < known.size();) {
+    std::size_t end = start + 1;
+    while (end < known.size() && known[end].first == known[start].first) {
+      ++end;
     }
+    members.clear();
+    for (std::size_t at = start; at < end; ++at) {
+      members.push_back(known[at].second);
+    }
+    if (members.size() >= 2) {
+      reading.MakePart(members);
+    } else {
+      reading.jobs[members.front()].state = FingerprintState::Distinct;
+    }
+    start = end;
+  }
+}
+
+// A class too large to hold open: stage 1 digests every file's first chunk, one file at a
+// time; only files whose first chunk meets another's are read further.
+void ReadLargeClass(ClassReading& reading) {
+  std::vector<std::size_t> pending;
+  for (std::size_t job = 0; job < reading.jobs.size(); ++job) {
+    ReadFirstChunk(reading, job);
+    if (reading.jobs[job].state == FingerprintState::Unread) {
+      pending.push_back(job);
+    }
+  }
+  const std::span<FingerprintJob> jobs = reading.jobs;
+  std::sort(pending.begin(), pending.end(), [&jobs](std::size_t left, std::size_t right) {
+    return std::tie(jobs[left].firstChunk, left) < std::tie(jobs[right].firstChunk, right);
+  });
+  std::vector<std::size_t> set;
+  for (std::size_t start = 0; start < pending.size();) {
+    std::size_t end = start + 1;
+    while (end < pending.size() &&
+           jobs[pending[end]].firstChunk == jobs[pending[start]].firstChunk) {
+      ++end;
+    }
+    set.assign(pending.begin() + static_cast<std::ptrdiff_t>(start),
+               pending.begin() + static_cast<std::ptrdiff_t>(end));
+    start = end;
+    if (set.size() == 1) {
+      jobs[set.front()].state = FingerprintState::Distinct;
+    } else if (reading.length <= kChunkSize) {
+      reading.MakePart(set);  // the first chunk was all there is to compare
+    } else if (set.size() <= reading.limits.openFiles) {
+      ReadSetInLockstep(reading, set);
+    } else {
+      ReadSetOneByOne(reading, set);
+    }
+  }
+}
+
+// Nothing to compare: every file that opens with its catalogued size equals every other.
+void OpenEveryFile(ClassReading& reading) {
+  std::vector<std::size_t> readable;
+  for (std::size_t job = 0; job < reading.jobs.size(); ++job) {
+    std::unique_ptr<ChunkReader> reader = reading.Open(job, kChunkSize);
+    if (reader) {
+      readable.push_back(job);
+    } else {
+      reading.jobs[job].state = FingerprintState::Unreadable;
+    }
+  }
+  if (readable.size() >= 2) {
+    reading.MakePart(readable);
+  } else if (readable.size() == 1) {
+    reading.jobs[readable.front()].state = FingerprintState::Distinct;
   }
 }
 
@@ -106,22 +386,31 @@ std::int64_t ComparedLength(std::int64_t size, std::int32_t percent) {
 }
 
 void FingerprintSizeClass(FileServices& files, std::span<FingerprintJob> jobs, std::int64_t size,
-                          std::int32_t percent, const FileProgressSink& progress) {
+                          std::int32_t percent, const FileProgressSink& progress,
+                          const ReadingLimits& limits) {
+  for (FingerprintJob& job : jobs) {
+    job.state = FingerprintState::Unread;
+  }
   if (size < 0) {
     for (FingerprintJob& job : jobs) {
       job.state = FingerprintState::Unreadable;
     }
     return;
   }
-  const std::int64_t length = ComparedLength(size, percent);
-  for (FingerprintJob& job : jobs) {
-    ReadFirstChunk(files, job, size, length, progress);
-  }
-  SortOutDistinctFirstChunks(jobs);
-  for (FingerprintJob& job : jobs) {
-    if (job.state == FingerprintState::Unread) {
-      ReadBehindFirstChunk(files, job, size, length, progress);
-    }
+  ClassReading reading{.files = files,
+                       .jobs = jobs,
+                       .size = size,
+                       .length = ComparedLength(size, percent),
+                       .progress = progress,
+                       .limits = limits,
+                       .buffers = {},
+                       .nextPart = 0};
+  if (reading.length == 0) {
+    OpenEveryFile(reading);
+  } else if (jobs.size() <= std::max<std::size_t>(limits.openFiles, 2)) {
+    ReadWholeClassInLockstep(reading);
+  } else {
+    ReadLargeClass(reading);
   }
 }
 

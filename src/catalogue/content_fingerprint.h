@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <span>
 #include <string>
@@ -14,28 +15,44 @@ namespace kopiensieb {
 enum class FingerprintState : std::uint8_t {
   Unread,      // not read yet
   Unreadable,  // could not be opened, changed its size, or read short: equal to nothing
-  Distinct,    // its first chunk differs from that of every other readable file of the class
-  Known        // `fingerprint` stands for its whole compared content
+  Distinct,    // some chunk of it differs from that chunk of every other readable file
+  Known        // it equals exactly the other Known files of the same `part`
 };
 
 struct FingerprintJob {
   std::string path;
   FingerprintState state = FingerprintState::Unread;
-  Md5Digest firstChunk{};   // the digest of its first chunk
-  Md5Digest fingerprint{};  // Known: equal exactly when every chunk digest is equal
+  Md5Digest firstChunk{};  // the digest of its first chunk, where it had to be worked out
+  // Known: two files share a part number exactly when CompareFileContents would call them
+  // equal. Part numbers are unique within one call only.
+  std::size_t part = 0;
+};
+
+// How much a size class may hold at once while it is read.
+struct ReadingLimits {
+  // Files open at the same time. A class of at most this many is read in lockstep from its
+  // first chunk on; a larger one is first sorted by first-chunk digests, one file at a time.
+  std::size_t openFiles = 256;
+  // Read-ahead shared by the files read in lockstep; each file gets between the two bounds.
+  std::int64_t readAheadBudget = std::int64_t{16} << 20;
+  std::int64_t smallestReadAhead = std::int64_t{64} << 10;
+  std::int64_t largestReadAhead = std::int64_t{256} << 10;
 };
 
 // The bytes of a file of `size` that a comparison covers: size * percent / 100 for percent
 // 1..100, else size, exact even where the product would overflow.
 std::int64_t ComparedLength(std::int64_t size, std::int32_t percent);
 
-// Fingerprints the files of one size class, reading each file at most once. Stage 1 digests
-// every file's first chunk, so files that differ early are never read further. Stage 2 reads,
-// from behind the first chunk, only the files whose first chunk meets another's, folding all
-// chunk digests into one. Two Known files have equal fingerprints exactly when
-// CompareFileContents would call them equal. Files are read in the order of `jobs`; progress
-// receives position * 100 / length of the file being read.
+// Sorts the files of one size class (`jobs` in catalogue order) into parts of equal content,
+// reading each file at most once and each byte at most once. The files that may still be
+// equal are read chunk by chunk in lockstep; a part splits where a file's chunk has another
+// MD5 digest than its fellows' (equal bytes are taken as equal digests without hashing), and
+// a file left alone in its part is not read any further. So files that differ early are
+// never read whole. Where more files than limits.openFiles share their first chunk, their
+// chunk digests are folded into one fingerprint per file instead. `progress` receives
+// position * 100 / compared length of the reading.
 void FingerprintSizeClass(FileServices& files, std::span<FingerprintJob> jobs, std::int64_t size,
-                          std::int32_t percent, const FileProgressSink& progress);
+                          std::int32_t percent, const FileProgressSink& progress,
+                          const ReadingLimits& limits = {});
 
 }  // namespace kopiensieb

@@ -42,7 +42,7 @@ class FileProgress {
 
 // Reads the files of the size class that starts at `first` and links its groups. Each file is
 // read at most once: a pair is settled by one chunk-wise comparison, which stops at the first
-// difference; larger classes are fingerprinted.
+// difference; larger classes are read in lockstep and split where their chunks differ.
 class ContentClassReader {
  public:
   ContentClassReader(Program& program, std::vector<SearchEntry>& entries, FileProgress& progress)
@@ -80,12 +80,12 @@ class ContentClassReader {
     }
     FingerprintSizeClass(program_.files, jobs_, entries_[members_[0]].record->size,
                          program_.state.comparePercent, progress_.Sink());
-    // Known files sorted by fingerprint, equals in catalogue order (members_ ascends); the
-    // others are alone.
+    // Known files sorted by part, equals in catalogue order (members_ ascends); the others
+    // are alone.
     known_.clear();
     for (std::size_t at = 0; at < members_.size(); ++at) {
       if (jobs_[at].state == FingerprintState::Known) {
-        known_.emplace_back(jobs_[at].fingerprint, members_[at]);
+        known_.emplace_back(jobs_[at].part, members_[at]);
       } else {
         entries_[members_[at]].role = SearchRole::Alone;
         entries_[members_[at]].groupNext = kNoEntry;
@@ -93,7 +93,7 @@ class ContentClassReader {
     }
     std::sort(known_.begin(), known_.end());
     order_.clear();
-    for (const auto& [fingerprint, entry] : known_) {
+    for (const auto& [part, entry] : known_) {
       order_.push_back(entry);
     }
     LinkGroups(entries_, order_, [this](std::size_t left, std::size_t right) {
@@ -104,10 +104,10 @@ class ContentClassReader {
   Program& program_;
   std::vector<SearchEntry>& entries_;
   FileProgress& progress_;
-  std::vector<std::size_t> members_;                      // entry numbers of the class, ascending
-  std::vector<FingerprintJob> jobs_;                      // one per member, same order
-  std::vector<std::pair<Md5Digest, std::size_t>> known_;  // fingerprint, entry number
-  std::vector<std::size_t> order_;                        // the entry numbers of known_
+  std::vector<std::size_t> members_;                        // entry numbers of the class, ascending
+  std::vector<FingerprintJob> jobs_;                        // one per member, same order
+  std::vector<std::pair<std::size_t, std::size_t>> known_;  // part, entry number
+  std::vector<std::size_t> order_;                          // the entry numbers of known_
 };
 
 void FillMember(GroupMember& member, FileRecord& file) {

@@ -6,6 +6,7 @@
 
 #include "catalogue/chunk_reader.h"
 #include "catalogue/duplicate_search.h"
+#include "common/md5.h"
 #include "search_test_support.h"
 
 namespace kopiensieb {
@@ -82,14 +83,13 @@ TEST_F(ReadOnceTest, EveryByteIsReadAtMostOnceAndTheGroupsAreThoseOfPairwiseComp
   for (const auto& [path, log] : files.logs) {
     SCOPED_TRACE(path);
     EXPECT_FALSE(log.AnyByteReadTwice());
-    if (kinds.at(path) == Kind::EarlyDifference) {
-      EXPECT_EQ(log.opens, 1);
-      EXPECT_EQ(log.bytesRead, kChunkSize);
-    } else {
-      // Once for the first chunk, once for the rest: the whole file, each byte once.
-      EXPECT_EQ(log.opens, 2);
-      EXPECT_EQ(log.bytesRead, static_cast<std::int64_t>(kFileSize));
-    }
+    // The class is read in lockstep: one open per file. A file that differs in its first
+    // chunk costs that chunk; the others differ from the rest no earlier than in the last
+    // chunk, so they are read whole, each byte once.
+    EXPECT_EQ(log.opens, 1);
+    EXPECT_EQ(log.bytesRead, kinds.at(path) == Kind::EarlyDifference
+                                 ? kChunkSize
+                                 : static_cast<std::int64_t>(kFileSize));
   }
 }
 
@@ -107,6 +107,7 @@ TEST_F(ReadOnceTest, AShareOfEachFileCoversOnlyThatShare) {
   for (const auto& [path, log] : files.logs) {
     SCOPED_TRACE(path);
     EXPECT_FALSE(log.AnyByteReadTwice());
+    EXPECT_EQ(log.opens, 1);
     EXPECT_EQ(log.bytesRead,
               kinds.at(path) == Kind::EarlyDifference ? kChunkSize : std::int64_t{kFileSize / 2});
   }
@@ -149,6 +150,226 @@ TEST_F(SearchTest, FilesOfOneChunkNeedNoSecondRead) {
   for (const auto& [path, log] : files.logs) {
     EXPECT_EQ(log.opens, 1) << path;
     EXPECT_EQ(log.bytesRead, 700) << path;
+  }
+}
+
+// --- splitting a class while it is read in lockstep
+
+// Bytes of any length, different for every seed.
+std::string Pattern(std::size_t size, int seed) {
+  std::string bytes(size, '\0');
+  for (std::size_t at = 0; at < size; ++at) {
+    bytes[at] = static_cast<char>(at * 131 + at / 253 + static_cast<std::size_t>(seed) * 37);
+  }
+  return bytes;
+}
+
+std::string ChangedAt(std::string bytes, std::size_t at, int variant) {
+  bytes[at] = static_cast<char>(bytes[at] ^ (0x11 * variant));
+  return bytes;
+}
+
+// Two 128-byte blocks that differ in six bytes but have the same MD5 digest; followed by the
+// same bytes, they still do.
+std::string CollisionBlock(bool second) {
+  const std::string hex = second
+                              ? "d131dd02c5e6eec4693d9a0698aff95c2fcab50712467eab4004583eb8fb7f89"
+                                "55ad340609f4b30283e4888325f1415a085125e8f7cdc99fd91dbd7280373c5b"
+                                "d8823e3156348f5bae6dacd436c919c6dd53e23487da03fd02396306d248cda0"
+                                "e99f33420f577ee8ce54b67080280d1ec69821bcb6a8839396f965ab6ff72a70"
+                              : "d131dd02c5e6eec4693d9a0698aff95c2fcab58712467eab4004583eb8fb7f89"
+                                "55ad340609f4b30283e488832571415a085125e8f7cdc99fd91dbdf280373c5b"
+                                "d8823e3156348f5bae6dacd436c919c6dd53e2b487da03fd02396306d248cda0"
+                                "e99f33420f577ee8ce54b67080a80d1ec69821bcb6a8839396f9652b6ff72a70";
+  std::string bytes;
+  for (std::size_t at = 0; at < hex.size(); at += 2) {
+    bytes.push_back(static_cast<char>(std::stoi(hex.substr(at, 2), nullptr, 16)));
+  }
+  return bytes;
+}
+
+class LockstepTest : public SearchTest {
+ protected:
+  void WriteAndCatalogue(const std::vector<std::pair<std::string, std::string>>& files) {
+    for (const auto& [name, bytes] : files) {
+      temp.WriteFile(name, bytes);
+    }
+    for (const auto& [name, bytes] : files) {
+      Catalogue(name);
+    }
+  }
+
+  GroupPaths Pairwise(std::int32_t percent = 100) {
+    PosixFileServices plainFiles;
+    return PlainSearch(plainFiles, program.state.fileCatalogue, true, percent).groups;
+  }
+
+  void ExpectEveryFileOpenedOnceAndNoByteReadTwice() {
+    for (const auto& [path, log] : files.logs) {
+      SCOPED_TRACE(path);
+      EXPECT_EQ(log.opens, 1);
+      EXPECT_FALSE(log.AnyByteReadTwice());
+    }
+  }
+};
+
+TEST_F(LockstepTest, TwoPairsThatDivergeAtDifferentLaterChunksFormTwoGroups) {
+  constexpr std::size_t kSize = std::size_t{1} << 20;
+  constexpr std::size_t kLateChunk = 150;
+  const std::string base = Pattern(kSize, 1);
+  const std::string p = ChangedAt(base, 3 * 1024 + 5, 1);  // leaves the others at chunk 3
+  const std::string q = ChangedAt(base, kLateChunk * 1024 + 7, 2);
+  const std::string r = ChangedAt(base, kLateChunk * 1024 + 7, 3);  // leaves q at chunk 150
+  WriteAndCatalogue({{"p1", p}, {"q1", q}, {"r", r}, {"p2", p}, {"q2", q}});
+
+  FindDuplicates(program, SearchMode::SameContent);
+
+  const GroupPaths expected{{Path("p1"), Path("p2")}, {Path("q1"), Path("q2")}};
+  EXPECT_EQ(Groups(), expected);
+  EXPECT_EQ(Pairwise(), expected);
+  ExpectEveryFileOpenedOnceAndNoByteReadTwice();
+  for (const char* name : {"p1", "p2", "q1", "q2"}) {
+    EXPECT_EQ(files.logs.at(Path(name)).bytesRead, static_cast<std::int64_t>(kSize)) << name;
+  }
+  // r is not read beyond the read-ahead block (at most 256 KiB) that holds its difference.
+  const std::int64_t readOfR = files.logs.at(Path("r")).bytesRead;
+  EXPECT_GE(readOfR, static_cast<std::int64_t>((kLateChunk + 1) * 1024));
+  EXPECT_LE(readOfR, static_cast<std::int64_t>((kLateChunk + 1) * 1024 + (256 << 10)));
+  // The bar follows the lockstep reading up to the end, never going back.
+  std::vector<int> fileProgress = widgets.ProgressValues(kFileProgressBar);
+  const auto firstReference = std::find(fileProgress.begin() + 1, fileProgress.end(), 0);
+  const std::vector<int> reading(fileProgress.begin() + 1, firstReference);
+  ASSERT_FALSE(reading.empty());
+  EXPECT_TRUE(std::is_sorted(reading.begin(), reading.end()));
+  EXPECT_EQ(reading.back(), 100);
+}
+
+TEST_F(LockstepTest, OneChunkSplitsAClassThreeWaysAndLeavesAFourthAlone) {
+  const std::string base = Pattern(8000, 2);
+  const std::size_t at = 2 * 1024 + 100;
+  const std::string a = ChangedAt(base, at, 1), b = ChangedAt(base, at, 2);
+  const std::string c = ChangedAt(base, at, 3), d = ChangedAt(base, at, 4);
+  WriteAndCatalogue(
+      {{"c1", c}, {"a1", a}, {"b1", b}, {"d", d}, {"c2", c}, {"b2", b}, {"a2", a}, {"b3", b}});
+
+  FindDuplicates(program, SearchMode::SameContent);
+
+  const GroupPaths expected{
+      {Path("c1"), Path("c2")}, {Path("a1"), Path("a2")}, {Path("b1"), Path("b2"), Path("b3")}};
+  EXPECT_EQ(Groups(), expected);
+  EXPECT_EQ(Pairwise(), expected);
+  ExpectEveryFileOpenedOnceAndNoByteReadTwice();
+}
+
+TEST_F(LockstepTest, AFileThatShrinksWhileItIsReadJoinsNoGroup) {
+  constexpr std::size_t kSize = 64 * 1024;
+  const std::string x = Pattern(kSize, 3), z = Pattern(kSize, 4);
+  // Class x: three equal files and one that differs at once. Class z (other size): a pair
+  // and a third that differs at chunk 5; with one of the pair cut short, nothing is left.
+  WriteAndCatalogue({{"x1", x},
+                     {"x2", x},
+                     {"y", Pattern(kSize, 5)},
+                     {"x3", x},
+                     {"z1", z + "!"},
+                     {"z2", z + "!"},
+                     {"z3", ChangedAt(z, 5 * 1024, 1) + "!"}});
+  bool cut = false;
+  files.watch.beforeRead = [this, &cut](const std::string& path, std::int64_t from) {
+    // Behind the first chunk of x2 and z2: the files were opened with their full size.
+    if (!cut && from > 0 && path == Path("x2")) {
+      temp.Resize("x2", 3000);
+    }
+    if (from > 0 && path == Path("z2")) {
+      cut = true;
+      temp.Resize("z2", 2000);
+    }
+  };
+
+  FindDuplicates(program, SearchMode::SameContent);
+  files.watch.beforeRead = nullptr;
+
+  EXPECT_TRUE(cut);
+  const GroupPaths expected{{Path("x1"), Path("x3")}};
+  EXPECT_EQ(Groups(), expected);
+  EXPECT_EQ(Pairwise(), expected);
+  ExpectEveryFileOpenedOnceAndNoByteReadTwice();
+  EXPECT_LT(files.logs.at(Path("x2")).bytesRead, static_cast<std::int64_t>(kSize));
+  // z1 was left alone when z2 failed: it is read no further than z3, which left at chunk 5.
+  EXPECT_LT(files.logs.at(Path("z1")).bytesRead, static_cast<std::int64_t>(kSize));
+}
+
+TEST_F(LockstepTest, ChunksWithEqualDigestsButOtherBytesCountAsEqual) {
+  // The comparison is by digests: a chunk that starts with the other block of a colliding
+  // pair is "equal", both when bytes meet first and when digests must be compared.
+  const std::string head = Pattern(1024, 6), tail = Pattern(1500, 7);
+  const std::string filler = Pattern(1024 - 128, 8);
+  const std::string m = head + CollisionBlock(false) + filler + tail;
+  const std::string n = head + CollisionBlock(true) + filler + tail;
+  const std::string other = head + CollisionBlock(true) + ChangedAt(filler, 9, 1) + tail;
+  ASSERT_NE(m, n);
+  ASSERT_EQ(Md5Of(std::span<const char>(m.data() + 1024, 1024)),
+            Md5Of(std::span<const char>(n.data() + 1024, 1024)));
+  WriteAndCatalogue({{"n1", n}, {"o", other}, {"m1", m}, {"n2", n}, {"m2", m}});
+
+  FindDuplicates(program, SearchMode::SameContent);
+
+  const GroupPaths expected{{Path("n1"), Path("m1"), Path("n2"), Path("m2")}};
+  EXPECT_EQ(Groups(), expected);
+  EXPECT_EQ(Pairwise(), expected);
+}
+
+TEST_F(LockstepTest, AClassAboveTheOpenFileBoundStillGivesThePairwiseVerdicts) {
+  // 300 files of one size: 270 share their first chunk (more than may be open at once) and
+  // part at chunk 1 or 2 into seven contents; 25 share another first chunk and part into
+  // three; 5 stand alone from the start. One of the 270 is cut short behind its first chunk.
+  constexpr std::size_t kSize = 3000;
+  const std::string crowd = Pattern(kSize, 10), few = Pattern(kSize, 11);
+  std::vector<std::pair<std::string, std::string>> made;
+  for (int index = 0; index < 300; ++index) {
+    std::string bytes;
+    if (index < 270) {
+      bytes =
+          ChangedAt(crowd, 1024 + static_cast<std::size_t>(index % 7 / 4) * 1024 + 50, index % 7);
+    } else if (index < 295) {
+      bytes = ChangedAt(few, 2500, index % 3);
+    } else {
+      bytes = Pattern(kSize, 20 + index);
+    }
+    made.emplace_back("f" + std::to_string(index), std::move(bytes));
+  }
+  std::vector<std::pair<std::string, std::string>> shuffled;
+  for (std::size_t step = 0; step < made.size(); ++step) {
+    shuffled.push_back(made[step * 97 % made.size()]);
+  }
+  WriteAndCatalogue(shuffled);
+  files.watch.beforeRead = [this](const std::string& path, std::int64_t from) {
+    if (from == 0 && path == Path("f13")) {
+      temp.Resize("f13", 2000);  // the first chunk still reads whole
+    }
+  };
+
+  FindDuplicates(program, SearchMode::SameContent);
+  files.watch.beforeRead = nullptr;
+
+  const GroupPaths groups = Groups();
+  EXPECT_EQ(groups, Pairwise());
+  EXPECT_EQ(groups.size(), 10U);
+  std::size_t grouped = 0;
+  for (const auto& group : groups) {
+    grouped += group.size();
+    EXPECT_EQ(std::count(group.begin(), group.end(), Path("f13")), 0);
+  }
+  EXPECT_EQ(grouped, 294U);
+  EXPECT_LE(files.watch.peakOpen, 256);
+  for (const auto& [path, log] : files.logs) {
+    SCOPED_TRACE(path);
+    EXPECT_FALSE(log.AnyByteReadTwice());
+    EXPECT_LE(log.opens, 2);
+  }
+  for (int index = 295; index < 300; ++index) {
+    const testing::PathLog& log = files.logs.at(Path("f" + std::to_string(index)));
+    EXPECT_EQ(log.opens, 1);
+    EXPECT_EQ(log.bytesRead, kChunkSize);
   }
 }
 

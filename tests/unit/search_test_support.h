@@ -45,13 +45,29 @@ struct PathLog {
   }
 };
 
+// Counts the files open at once and can act before each read (to change a file mid-search).
+struct OpenFileWatch {
+  int openNow = 0;
+  int peakOpen = 0;
+  std::function<void(const std::string& path, std::int64_t from)> beforeRead;
+};
+
 class LoggingFile final : public ReadableFile {
  public:
-  LoggingFile(std::unique_ptr<ReadableFile> inner, PathLog& log)
-      : inner_(std::move(inner)), log_(log) {}
+  LoggingFile(std::unique_ptr<ReadableFile> inner, PathLog& log, OpenFileWatch& watch,
+              std::string path)
+      : inner_(std::move(inner)), log_(log), watch_(watch), path_(std::move(path)) {
+    watch_.peakOpen = std::max(watch_.peakOpen, ++watch_.openNow);
+  }
+  ~LoggingFile() override { --watch_.openNow; }
+  LoggingFile(const LoggingFile&) = delete;
+  LoggingFile& operator=(const LoggingFile&) = delete;
 
   std::int64_t Read(std::span<char> buffer) override {
     const std::int64_t from = inner_->Position();
+    if (watch_.beforeRead) {
+      watch_.beforeRead(path_, from);
+    }
     const std::int64_t got = inner_->Read(buffer);
     if (got > 0) {
       log_.bytesRead += got;
@@ -67,6 +83,8 @@ class LoggingFile final : public ReadableFile {
  private:
   std::unique_ptr<ReadableFile> inner_;
   PathLog& log_;
+  OpenFileWatch& watch_;
+  std::string path_;
 };
 
 class LoggingFileServices final : public FileServices {
@@ -86,12 +104,13 @@ class LoggingFileServices final : public FileServices {
     if (!file) {
       return nullptr;
     }
-    return std::make_unique<LoggingFile>(std::move(file), log);
+    return std::make_unique<LoggingFile>(std::move(file), log, watch, path);
   }
   bool Delete(const std::string& path) override { return inner_.Delete(path); }
 
   std::map<std::string, PathLog> logs;
   int totalOpens = 0;
+  OpenFileWatch watch;
 
  private:
   PosixFileServices inner_;

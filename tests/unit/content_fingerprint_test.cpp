@@ -1,0 +1,206 @@
+#include "catalogue/content_fingerprint.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "catalogue/chunk_reader.h"
+#include "search_test_support.h"
+
+namespace kopiensieb {
+namespace {
+
+using testing::LoggingFileServices;
+using testing::TempFolder;
+
+// splitmix64, so that a seed always gives the same files.
+class Random {
+ public:
+  explicit Random(std::uint64_t seed) : state_(seed) {}
+  std::uint64_t Next() {
+    std::uint64_t z = (state_ += 0x9E3779B97F4A7C15ULL);
+    z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ULL;
+    z = (z ^ (z >> 27)) * 0x94D049BB133111EBULL;
+    return z ^ (z >> 31);
+  }
+  std::size_t Below(std::size_t bound) { return static_cast<std::size_t>(Next() % bound); }
+
+ private:
+  std::uint64_t state_;
+};
+
+std::string Pattern(std::size_t size, std::uint64_t seed) {
+  Random random(seed);
+  std::string bytes(size, '\0');
+  for (char& byte : bytes) {
+    byte = static_cast<char>(random.Next());
+  }
+  return bytes;
+}
+
+// Files of one size that share long stretches: a few bases, each copy changed at a few
+// chunk positions drawn from a small set, so that parts meet and split at many chunks.
+std::vector<std::string> RelatedContents(std::size_t count, std::size_t size, std::uint64_t seed) {
+  Random random(seed);
+  const std::vector<std::string> bases{Pattern(size, seed * 3 + 1), Pattern(size, seed * 3 + 2)};
+  const std::size_t chunks = (size + 1023) / 1024;
+  std::vector<std::string> contents;
+  for (std::size_t index = 0; index < count; ++index) {
+    std::string bytes = bases[random.Below(4) == 0 ? 1 : 0];
+    const std::size_t changes = random.Below(3);
+    for (std::size_t change = 0; change < changes; ++change) {
+      const std::size_t chunk = 1 + random.Below(std::max<std::size_t>(chunks - 1, 1));
+      const std::size_t at = std::min(size - 1, chunk * 1024 + random.Below(2) * 7);
+      bytes[at] = static_cast<char>(bytes[at] ^ (1 + random.Below(2)));
+    }
+    contents.push_back(std::move(bytes));
+  }
+  return contents;
+}
+
+class FingerprintSizeClassTest : public ::testing::Test {
+ protected:
+  std::vector<FingerprintJob> Write(const std::vector<std::string>& contents) {
+    std::vector<FingerprintJob> jobs;
+    for (std::size_t index = 0; index < contents.size(); ++index) {
+      jobs.push_back(
+          FingerprintJob{.path = temp.WriteFile("f" + std::to_string(index), contents[index])});
+    }
+    return jobs;
+  }
+
+  // Every pair of files is in one part exactly when CompareFileContents calls them equal;
+  // every part has at least two files; no byte was read twice and no more files were open
+  // at once than allowed.
+  void ExpectPairwiseVerdicts(const std::vector<FingerprintJob>& jobs, std::int64_t size,
+                              std::int32_t percent, const ReadingLimits& limits) {
+    PosixFileServices plain;
+    std::map<std::size_t, int> partSizes;
+    for (const FingerprintJob& job : jobs) {
+      EXPECT_NE(job.state, FingerprintState::Unread) << job.path;
+      if (job.state == FingerprintState::Known) {
+        ++partSizes[job.part];
+      }
+    }
+    for (const auto& [part, members] : partSizes) {
+      EXPECT_GE(members, 2) << "part " << part;
+    }
+    for (std::size_t left = 0; left < jobs.size(); ++left) {
+      for (std::size_t right = left + 1; right < jobs.size(); ++right) {
+        const bool together = jobs[left].state == FingerprintState::Known &&
+                              jobs[right].state == FingerprintState::Known &&
+                              jobs[left].part == jobs[right].part;
+        const bool equal = CompareFileContents(plain, jobs[right].path, jobs[left].path, size,
+                                               percent, nullptr) == 1;
+        EXPECT_EQ(together, equal) << jobs[left].path << " / " << jobs[right].path;
+      }
+    }
+    for (const auto& [path, log] : files.logs) {
+      EXPECT_FALSE(log.AnyByteReadTwice()) << path;
+      EXPECT_LE(log.opens, 2) << path;
+    }
+    EXPECT_LE(files.watch.peakOpen, static_cast<int>(std::max<std::size_t>(limits.openFiles, 2)));
+    EXPECT_EQ(files.watch.openNow, 0);
+  }
+
+  TempFolder temp;
+  LoggingFileServices files;
+};
+
+TEST_F(FingerprintSizeClassTest, PartsAreThePairwiseVerdictsForEveryOpenFileBound) {
+  // Bound 2 and 3 read sets one by one (folded) or behind their first chunk in lockstep;
+  // 256 holds the whole class open. Shares of the files cut the differences off or not.
+  constexpr std::size_t kSize = 7 * 1024 + 300;
+  for (std::uint64_t seed = 1; seed <= 3; ++seed) {
+    const std::vector<std::string> contents = RelatedContents(24, kSize, seed);
+    for (const std::size_t openFiles :
+         {std::size_t{2}, std::size_t{3}, std::size_t{7}, std::size_t{256}}) {
+      for (const std::int32_t percent : {100, 40}) {
+        SCOPED_TRACE("seed " + std::to_string(seed) + ", bound " + std::to_string(openFiles) +
+                     ", percent " + std::to_string(percent));
+        files.logs.clear();
+        files.watch = {};
+        std::vector<FingerprintJob> jobs = Write(contents);
+        const ReadingLimits limits{.openFiles = openFiles};
+        FingerprintSizeClass(files, jobs, kSize, percent, nullptr, limits);
+        ExpectPairwiseVerdicts(jobs, kSize, percent, limits);
+      }
+    }
+  }
+}
+
+TEST_F(FingerprintSizeClassTest, FilesThatDifferEarlyAreNotReadFurther) {
+  constexpr std::size_t kSize = 200 * 1024;
+  const std::string base = Pattern(kSize, 9);
+  std::vector<std::string> contents{base, base, Pattern(kSize, 10), base};
+  contents[3][2 * 1024] ^= 1;  // leaves the others at chunk 2
+  // Bound 3: the class is sorted by first chunks, the three that share it are opened again
+  // behind it. Bound 256: all four are read in lockstep from the start.
+  for (const auto& [openFiles, readOfLateFile] :
+       std::map<std::size_t, std::int64_t>{{3, 4 * kChunkSize}, {256, 3 * kChunkSize}}) {
+    SCOPED_TRACE(openFiles);
+    files.logs.clear();
+    files.watch = {};
+    std::vector<FingerprintJob> jobs = Write(contents);
+    const ReadingLimits limits{.openFiles = openFiles};
+    FingerprintSizeClass(files, jobs, kSize, 100, nullptr, limits);
+    ExpectPairwiseVerdicts(jobs, kSize, 100, limits);
+    EXPECT_EQ(jobs[0].state, FingerprintState::Known);
+    EXPECT_EQ(jobs[2].state, FingerprintState::Distinct);
+    EXPECT_EQ(jobs[3].state, FingerprintState::Distinct);
+    EXPECT_EQ(files.logs.at(jobs[2].path).bytesRead, kChunkSize);
+    // Chunk 2 lies in the second read-ahead block behind the first chunk.
+    EXPECT_EQ(files.logs.at(jobs[3].path).bytesRead, readOfLateFile);
+    EXPECT_EQ(files.logs.at(jobs[0].path).bytesRead, static_cast<std::int64_t>(kSize));
+  }
+}
+
+TEST_F(FingerprintSizeClassTest, ReadAheadStaysWithinTheBudgetOfTheFilesReadTogether) {
+  constexpr std::size_t kSize = 4 << 20;
+  const std::string base = Pattern(kSize, 11);
+  std::vector<FingerprintJob> jobs = Write({base, base, base, base});
+  const ReadingLimits limits{
+      .readAheadBudget = 512 << 10, .smallestReadAhead = 64 << 10, .largestReadAhead = 1 << 20};
+  FingerprintSizeClass(files, jobs, kSize, 100, nullptr, limits);
+  ExpectPairwiseVerdicts(jobs, kSize, 100, limits);
+  // 512 KiB over four files: blocks of 128 KiB at most, so 4 MiB takes more than 32 reads.
+  for (const auto& [path, log] : files.logs) {
+    EXPECT_EQ(log.bytesRead, static_cast<std::int64_t>(kSize));
+    EXPECT_GE(log.ranges.size(), 32U) << path;
+    for (const auto& [from, to] : log.ranges) {
+      EXPECT_LE(to - from, 128 << 10) << path;
+    }
+  }
+}
+
+TEST_F(FingerprintSizeClassTest, ProgressClimbsWithTheLockstepReading) {
+  constexpr std::size_t kSize = 5000;
+  const std::string base = Pattern(kSize, 12);
+  std::vector<FingerprintJob> jobs = Write({base, base, base});
+  std::vector<int> progress;
+  FingerprintSizeClass(files, jobs, kSize, 100,
+                       [&progress](int value) { progress.push_back(value); });
+  // One value per chunk read by all three: 1,024 of 5,000 bytes, 2,048, ...
+  EXPECT_EQ(progress, (std::vector<int>{20, 40, 61, 81, 100}));
+  EXPECT_EQ(jobs[0].part, jobs[2].part);
+}
+
+TEST_F(FingerprintSizeClassTest, NothingToCompareMakesEveryReadableFileEqual) {
+  std::vector<FingerprintJob> jobs = Write({"a", "b", "c"});
+  jobs.push_back(FingerprintJob{.path = temp.PathOf("missing")});
+  FingerprintSizeClass(files, jobs, 1, 50, nullptr);  // 1 byte at 50 percent: nothing
+  EXPECT_EQ(jobs[0].state, FingerprintState::Known);
+  EXPECT_EQ(jobs[2].state, FingerprintState::Known);
+  EXPECT_EQ(jobs[0].part, jobs[1].part);
+  EXPECT_EQ(jobs[0].part, jobs[2].part);
+  EXPECT_EQ(jobs[3].state, FingerprintState::Unreadable);
+  for (std::size_t at = 0; at < 3; ++at) {
+    EXPECT_EQ(files.logs.at(jobs[at].path).bytesRead, 0);
+  }
+}
+
+}  // namespace
+}  // namespace kopiensieb
