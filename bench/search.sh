@@ -5,7 +5,7 @@
 #
 #   bash bench/search.sh [FOLDER]   corpora go to FOLDER (default /tmp/kopiensieb-search);
 #                                   a finished corpus with the same parameters is reused
-#   RUNS=3 bash bench/search.sh     timed runs of each tool per corpus (best one counts)
+#   RUNS=5 bash bench/search.sh     timed runs of each tool per corpus (default 3; the best counts)
 #
 # Corpus A: 5,000 files of 50 KB to 3 MB (log-uniform), 20 % copies, 5 % same size but other
 # content. Corpus B: 50,000 files of 4,096 bytes, 10 % copies.
@@ -14,7 +14,7 @@ cd "$(dirname "$0")/.."
 REPO=$(pwd)
 BASE=${1:-/tmp/kopiensieb-search}
 BASE=${BASE%/}
-RUNS=${RUNS:-1}
+RUNS=${RUNS:-3}
 BUILD=$REPO/build-bench-search
 
 # GCC 12 at -O3 reports a false -Wrestrict inside std::string assignments (GCC bug 105329).

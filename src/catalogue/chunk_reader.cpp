@@ -8,8 +8,7 @@ namespace kopiensieb {
 
 std::unique_ptr<ChunkReader> ChunkReader::Open(FileServices& files, const std::string& path,
                                                std::int64_t expectedSize, std::int64_t length,
-                                               std::int64_t largestReadAhead,
-                                               std::vector<char> buffer) {
+                                               std::int64_t largestReadAhead, ReadBuffer buffer) {
   std::unique_ptr<ReadableFile> file = files.OpenForReading(path);
   if (!file) {
     return nullptr;
@@ -26,13 +25,45 @@ std::unique_ptr<ChunkReader> ChunkReader::Open(FileServices& files, const std::s
 }
 
 ChunkReader::ChunkReader(std::unique_ptr<ReadableFile> file, std::int64_t length,
-                         std::int64_t largestReadAhead, std::vector<char> buffer)
+                         std::int64_t largestReadAhead, ReadBuffer buffer)
     : file_(std::move(file)),
       length_(length),
       largestReadAhead_(std::max(largestReadAhead, kChunkSize)),
       buffer_(std::move(buffer)) {}
 
-std::vector<char> ChunkReader::TakeBuffer() {
+void ReadBuffer::Grow(std::size_t size, std::size_t keep) {
+  if (size <= size_) {
+    return;
+  }
+  const std::size_t grown = std::max(size, size_ * 2);
+  std::unique_ptr<char[]> fresh = std::make_unique_for_overwrite<char[]>(grown);
+  if (keep > 0) {
+    std::memcpy(fresh.get(), bytes_.get(), std::min(keep, size_));
+  }
+  bytes_ = std::move(fresh);
+  size_ = grown;
+}
+
+ReadBuffer ReadBufferPool::Take() {
+  if (spare_.empty()) {
+    return {};
+  }
+  ReadBuffer buffer = std::move(spare_.back());
+  spare_.pop_back();
+  return buffer;
+}
+
+void ReadBufferPool::Release(std::unique_ptr<ChunkReader>& reader) {
+  if (!reader) {
+    return;
+  }
+  if (spare_.size() < kKept) {
+    spare_.push_back(reader->TakeBuffer());
+  }
+  reader.reset();
+}
+
+ReadBuffer ChunkReader::TakeBuffer() {
   failed_ = true;
   bufferStart_ = 0;
   bufferEnd_ = 0;
@@ -57,7 +88,7 @@ bool ChunkReader::NextChunkBytes(std::span<const char>& bytes) {
     failed_ = true;
     return false;
   }
-  bytes = std::span<const char>(buffer_.data() + bufferStart_, static_cast<std::size_t>(chunk));
+  bytes = std::span<const char>(buffer_.Data() + bufferStart_, static_cast<std::size_t>(chunk));
   bufferStart_ += static_cast<std::size_t>(chunk);
   position_ += chunk;
   return true;
@@ -93,7 +124,7 @@ bool ChunkReader::Fill(std::int64_t needed) {
   // Keep the unread rest at the front, then read the next block behind it, never beyond the
   // bytes to cover.
   if (bufferStart_ > 0) {
-    std::memmove(buffer_.data(), buffer_.data() + bufferStart_, bufferEnd_ - bufferStart_);
+    std::memmove(buffer_.Data(), buffer_.Data() + bufferStart_, bufferEnd_ - bufferStart_);
     bufferEnd_ -= bufferStart_;
     bufferStart_ = 0;
   }
@@ -101,12 +132,10 @@ bool ChunkReader::Fill(std::int64_t needed) {
   const std::int64_t block = std::min(std::max(readAhead_, needed - available()), unread);
   readAhead_ = std::min(readAhead_ * 2, largestReadAhead_);
   const std::size_t blockEnd = bufferEnd_ + static_cast<std::size_t>(block);
-  if (buffer_.size() < blockEnd) {
-    buffer_.resize(blockEnd);  // only ever grows, so the bytes are not cleared again each time
-  }
+  buffer_.Grow(blockEnd, bufferEnd_);
   while (available() < needed) {
     std::int64_t got =
-        file_->Read(std::span<char>(buffer_.data() + bufferEnd_, blockEnd - bufferEnd_));
+        file_->Read(std::span<char>(buffer_.Data() + bufferEnd_, blockEnd - bufferEnd_));
     if (got <= 0) {
       return false;
     }

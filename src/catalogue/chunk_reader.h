@@ -14,6 +14,20 @@ namespace kopiensieb {
 inline constexpr std::int64_t kChunkSize = 1024;
 inline constexpr std::int64_t kLargestReadAhead = std::int64_t{1} << 20;
 
+// Read-ahead memory that is not cleared when it grows: every byte handed out was read into it
+// first, and zero-filling a megabyte per file costs more than comparing it.
+class ReadBuffer {
+ public:
+  char* Data() const { return bytes_.get(); }
+  std::size_t Size() const { return size_; }
+  // Room for at least `size` bytes; the first `keep` bytes stay.
+  void Grow(std::size_t size, std::size_t keep);
+
+ private:
+  std::unique_ptr<char[]> bytes_;
+  std::size_t size_ = 0;
+};
+
 // Reads a file chunk by chunk (1,024 bytes, the last one shorter) and yields the MD5 digest
 // of each chunk. Reads ahead in growing blocks (starting at one chunk, doubling up to
 // largestReadAhead) so that a file that differs early costs one chunk and a long file streams
@@ -27,10 +41,10 @@ class ChunkReader {
   static std::unique_ptr<ChunkReader> Open(FileServices& files, const std::string& path,
                                            std::int64_t expectedSize, std::int64_t length,
                                            std::int64_t largestReadAhead = kLargestReadAhead,
-                                           std::vector<char> buffer = {});
+                                           ReadBuffer buffer = {});
 
   // The read buffer, for the next reader; this reader hands out no more chunks afterwards.
-  std::vector<char> TakeBuffer();
+  ReadBuffer TakeBuffer();
 
   // The digest of the next chunk; false when it could not be read completely (the file
   // shrank or failed): treat as different.
@@ -48,7 +62,7 @@ class ChunkReader {
 
  private:
   ChunkReader(std::unique_ptr<ReadableFile> file, std::int64_t length,
-              std::int64_t largestReadAhead, std::vector<char> buffer);
+              std::int64_t largestReadAhead, ReadBuffer buffer);
   // Makes at least `needed` unread bytes available; false when the file ran out first.
   bool Fill(std::int64_t needed);
 
@@ -57,10 +71,25 @@ class ChunkReader {
   std::int64_t position_ = 0;
   std::int64_t readAhead_ = kChunkSize;
   std::int64_t largestReadAhead_ = kLargestReadAhead;
-  std::vector<char> buffer_;
+  ReadBuffer buffer_;
   std::size_t bufferStart_ = 0;  // first unread byte in buffer_
   std::size_t bufferEnd_ = 0;    // one past the last read byte in buffer_
   bool failed_ = false;
+};
+
+// Read buffers of readers that are done, handed on to the next ones, so that reading many
+// files in a row does not allocate (and have the kernel clear) fresh memory for each. Keeps
+// at most kKept spare buffers.
+class ReadBufferPool {
+ public:
+  static constexpr std::size_t kKept = 256;
+
+  ReadBuffer Take();
+  // Takes the reader's buffer and closes the reader (resets the pointer).
+  void Release(std::unique_ptr<ChunkReader>& reader);
+
+ private:
+  std::vector<ReadBuffer> spare_;
 };
 
 }  // namespace kopiensieb

@@ -30,30 +30,6 @@ void Report(const FileProgressSink& progress, std::int64_t position, std::int64_
   }
 }
 
-// Read buffers of readers that are done, handed on to the next ones: a class of many files
-// then allocates (and the kernel zero-fills) a buffer per file read at once, not per file.
-class BufferPool {
- public:
-  std::vector<char> Take() {
-    if (spare_.empty()) {
-      return {};
-    }
-    std::vector<char> buffer = std::move(spare_.back());
-    spare_.pop_back();
-    return buffer;
-  }
-
-  void Release(std::unique_ptr<ChunkReader>& reader) {
-    if (reader) {
-      spare_.push_back(reader->TakeBuffer());
-      reader.reset();  // closes the file
-    }
-  }
-
- private:
-  std::vector<std::vector<char>> spare_;
-};
-
 // Everything one call works with.
 struct ClassReading {
   FileServices& files;
@@ -62,7 +38,7 @@ struct ClassReading {
   std::int64_t length = 0;
   const FileProgressSink& progress;
   const ReadingLimits& limits;
-  BufferPool buffers;
+  ReadBufferPool& buffers;
   std::size_t nextPart = 0;
 
   std::unique_ptr<ChunkReader> Open(std::size_t job, std::int64_t largestReadAhead) {
@@ -387,7 +363,7 @@ std::int64_t ComparedLength(std::int64_t size, std::int32_t percent) {
 
 void FingerprintSizeClass(FileServices& files, std::span<FingerprintJob> jobs, std::int64_t size,
                           std::int32_t percent, const FileProgressSink& progress,
-                          const ReadingLimits& limits) {
+                          ReadBufferPool& buffers, const ReadingLimits& limits) {
   for (FingerprintJob& job : jobs) {
     job.state = FingerprintState::Unread;
   }
@@ -403,7 +379,7 @@ void FingerprintSizeClass(FileServices& files, std::span<FingerprintJob> jobs, s
                        .length = ComparedLength(size, percent),
                        .progress = progress,
                        .limits = limits,
-                       .buffers = {},
+                       .buffers = buffers,
                        .nextPart = 0};
   if (reading.length == 0) {
     OpenEveryFile(reading);
@@ -412,6 +388,13 @@ void FingerprintSizeClass(FileServices& files, std::span<FingerprintJob> jobs, s
   } else {
     ReadLargeClass(reading);
   }
+}
+
+void FingerprintSizeClass(FileServices& files, std::span<FingerprintJob> jobs, std::int64_t size,
+                          std::int32_t percent, const FileProgressSink& progress,
+                          const ReadingLimits& limits) {
+  ReadBufferPool buffers;
+  FingerprintSizeClass(files, jobs, size, percent, progress, buffers, limits);
 }
 
 }  // namespace kopiensieb

@@ -5,6 +5,7 @@
 #include <span>
 #include <string>
 
+#include "catalogue/chunk_reader.h"
 #include "catalogue/content_comparison.h"
 #include "common/md5.h"
 #include "platform/file_services.h"
@@ -54,5 +55,10 @@ std::int64_t ComparedLength(std::int64_t size, std::int32_t percent);
 void FingerprintSizeClass(FileServices& files, std::span<FingerprintJob> jobs, std::int64_t size,
                           std::int32_t percent, const FileProgressSink& progress,
                           const ReadingLimits& limits = {});
+// The same, taking its read buffers from `buffers` and giving them back there, so that a
+// search over many classes reuses the same memory.
+void FingerprintSizeClass(FileServices& files, std::span<FingerprintJob> jobs, std::int64_t size,
+                          std::int32_t percent, const FileProgressSink& progress,
+                          ReadBufferPool& buffers, const ReadingLimits& limits = {});
 
 }  // namespace kopiensieb

@@ -79,7 +79,7 @@ class ContentClassReader {
       jobs_[at] = FingerprintJob{.path = FullPath(*entries_[members_[at]].record)};
     }
     FingerprintSizeClass(program_.files, jobs_, entries_[members_[0]].record->size,
-                         program_.state.comparePercent, progress_.Sink());
+                         program_.state.comparePercent, progress_.Sink(), buffers_);
     // Known files sorted by part, equals in catalogue order (members_ ascends); the others
     // are alone.
     known_.clear();
@@ -106,6 +106,7 @@ class ContentClassReader {
   FileProgress& progress_;
   std::vector<std::size_t> members_;                        // entry numbers of the class, ascending
   std::vector<FingerprintJob> jobs_;                        // one per member, same order
+  ReadBufferPool buffers_;                                  // shared by the classes of one search
   std::vector<std::pair<std::size_t, std::size_t>> known_;  // part, entry number
   std::vector<std::size_t> order_;                          // the entry numbers of known_
 };
