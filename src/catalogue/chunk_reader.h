@@ -4,6 +4,7 @@
 #include <memory>
 #include <span>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "common/md5.h"
@@ -18,6 +19,16 @@ inline constexpr std::int64_t kLargestReadAhead = std::int64_t{1} << 20;
 // first, and zero-filling a megabyte per file costs more than comparing it.
 class ReadBuffer {
  public:
+  ReadBuffer() = default;
+  // A buffer moved from is empty, not a size without memory.
+  ReadBuffer(ReadBuffer&& other) noexcept
+      : bytes_(std::move(other.bytes_)), size_(std::exchange(other.size_, 0)) {}
+  ReadBuffer& operator=(ReadBuffer&& other) noexcept {
+    bytes_ = std::move(other.bytes_);
+    size_ = std::exchange(other.size_, 0);
+    return *this;
+  }
+
   char* Data() const { return bytes_.get(); }
   std::size_t Size() const { return size_; }
   // Room for at least `size` bytes; the first `keep` bytes stay.

@@ -4,6 +4,8 @@
 
 #include <cstdint>
 #include <map>
+#include <memory>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -200,6 +202,34 @@ TEST_F(FingerprintSizeClassTest, NothingToCompareMakesEveryReadableFileEqual) {
   for (std::size_t at = 0; at < 3; ++at) {
     EXPECT_EQ(files.logs.at(jobs[at].path).bytesRead, 0);
   }
+}
+
+TEST_F(FingerprintSizeClassTest, AReusedReadBufferHandsOutOnlyTheNewFilesBytes) {
+  const std::string big = Pattern(300 * 1024, 13);
+  const std::string small = Pattern(5 * 1024 + 17, 14);
+  const std::string bigPath = temp.WriteFile("big", big);
+  const std::string smallPath = temp.WriteFile("small", small);
+  ReadBufferPool pool;
+  std::unique_ptr<ChunkReader> first = ChunkReader::Open(files, bigPath, 300 * 1024, 300 * 1024);
+  ASSERT_NE(first, nullptr);
+  std::span<const char> chunk;
+  while (!first->AtEnd()) {
+    ASSERT_TRUE(first->NextChunkBytes(chunk));
+  }
+  pool.Release(first);
+  EXPECT_EQ(first, nullptr);
+  EXPECT_EQ(files.watch.openNow, 0);
+
+  const auto size = static_cast<std::int64_t>(small.size());
+  std::unique_ptr<ChunkReader> second =
+      ChunkReader::Open(files, smallPath, size, size, kLargestReadAhead, pool.Take());
+  ASSERT_NE(second, nullptr);
+  std::string seen;
+  while (!second->AtEnd()) {
+    ASSERT_TRUE(second->NextChunkBytes(chunk));
+    seen.append(chunk.data(), chunk.size());
+  }
+  EXPECT_EQ(seen, small);
 }
 
 }  // namespace
