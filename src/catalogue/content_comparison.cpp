@@ -11,27 +11,6 @@
 namespace kopiensieb {
 namespace {
 
-// size * percent / 100 for percent 1..100, else size; exact without forming the product,
-// which could overflow for the largest sizes.
-std::int64_t ComparedLength(std::int64_t size, std::int32_t percent) {
-  if (percent <= 0 || percent > 100) {
-    return size;
-  }
-  return size / 100 * percent + size % 100 * percent / 100;
-}
-
-// position * 100 / length, integer division, for 0 <= position <= length.
-int ProgressPercent(std::int64_t position, std::int64_t length) {
-  if (length <= 0 || position >= length) {
-    return 100;
-  }
-  if (position <= std::numeric_limits<std::int64_t>::max() / 100) {
-    return static_cast<int>(position * 100 / length);
-  }
-  // Only for lengths near the 64-bit limit; position < length keeps this below 100.
-  return static_cast<int>(position / (length / 100 + 1));
-}
-
 // Whether two chunks have equal MD5 digests. Equal bytes have equal digests, so only chunks
 // that differ need hashing: a pair of equal files costs no hashing at all.
 bool SameDigest(std::span<const char> first, std::span<const char> second) {
@@ -48,6 +27,25 @@ void Report(const FileProgressSink& progress, int value) {
 }
 
 }  // namespace
+
+std::int64_t ComparedLength(std::int64_t size, std::int32_t percent) {
+  if (percent <= 0 || percent > 100) {
+    return size;
+  }
+  // Exact without forming the product, which could overflow for the largest sizes.
+  return size / 100 * percent + size % 100 * percent / 100;
+}
+
+int ProgressPercent(std::int64_t position, std::int64_t length) {
+  if (length <= 0 || position >= length) {
+    return 100;
+  }
+  if (position <= std::numeric_limits<std::int64_t>::max() / 100) {
+    return static_cast<int>(position * 100 / length);
+  }
+  // Only for lengths near the 64-bit limit; position < length keeps this below 100.
+  return static_cast<int>(position / (length / 100 + 1));
+}
 
 int CompareFileContents(FileServices& files, const std::string& firstPath,
                         const std::string& secondPath, std::int64_t size, std::int32_t percent,

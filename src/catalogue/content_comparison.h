@@ -11,6 +11,13 @@ namespace kopiensieb {
 // Receives the file-progress value 0..100 (the program routes it to FileProgressBar).
 using FileProgressSink = std::function<void(int)>;
 
+// The bytes of a file of `size` that a comparison covers: size * percent / 100 for percent
+// 1..100, else size, exact even where the product would overflow.
+std::int64_t ComparedLength(std::int64_t size, std::int32_t percent);
+
+// position * 100 / length, integer division (100 once nothing is left to read).
+int ProgressPercent(std::int64_t position, std::int64_t length);
+
 // 1 when the first size * percent / 100 bytes of both files (all of them for percent outside
 // 1..100) have equal MD5 digests chunk by chunk (1,024 bytes), 0 when they differ, when either
 // file cannot be opened, has another size than expected, or reads short.

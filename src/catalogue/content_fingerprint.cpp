@@ -13,17 +13,6 @@
 namespace kopiensieb {
 namespace {
 
-// position * 100 / length, integer division, for 0 <= position <= length.
-int ProgressPercent(std::int64_t position, std::int64_t length) {
-  if (length <= 0 || position >= length) {
-    return 100;
-  }
-  if (position <= std::numeric_limits<std::int64_t>::max() / 100) {
-    return static_cast<int>(position * 100 / length);
-  }
-  return static_cast<int>(position / (length / 100 + 1));
-}
-
 void Report(const FileProgressSink& progress, std::int64_t position, std::int64_t length) {
   if (progress) {
     progress(ProgressPercent(position, length));
@@ -353,13 +342,6 @@ void OpenEveryFile(ClassReading& reading) {
 }
 
 }  // namespace
-
-std::int64_t ComparedLength(std::int64_t size, std::int32_t percent) {
-  if (percent <= 0 || percent > 100) {
-    return size;
-  }
-  return size / 100 * percent + size % 100 * percent / 100;
-}
 
 void FingerprintSizeClass(FileServices& files, std::span<FingerprintJob> jobs, std::int64_t size,
                           std::int32_t percent, const FileProgressSink& progress,

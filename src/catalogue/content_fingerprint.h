@@ -40,10 +40,6 @@ struct ReadingLimits {
   std::int64_t largestReadAhead = std::int64_t{256} << 10;
 };
 
-// The bytes of a file of `size` that a comparison covers: size * percent / 100 for percent
-// 1..100, else size, exact even where the product would overflow.
-std::int64_t ComparedLength(std::int64_t size, std::int32_t percent);
-
 // Sorts the files of one size class (`jobs` in catalogue order) into parts of equal content,
 // reading each file at most once and each byte at most once. The files that may still be
 // equal are read chunk by chunk in lockstep; a part splits where a file's chunk has another

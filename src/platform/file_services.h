@@ -67,7 +67,8 @@ class ReadableFile {
     }
     return Position() == position;
   }
-  // What the open file is now (size, identity, modification time), if it can be told.
+  // What the file was when it was opened (size, identity, modification time), if it can be
+  // told.
   virtual std::optional<FileStatus> Status() const = 0;
 };
 

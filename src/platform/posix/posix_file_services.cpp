@@ -222,7 +222,7 @@ class PosixEnumeration final : public DirectoryEnumeration {
 
 class PosixReadableFile final : public ReadableFile {
  public:
-  explicit PosixReadableFile(Fd fd) : fd_(std::move(fd)) {}
+  PosixReadableFile(Fd fd, const FileStatus& opened) : fd_(std::move(fd)), opened_(opened) {}
 
   std::int64_t Read(std::span<char> buffer) override {
     std::size_t filled = 0;
@@ -248,11 +248,13 @@ class PosixReadableFile final : public ReadableFile {
     if (position < position_) {
       return false;
     }
-    std::optional<FileStatus> status = Status();
-    if (!status) {
+    // The size now, not at the open: a file that shrank since cannot be skipped into.
+    struct stat info {};
+    if (::fstat(fd_.Get(), &info) != 0) {
       return false;
     }
-    const std::int64_t target = std::min(position, std::max(status->size, position_));
+    const std::int64_t target =
+        std::min(position, std::max(static_cast<std::int64_t>(info.st_size), position_));
     if (::lseek(fd_.Get(), static_cast<off_t>(target), SEEK_SET) < 0) {
       return false;
     }
@@ -260,16 +262,13 @@ class PosixReadableFile final : public ReadableFile {
     return position_ == position;
   }
 
-  std::optional<FileStatus> Status() const override {
-    struct stat info {};
-    if (::fstat(fd_.Get(), &info) != 0) {
-      return std::nullopt;
-    }
-    return StatusFrom(info);
-  }
+  // Taken once when the file was opened: a search opens tens of thousands of small files, and
+  // a file that changes afterwards shows it by reading short.
+  std::optional<FileStatus> Status() const override { return opened_; }
 
  private:
   Fd fd_;
+  FileStatus opened_;
   std::int64_t position_ = 0;
 };
 
@@ -345,12 +344,13 @@ std::unique_ptr<ReadableFile> PosixFileServices::OpenForReading(const std::strin
   if (::fstat(fd.Get(), &info) != 0 || !S_ISREG(info.st_mode)) {
     return nullptr;
   }
-  int flags = ::fcntl(fd.Get(), F_GETFL);
-  if (flags < 0 || ::fcntl(fd.Get(), F_SETFL, flags & ~O_NONBLOCK) != 0) {
-    return nullptr;
+  // O_NONBLOCK stays set: it has no effect on reading a regular file, and clearing it would
+  // cost two more system calls per file.
+  constexpr off_t kWorthAdvising = 256 * 1024;
+  if (info.st_size >= kWorthAdvising) {
+    ::posix_fadvise(fd.Get(), 0, 0, POSIX_FADV_SEQUENTIAL);
   }
-  ::posix_fadvise(fd.Get(), 0, 0, POSIX_FADV_SEQUENTIAL);
-  return std::make_unique<PosixReadableFile>(std::move(fd));
+  return std::make_unique<PosixReadableFile>(std::move(fd), StatusFrom(info));
 }
 
 bool PosixFileServices::Delete(const std::string& path) {
