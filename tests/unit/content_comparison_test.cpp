@@ -3,106 +3,22 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <map>
 #include <span>
 #include <string>
 #include <vector>
 
 #include "catalogue/chunk_reader.h"
 #include "common/md5.h"
-#include "platform/posix/posix_file_services.h"
+#include "recording_file_services.h"
 #include "temp_folder.h"
 
 namespace kopiensieb {
 namespace {
 
+using testing::LoggingFileServices;
+using testing::PatternBytes;
 using testing::TempFolder;
-
-// What the code under test did with the files: which paths it opened, in order, how many bytes
-// and read calls each path cost, and how many files are still open.
-struct FileLog {
-  std::vector<std::string> opened;
-  std::map<std::string, std::int64_t> bytesRead;
-  std::map<std::string, int> readCalls;
-  int openNow = 0;
-};
-
-class CountingFile final : public ReadableFile {
- public:
-  CountingFile(std::unique_ptr<ReadableFile> inner, FileLog& log, std::string path,
-               std::int64_t failAfter)
-      : inner_(std::move(inner)), log_(log), path_(std::move(path)), failAfter_(failAfter) {
-    ++log_.openNow;
-  }
-  ~CountingFile() override { --log_.openNow; }
-
-  std::int64_t Read(std::span<char> buffer) override {
-    ++log_.readCalls[path_];
-    std::int64_t& total = log_.bytesRead[path_];
-    if (failAfter_ >= 0) {
-      // A read error from this byte on: the file delivers less than its size says.
-      const std::int64_t allowed = std::max<std::int64_t>(failAfter_ - total, 0);
-      buffer =
-          buffer.first(std::min<std::size_t>(buffer.size(), static_cast<std::size_t>(allowed)));
-      if (buffer.empty()) {
-        return 0;
-      }
-    }
-    const std::int64_t got = inner_->Read(buffer);
-    total += got;
-    return got;
-  }
-  std::int64_t Position() const override { return inner_->Position(); }
-  bool SkipTo(std::int64_t position) override { return inner_->SkipTo(position); }
-  std::optional<FileStatus> Status() const override { return inner_->Status(); }
-
- private:
-  std::unique_ptr<ReadableFile> inner_;
-  FileLog& log_;
-  std::string path_;
-  std::int64_t failAfter_;
-};
-
-class CountingFileServices final : public FileServices {
- public:
-  std::unique_ptr<DirectoryEnumeration> StartEnumeration(const std::string& folder) override {
-    return inner_.StartEnumeration(folder);
-  }
-  PathKind WhatExists(const std::string& path) override { return inner_.WhatExists(path); }
-  std::optional<FileStatus> StatusOf(const std::string& path) override {
-    return inner_.StatusOf(path);
-  }
-  std::unique_ptr<ReadableFile> OpenForReading(const std::string& path) override {
-    log.opened.push_back(path);
-    std::unique_ptr<ReadableFile> file = inner_.OpenForReading(path);
-    if (!file) {
-      return nullptr;
-    }
-    auto failing = failAfter.find(path);
-    return std::make_unique<CountingFile>(std::move(file), log, path,
-                                          failing == failAfter.end() ? -1 : failing->second);
-  }
-  bool Delete(const std::string& path) override { return inner_.Delete(path); }
-
-  FileLog log;
-  std::map<std::string, std::int64_t> failAfter;  // path -> bytes it delivers before failing
-
- private:
-  PosixFileServices inner_;
-};
-
-std::string PatternBytes(std::int64_t size, int seed = 0) {
-  std::string bytes(static_cast<std::size_t>(size), '\0');
-  for (std::size_t i = 0; i < bytes.size(); ++i) {
-    bytes[i] = static_cast<char>(i * 131 + static_cast<std::size_t>(seed));
-  }
-  return bytes;
-}
-
-std::string WithByteChanged(std::string bytes, std::size_t at) {
-  bytes[at] = static_cast<char>(bytes[at] ^ 0x5a);
-  return bytes;
-}
+using testing::WithByteChanged;
 
 class ContentComparisonTest : public ::testing::Test {
  protected:
@@ -113,7 +29,7 @@ class ContentComparisonTest : public ::testing::Test {
   }
 
   TempFolder temp;
-  CountingFileServices files;
+  LoggingFileServices files;
   std::vector<int> progress;
 };
 
@@ -123,10 +39,10 @@ TEST_F(ContentComparisonTest, EqualFilesOfOneChunkAreTheSame) {
   const std::string second = temp.WriteFile("b.bin", content);
   EXPECT_EQ(Compare(first, second, 1024), 1);
   EXPECT_EQ(progress, std::vector<int>{100});
-  EXPECT_EQ(files.log.opened, (std::vector<std::string>{first, second}));
-  EXPECT_EQ(files.log.bytesRead[first], 1024);
-  EXPECT_EQ(files.log.bytesRead[second], 1024);
-  EXPECT_EQ(files.log.openNow, 0);
+  EXPECT_EQ(files.opened, (std::vector<std::string>{first, second}));
+  EXPECT_EQ(files.logs[first].bytesRead, 1024);
+  EXPECT_EQ(files.logs[second].bytesRead, 1024);
+  EXPECT_EQ(files.watch.openNow, 0);
 }
 
 TEST_F(ContentComparisonTest, DifferenceInTheLastChunkIsFoundAfterThreeChunks) {
@@ -136,9 +52,9 @@ TEST_F(ContentComparisonTest, DifferenceInTheLastChunkIsFoundAfterThreeChunks) {
   EXPECT_EQ(Compare(first, second, 2500), 0);
   // After 1,024, 2,048 and 2,500 bytes of the second file.
   EXPECT_EQ(progress, (std::vector<int>{40, 81, 100}));
-  EXPECT_EQ(files.log.bytesRead[first], 2500);
-  EXPECT_EQ(files.log.bytesRead[second], 2500);
-  EXPECT_EQ(files.log.openNow, 0);
+  EXPECT_EQ(files.logs[first].bytesRead, 2500);
+  EXPECT_EQ(files.logs[second].bytesRead, 2500);
+  EXPECT_EQ(files.watch.openNow, 0);
 }
 
 TEST_F(ContentComparisonTest, DifferenceInTheFirstByteCostsOneChunkPerFile) {
@@ -147,15 +63,15 @@ TEST_F(ContentComparisonTest, DifferenceInTheFirstByteCostsOneChunkPerFile) {
   const std::string second = temp.WriteFile("b.bin", WithByteChanged(content, 0));
   EXPECT_EQ(Compare(first, second, 3000), 0);
   EXPECT_EQ(progress, std::vector<int>{34});
-  EXPECT_EQ(files.log.bytesRead[first], 1024);
-  EXPECT_EQ(files.log.bytesRead[second], 1024);
+  EXPECT_EQ(files.logs[first].bytesRead, 1024);
+  EXPECT_EQ(files.logs[second].bytesRead, 1024);
 }
 
 TEST_F(ContentComparisonTest, MissingFirstFileLeavesTheSecondUnopened) {
   const std::string second = temp.WriteFile("b.bin", "content");
   const std::string first = temp.PathOf("gone.bin");
   EXPECT_EQ(Compare(first, second, 7), 0);
-  EXPECT_EQ(files.log.opened, std::vector<std::string>{first});
+  EXPECT_EQ(files.opened, std::vector<std::string>{first});
   EXPECT_TRUE(progress.empty());
 }
 
@@ -163,8 +79,8 @@ TEST_F(ContentComparisonTest, MissingSecondFileClosesTheFirst) {
   const std::string first = temp.WriteFile("a.bin", "content");
   const std::string second = temp.PathOf("gone.bin");
   EXPECT_EQ(Compare(first, second, 7), 0);
-  EXPECT_EQ(files.log.opened, (std::vector<std::string>{first, second}));
-  EXPECT_EQ(files.log.openNow, 0);
+  EXPECT_EQ(files.opened, (std::vector<std::string>{first, second}));
+  EXPECT_EQ(files.watch.openNow, 0);
   EXPECT_TRUE(progress.empty());
 }
 
@@ -183,8 +99,8 @@ TEST_F(ContentComparisonTest, PercentLimitsTheComparedPart) {
 
   EXPECT_EQ(Compare(first, differsAfter, 1000, 50), 1);
   EXPECT_EQ(progress, std::vector<int>{100});
-  EXPECT_EQ(files.log.bytesRead[first], 500);
-  EXPECT_EQ(files.log.bytesRead[differsAfter], 500);
+  EXPECT_EQ(files.logs[first].bytesRead, 500);
+  EXPECT_EQ(files.logs[differsAfter].bytesRead, 500);
 
   EXPECT_EQ(Compare(first, differsWithin, 1000, 50), 0);
 }
@@ -227,7 +143,7 @@ TEST_F(ContentComparisonTest, FilesShrinkingDuringTheComparisonDiffer) {
     progress.push_back(value);
   });
   EXPECT_EQ(result, 0);
-  EXPECT_EQ(files.log.openNow, 0);
+  EXPECT_EQ(files.watch.openNow, 0);
 }
 
 TEST_F(ContentComparisonTest, ReadErrorsMakeEqualFilesDiffer) {
@@ -272,10 +188,10 @@ TEST_F(ContentComparisonTest, LongFilesStreamChunkByChunkToTheLastByte) {
   EXPECT_EQ(progress.size(), static_cast<std::size_t>(size / 1024 + 1));  // one per chunk
   EXPECT_TRUE(std::is_sorted(progress.begin(), progress.end()));
   EXPECT_EQ(progress.back(), 100);
-  EXPECT_EQ(files.log.bytesRead[first], size);
-  EXPECT_EQ(files.log.bytesRead[same], size);
+  EXPECT_EQ(files.logs[first].bytesRead, size);
+  EXPECT_EQ(files.logs[same].bytesRead, size);
   // Read ahead in blocks growing to 1 MiB, not a call per chunk.
-  EXPECT_LE(files.log.readCalls[first], 14);
+  EXPECT_LE(files.logs[first].readCalls, 14);
 
   progress.clear();
   EXPECT_EQ(Compare(first, lastDiffers, size), 0);
@@ -296,16 +212,16 @@ TEST_F(ContentComparisonTest, SizesBeyondFourGibibytes) {
       std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
   ::testing::Test::RecordProperty("seconds", std::to_string(seconds));
   std::printf("compared %lld bytes per file in %.1f s\n",
-              static_cast<long long>(files.log.bytesRead[first]), seconds);
+              static_cast<long long>(files.logs[first].bytesRead), seconds);
   EXPECT_EQ(progress.back(), static_cast<int>((differsAt / 1024 + 1) * 1024 * 100 / size));
-  EXPECT_EQ(files.log.bytesRead[first], files.log.bytesRead[second]);
-  EXPECT_GT(files.log.bytesRead[first], differsAt);
+  EXPECT_EQ(files.logs[first].bytesRead, files.logs[second].bytesRead);
+  EXPECT_GT(files.logs[first].bytesRead, differsAt);
 }
 
 class ChunkReaderTest : public ::testing::Test {
  protected:
   TempFolder temp;
-  CountingFileServices files;
+  LoggingFileServices files;
 };
 
 TEST_F(ChunkReaderTest, HandsOutTheDigestOfEveryChunkInTurn) {
@@ -341,7 +257,7 @@ TEST_F(ChunkReaderTest, CoversOnlyTheLengthAskedFor) {
   ASSERT_TRUE(reader->NextChunk(digest));
   EXPECT_EQ(digest, Md5Of(std::span<const char>(content.data() + 1024, 476)));
   EXPECT_TRUE(reader->AtEnd());
-  EXPECT_EQ(files.log.bytesRead[path], 1500);
+  EXPECT_EQ(files.logs[path].bytesRead, 1500);
 }
 
 TEST_F(ChunkReaderTest, ReadsOneChunkFirstThenGrowingBlocks) {
@@ -352,7 +268,7 @@ TEST_F(ChunkReaderTest, ReadsOneChunkFirstThenGrowingBlocks) {
   std::vector<std::int64_t> readAfterChunk;
   while (!reader->AtEnd()) {
     ASSERT_TRUE(reader->NextChunk(digest));
-    readAfterChunk.push_back(files.log.bytesRead[path]);
+    readAfterChunk.push_back(files.logs[path].bytesRead);
   }
   // 1,024, then 2,048 more, then 4,096 more, then the remaining 2,832.
   EXPECT_EQ(readAfterChunk, (std::vector<std::int64_t>{1024, 3072, 3072, 7168, 7168, 7168, 7168,
@@ -380,7 +296,7 @@ TEST_F(ChunkReaderTest, SkippedChunksAreNotReadAndLaterChunksStillMatch) {
   EXPECT_EQ(reader->Position(), 94 * 1024);
   ASSERT_TRUE(reader->NextChunk(digest));
   EXPECT_EQ(digest, digestAt(94 * 1024));
-  EXPECT_LT(files.log.bytesRead[path], 20 * 1024);
+  EXPECT_LT(files.logs[path].bytesRead, 20 * 1024);
   ASSERT_TRUE(reader->SkipChunks(1000));  // more than are left: to the end
   EXPECT_TRUE(reader->AtEnd());
   EXPECT_FALSE(reader->NextChunk(digest));
@@ -393,6 +309,34 @@ TEST_F(ChunkReaderTest, SkippedChunksAreNotReadAndLaterChunksStillMatch) {
   EXPECT_FALSE(shortened->NextChunk(digest));
 }
 
+TEST_F(ChunkReaderTest, SkipsFromTheStartOnChunkBoundariesAndNeverPastTheCoveredLength) {
+  const std::string content = PatternBytes(5000, 1);
+  const std::string path = temp.WriteFile("a.bin", content);
+  const auto digestOf = [&](std::size_t from, std::size_t length) {
+    return Md5Of(std::span<const char>(content.data() + from, length));
+  };
+  std::unique_ptr<ChunkReader> reader = ChunkReader::Open(files, path, 5000, 5000);
+  ASSERT_NE(reader, nullptr);
+  ASSERT_TRUE(reader->SkipChunks(1));  // before anything was read
+  EXPECT_EQ(reader->Position(), 1024);
+  Md5Digest digest{};
+  ASSERT_TRUE(reader->NextChunk(digest));
+  EXPECT_EQ(digest, digestOf(1024, 1024));
+  ASSERT_TRUE(reader->SkipChunks(2));
+  ASSERT_TRUE(reader->NextChunk(digest));
+  EXPECT_EQ(digest, digestOf(4096, 904));
+  EXPECT_TRUE(reader->AtEnd());
+
+  // Covering less than the file: a long skip stops at the covered length.
+  std::unique_ptr<ChunkReader> part = ChunkReader::Open(files, path, 5000, 2500);
+  ASSERT_NE(part, nullptr);
+  ASSERT_TRUE(part->SkipChunks(7));
+  EXPECT_EQ(part->Position(), 2500);
+  EXPECT_TRUE(part->AtEnd());
+  EXPECT_FALSE(part->NextChunk(digest));
+  EXPECT_FALSE(part->SkipChunks(-1));
+}
+
 TEST_F(ChunkReaderTest, RefusesFilesThatAreNotTheCataloguedOnes) {
   const std::string path = temp.WriteFile("a.bin", PatternBytes(100));
   temp.MakeSymlink("link", "a.bin");
@@ -402,7 +346,7 @@ TEST_F(ChunkReaderTest, RefusesFilesThatAreNotTheCataloguedOnes) {
   EXPECT_EQ(ChunkReader::Open(files, temp.PathOf("missing"), 100, 100), nullptr);
   EXPECT_EQ(ChunkReader::Open(files, temp.PathOf("link"), 100, 100), nullptr);
   EXPECT_EQ(ChunkReader::Open(files, temp.PathOf("pipe"), 0, 0), nullptr);
-  EXPECT_EQ(files.log.openNow, 0);
+  EXPECT_EQ(files.watch.openNow, 0);
   EXPECT_NE(ChunkReader::Open(files, path, 100, 100), nullptr);
 }
 

@@ -13,18 +13,12 @@ namespace kopiensieb {
 namespace {
 
 using testing::GroupPaths;
+using testing::PatternBytes;
 using testing::PlainSearch;
 using testing::SearchTest;
+using testing::WithByteChanged;
 
 constexpr std::size_t kFileSize = 10 * 1024;
-
-std::string Content(int seed) {
-  std::string bytes(kFileSize, '\0');
-  for (std::size_t at = 0; at < bytes.size(); ++at) {
-    bytes[at] = static_cast<char>(at * 131 + at / 257 + static_cast<std::size_t>(seed) * 29);
-  }
-  return bytes;
-}
 
 // Equal to `bytes` but in its last chunk.
 std::string WithLastChunkChanged(std::string bytes, int variant) {
@@ -40,7 +34,7 @@ enum class Kind { Copy, LateDifference, EarlyDifference };
 class ReadOnceTest : public SearchTest {
  protected:
   void SetUp() override {
-    const std::string original = Content(0);
+    const std::string original = PatternBytes(kFileSize, 0);
     std::vector<std::pair<std::string, Kind>> made;
     for (int index = 0; index < 50; ++index) {
       const std::string name = "f" + std::to_string(index);
@@ -51,7 +45,7 @@ class ReadOnceTest : public SearchTest {
         temp.WriteFile(name, WithLastChunkChanged(original, (index - 10) / 2));
         made.emplace_back(name, Kind::LateDifference);
       } else {
-        temp.WriteFile(name, Content(index));
+        temp.WriteFile(name, PatternBytes(kFileSize, index));
         made.emplace_back(name, Kind::EarlyDifference);
       }
     }
@@ -114,10 +108,10 @@ TEST_F(ReadOnceTest, AShareOfEachFileCoversOnlyThatShare) {
 }
 
 TEST_F(SearchTest, APairIsComparedOnceAndStopsAtItsFirstDifference) {
-  temp.WriteFile("a", Content(1));
-  temp.WriteFile("b", Content(1));
-  temp.WriteFile("x", Content(2).substr(0, 5000));
-  temp.WriteFile("y", Content(3).substr(0, 5000));
+  temp.WriteFile("a", PatternBytes(kFileSize, 1));
+  temp.WriteFile("b", PatternBytes(kFileSize, 1));
+  temp.WriteFile("x", PatternBytes(kFileSize, 2).substr(0, 5000));
+  temp.WriteFile("y", PatternBytes(kFileSize, 3).substr(0, 5000));
   for (const char* name : {"a", "b", "x", "y"}) {
     Catalogue(name);
   }
@@ -154,20 +148,6 @@ TEST_F(SearchTest, FilesOfOneChunkNeedNoSecondRead) {
 }
 
 // --- splitting a class while it is read in lockstep
-
-// Bytes of any length, different for every seed.
-std::string Pattern(std::size_t size, int seed) {
-  std::string bytes(size, '\0');
-  for (std::size_t at = 0; at < size; ++at) {
-    bytes[at] = static_cast<char>(at * 131 + at / 253 + static_cast<std::size_t>(seed) * 37);
-  }
-  return bytes;
-}
-
-std::string ChangedAt(std::string bytes, std::size_t at, int variant) {
-  bytes[at] = static_cast<char>(bytes[at] ^ (0x11 * variant));
-  return bytes;
-}
 
 // Two 128-byte blocks that differ in six bytes but have the same MD5 digest; followed by the
 // same bytes, they still do.
@@ -216,10 +196,10 @@ class LockstepTest : public SearchTest {
 TEST_F(LockstepTest, TwoPairsThatDivergeAtDifferentLaterChunksFormTwoGroups) {
   constexpr std::size_t kSize = std::size_t{1} << 20;
   constexpr std::size_t kLateChunk = 150;
-  const std::string base = Pattern(kSize, 1);
-  const std::string p = ChangedAt(base, 3 * 1024 + 5, 1);  // leaves the others at chunk 3
-  const std::string q = ChangedAt(base, kLateChunk * 1024 + 7, 2);
-  const std::string r = ChangedAt(base, kLateChunk * 1024 + 7, 3);  // leaves q at chunk 150
+  const std::string base = PatternBytes(kSize, 1);
+  const std::string p = WithByteChanged(base, 3 * 1024 + 5, 1);  // leaves the others at chunk 3
+  const std::string q = WithByteChanged(base, kLateChunk * 1024 + 7, 2);
+  const std::string r = WithByteChanged(base, kLateChunk * 1024 + 7, 3);  // leaves q at chunk 150
   WriteAndCatalogue({{"p1", p}, {"q1", q}, {"r", r}, {"p2", p}, {"q2", q}});
 
   FindDuplicates(program, SearchMode::SameContent);
@@ -245,10 +225,10 @@ TEST_F(LockstepTest, TwoPairsThatDivergeAtDifferentLaterChunksFormTwoGroups) {
 }
 
 TEST_F(LockstepTest, OneChunkSplitsAClassThreeWaysAndLeavesAFourthAlone) {
-  const std::string base = Pattern(8000, 2);
+  const std::string base = PatternBytes(8000, 2);
   const std::size_t at = 2 * 1024 + 100;
-  const std::string a = ChangedAt(base, at, 1), b = ChangedAt(base, at, 2);
-  const std::string c = ChangedAt(base, at, 3), d = ChangedAt(base, at, 4);
+  const std::string a = WithByteChanged(base, at, 1), b = WithByteChanged(base, at, 2);
+  const std::string c = WithByteChanged(base, at, 3), d = WithByteChanged(base, at, 4);
   WriteAndCatalogue(
       {{"c1", c}, {"a1", a}, {"b1", b}, {"d", d}, {"c2", c}, {"b2", b}, {"a2", a}, {"b3", b}});
 
@@ -263,16 +243,16 @@ TEST_F(LockstepTest, OneChunkSplitsAClassThreeWaysAndLeavesAFourthAlone) {
 
 TEST_F(LockstepTest, AFileThatShrinksWhileItIsReadJoinsNoGroup) {
   constexpr std::size_t kSize = 64 * 1024;
-  const std::string x = Pattern(kSize, 3), z = Pattern(kSize, 4);
+  const std::string x = PatternBytes(kSize, 3), z = PatternBytes(kSize, 4);
   // Class x: three equal files and one that differs at once. Class z (other size): a pair
   // and a third that differs at chunk 5; with one of the pair cut short, nothing is left.
   WriteAndCatalogue({{"x1", x},
                      {"x2", x},
-                     {"y", Pattern(kSize, 5)},
+                     {"y", PatternBytes(kSize, 5)},
                      {"x3", x},
                      {"z1", z + "!"},
                      {"z2", z + "!"},
-                     {"z3", ChangedAt(z, 5 * 1024, 1) + "!"}});
+                     {"z3", WithByteChanged(z, 5 * 1024, 1) + "!"}});
   bool cut = false;
   files.watch.beforeRead = [this, &cut](const std::string& path, std::int64_t from) {
     // Behind the first chunk of x2 and z2: the files were opened with their full size.
@@ -301,11 +281,11 @@ TEST_F(LockstepTest, AFileThatShrinksWhileItIsReadJoinsNoGroup) {
 TEST_F(LockstepTest, ChunksWithEqualDigestsButOtherBytesCountAsEqual) {
   // The comparison is by digests: a chunk that starts with the other block of a colliding
   // pair is "equal", both when bytes meet first and when digests must be compared.
-  const std::string head = Pattern(1024, 6), tail = Pattern(1500, 7);
-  const std::string filler = Pattern(1024 - 128, 8);
+  const std::string head = PatternBytes(1024, 6), tail = PatternBytes(1500, 7);
+  const std::string filler = PatternBytes(1024 - 128, 8);
   const std::string m = head + CollisionBlock(false) + filler + tail;
   const std::string n = head + CollisionBlock(true) + filler + tail;
-  const std::string other = head + CollisionBlock(true) + ChangedAt(filler, 9, 1) + tail;
+  const std::string other = head + CollisionBlock(true) + WithByteChanged(filler, 9, 1) + tail;
   ASSERT_NE(m, n);
   ASSERT_EQ(Md5Of(std::span<const char>(m.data() + 1024, 1024)),
             Md5Of(std::span<const char>(n.data() + 1024, 1024)));
@@ -323,17 +303,17 @@ TEST_F(LockstepTest, AClassAboveTheOpenFileBoundStillGivesThePairwiseVerdicts) {
   // part at chunk 1 or 2 into seven contents; 25 share another first chunk and part into
   // three; 5 stand alone from the start. One of the 270 is cut short behind its first chunk.
   constexpr std::size_t kSize = 3000;
-  const std::string crowd = Pattern(kSize, 10), few = Pattern(kSize, 11);
+  const std::string crowd = PatternBytes(kSize, 10), few = PatternBytes(kSize, 11);
   std::vector<std::pair<std::string, std::string>> made;
   for (int index = 0; index < 300; ++index) {
     std::string bytes;
     if (index < 270) {
-      bytes =
-          ChangedAt(crowd, 1024 + static_cast<std::size_t>(index % 7 / 4) * 1024 + 50, index % 7);
+      bytes = WithByteChanged(crowd, 1024 + static_cast<std::size_t>(index % 7 / 4) * 1024 + 50,
+                              index % 7);
     } else if (index < 295) {
-      bytes = ChangedAt(few, 2500, index % 3);
+      bytes = WithByteChanged(few, 2500, index % 3);
     } else {
-      bytes = Pattern(kSize, 20 + index);
+      bytes = PatternBytes(kSize, 20 + index);
     }
     made.emplace_back("f" + std::to_string(index), std::move(bytes));
   }

@@ -16,16 +16,9 @@ namespace kopiensieb {
 namespace {
 
 using testing::GroupPaths;
+using testing::PatternBytes;
 using testing::PlainSearch;
 using testing::SearchTest;
-
-std::string Bytes(std::size_t size, int seed) {
-  std::string bytes(size, '\0');
-  for (std::size_t at = 0; at < size; ++at) {
-    bytes[at] = static_cast<char>(at * 131 + static_cast<std::size_t>(seed) * 7 + at / 251);
-  }
-  return bytes;
-}
 
 std::string WithLastByteChanged(std::string bytes, int change = 1) {
   bytes.back() = static_cast<char>(bytes.back() + change);
@@ -35,7 +28,7 @@ std::string WithLastByteChanged(std::string bytes, int change = 1) {
 // --- which groups, in which order
 
 TEST_F(SearchTest, ThreeEqualFilesFormOneGroupInCatalogueOrder) {
-  const std::string content = Bytes(1536, 1);
+  const std::string content = PatternBytes(1536, 1);
   temp.WriteFile("eins/a.txt", content);
   temp.WriteFile("eins/a.bak", content);
   temp.WriteFile("zwei/a.txt", content);
@@ -55,19 +48,19 @@ TEST_F(SearchTest, ThreeEqualFilesFormOneGroupInCatalogueOrder) {
 TEST_F(SearchTest, GroupsFollowTheCatalogueOrderOfTheirFirstFiles) {
   // Size 3000: contents A, B and C mixed in one class (read by fingerprints); size 500: an
   // equal pair; size 700: a pair that differs; size 2500: equal but for the last byte.
-  const std::string a = Bytes(3000, 1), b = Bytes(3000, 2), c = Bytes(3000, 3);
-  const std::string p = Bytes(500, 4);
+  const std::string a = PatternBytes(3000, 1), b = PatternBytes(3000, 2), c = PatternBytes(3000, 3);
+  const std::string p = PatternBytes(500, 4);
   temp.WriteFile("p1", p);
   temp.WriteFile("a1", a);
   temp.WriteFile("b1", b);
   temp.WriteFile("a2", a);
-  temp.WriteFile("q", Bytes(700, 5));
+  temp.WriteFile("q", PatternBytes(700, 5));
   temp.WriteFile("c", c);
   temp.WriteFile("p2", p);
   temp.WriteFile("b2", b);
-  temp.WriteFile("r", Bytes(700, 6));
-  temp.WriteFile("s1", Bytes(2500, 7));
-  temp.WriteFile("s2", WithLastByteChanged(Bytes(2500, 7)));
+  temp.WriteFile("r", PatternBytes(700, 6));
+  temp.WriteFile("s1", PatternBytes(2500, 7));
+  temp.WriteFile("s2", WithLastByteChanged(PatternBytes(2500, 7)));
   temp.WriteFile("a3", a);
   for (const char* name : {"p1", "a1", "b1", "a2", "q", "c", "p2", "b2", "r", "s1", "s2", "a3"}) {
     Catalogue(name);
@@ -82,13 +75,13 @@ TEST_F(SearchTest, GroupsFollowTheCatalogueOrderOfTheirFirstFiles) {
 }
 
 TEST_F(SearchTest, EqualSizeIsNotEqualContent) {
-  const std::string base = Bytes(2500, 1);
+  const std::string base = PatternBytes(2500, 1);
   // A pair that differs in the first byte, a pair that differs only in the last byte, and a
   // class of three in which only the last bytes tell two of them from the third.
-  temp.WriteFile("first/x", Bytes(3000, 2));
-  temp.WriteFile("first/y", Bytes(3000, 3));
-  temp.WriteFile("last/x", Bytes(2048, 4));
-  temp.WriteFile("last/y", WithLastByteChanged(Bytes(2048, 4)));
+  temp.WriteFile("first/x", PatternBytes(3000, 2));
+  temp.WriteFile("first/y", PatternBytes(3000, 3));
+  temp.WriteFile("last/x", PatternBytes(2048, 4));
+  temp.WriteFile("last/y", WithLastByteChanged(PatternBytes(2048, 4)));
   temp.WriteFile("three/x", base);
   temp.WriteFile("three/y", WithLastByteChanged(base, 1));
   temp.WriteFile("three/z", WithLastByteChanged(base, 2));
@@ -105,11 +98,11 @@ TEST_F(SearchTest, EqualSizeIsNotEqualContent) {
 }
 
 TEST_F(SearchTest, OnlyTheEqualFilesOfAClassAreGrouped) {
-  const std::string base = Bytes(4100, 1);  // five chunks, the last one of 4 bytes
+  const std::string base = PatternBytes(4100, 1);  // five chunks, the last one of 4 bytes
   temp.WriteFile("x1", base);
   temp.WriteFile("y", WithLastByteChanged(base));
   temp.WriteFile("x2", base);
-  temp.WriteFile("z", Bytes(4100, 2));
+  temp.WriteFile("z", PatternBytes(4100, 2));
   Catalogue("x1");
   Catalogue("y");
   Catalogue("x2");
@@ -184,7 +177,7 @@ TEST_F(SearchTest, SizesKeepAllSixtyFourBits) {
 TEST_F(SearchTest, AFileCataloguedTwiceIsNotItsOwnCopy) {
   // The folder "fotos" added once directly and once through its parent: record, real copy,
   // second record of the same file.
-  const std::string content = Bytes(3000, 1);
+  const std::string content = PatternBytes(3000, 1);
   temp.WriteFile("fotos/bild.jpg", content);
   temp.WriteFile("kopie/bild.jpg", content);
   Catalogue("fotos/bild.jpg");
@@ -201,7 +194,7 @@ TEST_F(SearchTest, AFileCataloguedTwiceIsNotItsOwnCopy) {
 }
 
 TEST_F(SearchTest, AFileCataloguedTwiceWithoutACopyFormsNoGroup) {
-  temp.WriteFile("fotos/bild.jpg", Bytes(3000, 1));
+  temp.WriteFile("fotos/bild.jpg", PatternBytes(3000, 1));
   Catalogue("fotos/bild.jpg");
   Catalogue("fotos/bild.jpg");
 
@@ -214,7 +207,7 @@ TEST_F(SearchTest, AFileCataloguedTwiceWithoutACopyFormsNoGroup) {
 }
 
 TEST_F(SearchTest, HardLinksCountAsOneFile) {
-  const std::string content = Bytes(2000, 1);
+  const std::string content = PatternBytes(2000, 1);
   temp.WriteFile("a.txt", content);
   ASSERT_EQ(::link(Path("a.txt").c_str(), Path("b.txt").c_str()), 0);
   temp.WriteFile("c.txt", content);
@@ -235,14 +228,14 @@ TEST_F(SearchTest, HardLinksCountAsOneFile) {
 // --- files that changed behind the catalogue's back
 
 TEST_F(SearchTest, DeletedFilesJoinNoGroupAndTheSearchGoesOn) {
-  const std::string big = Bytes(3000, 1), small = Bytes(800, 2);
+  const std::string big = PatternBytes(3000, 1), small = PatternBytes(800, 2);
   temp.WriteFile("a", big);
   temp.WriteFile("b", big);
   temp.WriteFile("c", big);
   temp.WriteFile("p", small);
   temp.WriteFile("q", small);
-  temp.WriteFile("x", Bytes(90, 3));
-  temp.WriteFile("y", Bytes(90, 3));
+  temp.WriteFile("x", PatternBytes(90, 3));
+  temp.WriteFile("y", PatternBytes(90, 3));
   for (const char* name : {"a", "b", "c", "p", "q", "x", "y"}) {
     Catalogue(name);
   }
@@ -255,7 +248,7 @@ TEST_F(SearchTest, DeletedFilesJoinNoGroupAndTheSearchGoesOn) {
 }
 
 TEST_F(SearchTest, AFileOfAnotherSizeThanCataloguedJoinsNoGroup) {
-  const std::string content = Bytes(3000, 1);
+  const std::string content = PatternBytes(3000, 1);
   temp.WriteFile("a", content);
   temp.WriteFile("b", content);
   temp.WriteFile("c", content);
@@ -276,7 +269,7 @@ TEST_F(SearchTest, AFileOfAnotherSizeThanCataloguedJoinsNoGroup) {
 // --- a search again
 
 TEST_F(SearchTest, ASecondSearchGivesTheSameGroupsAndDropsTheOldOnes) {
-  const std::string a = Bytes(1500, 1), b = Bytes(1500, 2);
+  const std::string a = PatternBytes(1500, 1), b = PatternBytes(1500, 2);
   temp.WriteFile("a1", a);
   temp.WriteFile("b1", b);
   temp.WriteFile("a2", a);
@@ -303,7 +296,7 @@ TEST_F(SearchTest, ASecondSearchGivesTheSameGroupsAndDropsTheOldOnes) {
 // --- marks, cursors, progress and status texts
 
 TEST_F(SearchTest, MarksAreThoseOfThePlainSearchAfterEveryReferenceAndZeroAtTheEnd) {
-  const std::string a = Bytes(1200, 1), b = Bytes(1200, 2), n = Bytes(300, 3);
+  const std::string a = PatternBytes(1200, 1), b = PatternBytes(1200, 2), n = PatternBytes(300, 3);
   const std::vector<std::pair<const char*, const std::string*>> layout{
       {"a1", &a}, {"n1", &n}, {"b1", &b}, {"a2", &a}, {"n2", &n},
       {"b2", &b}, {"a3", &a}, {"N1", &n}, {"b3", &b}};
@@ -329,13 +322,13 @@ TEST_F(SearchTest, MarksAreThoseOfThePlainSearchAfterEveryReferenceAndZeroAtTheE
 }
 
 TEST_F(SearchTest, CursorsRestOnTheLastRecords) {
-  const std::string a = Bytes(1100, 1), b = Bytes(1100, 2);
+  const std::string a = PatternBytes(1100, 1), b = PatternBytes(1100, 2);
   temp.WriteFile("a1", a);
   temp.WriteFile("b1", b);
   temp.WriteFile("a2", a);
   temp.WriteFile("b2", b);
   temp.WriteFile("b3", b);
-  temp.WriteFile("einzeln", Bytes(10, 3));
+  temp.WriteFile("einzeln", PatternBytes(10, 3));
   for (const char* name : {"a1", "b1", "a2", "b2", "b3", "einzeln"}) {
     Catalogue(name);
   }
@@ -361,14 +354,14 @@ TEST_F(SearchTest, CursorsRestOnTheLastRecords) {
 }
 
 TEST_F(SearchTest, ProgressAndCountFollowEveryReference) {
-  const std::string a = Bytes(5000, 1);
+  const std::string a = PatternBytes(5000, 1);
   for (const char* name : {"a1", "a2", "a3"}) {
     temp.WriteFile(name, a);
     Catalogue(name);
   }
-  temp.WriteFile("x", Bytes(10, 2));
-  temp.WriteFile("y", Bytes(10, 3));
-  temp.WriteFile("z", Bytes(20, 4));
+  temp.WriteFile("x", PatternBytes(10, 2));
+  temp.WriteFile("y", PatternBytes(10, 3));
+  temp.WriteFile("z", PatternBytes(20, 4));
   Catalogue("x");
   Catalogue("y");
   Catalogue("z");

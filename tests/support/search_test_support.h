@@ -1,120 +1,25 @@
 #pragma once
 
-// Helpers of the duplicate-search tests: file services that log every open and every byte
-// range read, widget services that log every progress and status write, a program on both,
-// and the search as the plain pairwise algorithm runs it, to hold the results against.
+// Helpers of the duplicate-search tests: widget services that log every progress and status
+// write, a program on them and on logging file services, and the search as the plain pairwise
+// algorithm runs it, to hold the results against.
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cstdint>
-#include <functional>
-#include <map>
-#include <memory>
-#include <span>
 #include <string>
-#include <utility>
 #include <vector>
 
 #include "catalogue/content_comparison.h"
 #include "catalogue/records.h"
 #include "common/text.h"
-#include "platform/posix/posix_file_services.h"
+#include "recording_file_services.h"
 #include "shell/control_numbers.h"
 #include "shell/program.h"
 #include "temp_folder.h"
 
 namespace kopiensieb::testing {
-
-// What was done to one path.
-struct PathLog {
-  int opens = 0;
-  std::int64_t bytesRead = 0;
-  std::vector<std::pair<std::int64_t, std::int64_t>> ranges;  // [from, to) of every read
-
-  // Whether two reads covered the same byte.
-  bool AnyByteReadTwice() const {
-    std::vector<std::pair<std::int64_t, std::int64_t>> sorted = ranges;
-    std::sort(sorted.begin(), sorted.end());
-    for (std::size_t at = 1; at < sorted.size(); ++at) {
-      if (sorted[at].first < sorted[at - 1].second) {
-        return true;
-      }
-    }
-    return false;
-  }
-};
-
-// Counts the files open at once and can act before each read (to change a file mid-search).
-struct OpenFileWatch {
-  int openNow = 0;
-  int peakOpen = 0;
-  std::function<void(const std::string& path, std::int64_t from)> beforeRead;
-};
-
-class LoggingFile final : public ReadableFile {
- public:
-  LoggingFile(std::unique_ptr<ReadableFile> inner, PathLog& log, OpenFileWatch& watch,
-              std::string path)
-      : inner_(std::move(inner)), log_(log), watch_(watch), path_(std::move(path)) {
-    watch_.peakOpen = std::max(watch_.peakOpen, ++watch_.openNow);
-  }
-  ~LoggingFile() override { --watch_.openNow; }
-  LoggingFile(const LoggingFile&) = delete;
-  LoggingFile& operator=(const LoggingFile&) = delete;
-
-  std::int64_t Read(std::span<char> buffer) override {
-    const std::int64_t from = inner_->Position();
-    if (watch_.beforeRead) {
-      watch_.beforeRead(path_, from);
-    }
-    const std::int64_t got = inner_->Read(buffer);
-    if (got > 0) {
-      log_.bytesRead += got;
-      log_.ranges.emplace_back(from, from + got);
-    }
-    return got;
-  }
-  std::int64_t Position() const override { return inner_->Position(); }
-  // A seek of the real file, not a read: skipped bytes are not read.
-  bool SkipTo(std::int64_t position) override { return inner_->SkipTo(position); }
-  std::optional<FileStatus> Status() const override { return inner_->Status(); }
-
- private:
-  std::unique_ptr<ReadableFile> inner_;
-  PathLog& log_;
-  OpenFileWatch& watch_;
-  std::string path_;
-};
-
-class LoggingFileServices final : public FileServices {
- public:
-  std::unique_ptr<DirectoryEnumeration> StartEnumeration(const std::string& folder) override {
-    return inner_.StartEnumeration(folder);
-  }
-  PathKind WhatExists(const std::string& path) override { return inner_.WhatExists(path); }
-  std::optional<FileStatus> StatusOf(const std::string& path) override {
-    return inner_.StatusOf(path);
-  }
-  std::unique_ptr<ReadableFile> OpenForReading(const std::string& path) override {
-    PathLog& log = logs[path];
-    ++log.opens;
-    ++totalOpens;
-    std::unique_ptr<ReadableFile> file = inner_.OpenForReading(path);
-    if (!file) {
-      return nullptr;
-    }
-    return std::make_unique<LoggingFile>(std::move(file), log, watch, path);
-  }
-  bool Delete(const std::string& path) override { return inner_.Delete(path); }
-
-  std::map<std::string, PathLog> logs;
-  int totalOpens = 0;
-  OpenFileWatch watch;
-
- private:
-  PosixFileServices inner_;
-};
 
 // One write to the widgets, in order.
 struct WidgetWrite {
