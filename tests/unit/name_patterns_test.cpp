@@ -24,34 +24,34 @@ std::vector<std::string> Parsed(std::string_view text) {
 
 using Texts = std::vector<std::string>;
 
-TEST(ParsePatternsTest, SplitsAtEachSeparatorThatEndsACollectedPattern) {
-  EXPECT_EQ(Parsed("*.bak *.tmp"), (Texts{"*.bak", "*.tmp"}));
-  EXPECT_EQ(Parsed("*.bak;*.tmp"), (Texts{"*.bak", "*.tmp"}));
-  EXPECT_EQ(Parsed("*.bak,*.tmp"), (Texts{"*.bak", "*.tmp"}));
-  EXPECT_EQ(Parsed("*.*"), (Texts{"*.*"}));
-}
-
-TEST(ParsePatternsTest, CollectsASeparatorWhenNothingIsCollectedYet) {
-  EXPECT_EQ(Parsed("*.bak, *.tmp"), (Texts{"*.bak", " *.tmp"}));
-  EXPECT_EQ(Parsed("*.bak  *.tmp"), (Texts{"*.bak", " *.tmp"}));
-  EXPECT_EQ(Parsed(";*.bak"), (Texts{";*.bak"}));
-  EXPECT_EQ(Parsed("a,,b"), (Texts{"a", ",b"}));
-  EXPECT_EQ(Parsed(","), (Texts{","}));
-  EXPECT_EQ(Parsed(";"), (Texts{";"}));
-  EXPECT_EQ(Parsed(" "), (Texts{" "}));
-  EXPECT_EQ(Parsed(";;;"), (Texts{";", ";"}));
-  EXPECT_EQ(Parsed("  a  "), (Texts{" ", "a", " "}));
-}
-
-TEST(ParsePatternsTest, ATrailingSeparatorAddsNothingAndAnEmptyTextGivesNoPattern) {
-  EXPECT_EQ(Parsed("*.bak;"), (Texts{"*.bak"}));
-  EXPECT_EQ(Parsed("*.bak "), (Texts{"*.bak"}));
-  EXPECT_EQ(Parsed(""), Texts{});
-}
-
-TEST(ParsePatternsTest, KeepsCaseTabsAndOtherBytesAsTyped) {
-  EXPECT_EQ(Parsed("*.BAK\t*.Tmp"), (Texts{"*.BAK\t*.Tmp"}));
-  EXPECT_EQ(Parsed("\xC3\x84*.txt \xFF?"), (Texts{"\xC3\x84*.txt", "\xFF?"}));
+TEST(ParsePatternsTest, SplitsTheTextAsTyped) {
+  const std::vector<std::pair<std::string_view, Texts>> cases = {
+      // Splits at each separator that ends a collected pattern.
+      {"*.bak *.tmp", Texts{"*.bak", "*.tmp"}},
+      {"*.bak;*.tmp", Texts{"*.bak", "*.tmp"}},
+      {"*.bak,*.tmp", Texts{"*.bak", "*.tmp"}},
+      {"*.*", Texts{"*.*"}},
+      // Collects a separator when nothing is collected yet.
+      {"*.bak, *.tmp", Texts{"*.bak", " *.tmp"}},
+      {"*.bak  *.tmp", Texts{"*.bak", " *.tmp"}},
+      {";*.bak", Texts{";*.bak"}},
+      {"a,,b", Texts{"a", ",b"}},
+      {",", Texts{","}},
+      {";", Texts{";"}},
+      {" ", Texts{" "}},
+      {";;;", Texts{";", ";"}},
+      {"  a  ", Texts{" ", "a", " "}},
+      // A trailing separator adds nothing and an empty text gives no pattern.
+      {"*.bak;", Texts{"*.bak"}},
+      {"*.bak ", Texts{"*.bak"}},
+      {"", Texts{}},
+      // Keeps case, tabs and other bytes as typed.
+      {"*.BAK\t*.Tmp", Texts{"*.BAK\t*.Tmp"}},
+      {"\xC3\x84*.txt \xFF?", Texts{"\xC3\x84*.txt", "\xFF?"}},
+  };
+  for (const auto& [text, expected] : cases) {
+    EXPECT_EQ(Parsed(text), expected) << "text \"" << text << "\"";
+  }
 }
 
 TEST(ParsePatternsTest, RefillsTheListFromScratchInTextOrder) {
@@ -72,15 +72,9 @@ struct MatchCase {
   int expected;
 };
 
-void ExpectMatches(std::initializer_list<MatchCase> cases) {
-  for (const MatchCase& one : cases) {
-    EXPECT_EQ(MatchPattern(one.name, one.pattern), one.expected)
-        << "name \"" << one.name << "\", pattern \"" << one.pattern << "\"";
-  }
-}
-
-TEST(MatchPatternTest, IsAnchoredAtTheStartOnly) {
-  ExpectMatches({
+TEST(MatchPatternTest, FollowsTheMatchingRules) {
+  const std::vector<MatchCase> cases = {
+      // Is anchored at the start only.
       {"Bericht.BAK", "*.bak", 1},
       {"bericht.bak.alt", "*.bak", 1},
       {"x.bak", "*.bak", 1},
@@ -93,11 +87,7 @@ TEST(MatchPatternTest, IsAnchoredAtTheStartOnly) {
       {"abc", "abc*", 1},
       {"ab", "abc*", 0},
       {"x", "*", 1},
-  });
-}
-
-TEST(MatchPatternTest, AStarEndsAtTheFirstEqualCharacterWithoutRetrying) {
-  ExpectMatches({
+      // A star ends at the first equal character without retrying.
       {"bericht.alt.bak", "*.bak", 0},
       {"a.b.tmp", "*.tmp", 0},
       {"my.report.bak", "*.bak", 0},
@@ -105,32 +95,20 @@ TEST(MatchPatternTest, AStarEndsAtTheFirstEqualCharacterWithoutRetrying) {
       {"abcabd", "*bd", 0},  // the star stops at the first "b"; "c" then differs from "d"
       {"x.bak", "x*.bak", 1},
       {"abc", "*x", 0},  // runs off the end of the name
-  });
-}
-
-TEST(MatchPatternTest, StarDotStarNeedsADotAnywhere) {
-  ExpectMatches({
+      // "*.*" needs a dot anywhere.
       {"a.b", "*.*", 1},
       {".hidden", "*.*", 1},
       {"x.", "*.*", 1},
       {"a.", "*.*", 1},
       {"Makefile", "*.*", 0},
       {"README", "*.*", 0},
-  });
-}
-
-TEST(MatchPatternTest, AStarBeforeAQuestionMarkNeverMatches) {
-  ExpectMatches({
+      // A star before a question mark never matches.
       {"a", "*?", 0},
       {"abc.txt", "*?", 0},
       {"abc.txt", "*?.txt", 0},
       {"?", "*?", 0},  // not even a name that holds a question mark itself
       {"a?.txt", "*?.txt", 0},
-  });
-}
-
-TEST(MatchPatternTest, AQuestionMarkTakesExactlyOneCharacter) {
-  ExpectMatches({
+      // A question mark takes exactly one character.
       {"abc", "a?c", 1},
       {"a.c", "a?c", 1},
       {"a c", "a?c", 1},
@@ -143,38 +121,19 @@ TEST(MatchPatternTest, AQuestionMarkTakesExactlyOneCharacter) {
       {"x", "??", 0},
       {"xy", "??", 1},
       {"xyz", "??", 1},
-  });
-}
-
-TEST(MatchPatternTest, RunsOfStarsActAsOne) {
-  ExpectMatches({
+      // Runs of stars act as one.
       {"test.txt", "t***.txt", 1},
       {"test.txt", "t**", 1},
       {"test", "***.txt", 0},
       {"a.b", "**.**", 1},
-  });
-}
-
-TEST(MatchPatternTest, IgnoresLetterCaseButComparesEverythingElseExactly) {
-  ExpectMatches({
+      // Ignores letter case but compares everything else exactly.
       {"x.bak", "*.BAK", 1},
       {"X.Bak", "*.BAK", 1},
       {"x.tmp", " *.tmp", 0},
       {" x.tmp", " *.tmp", 1},
       {"a\tb", "a?b", 1},
       {"a b", "a\tb", 0},
-  });
-}
-
-TEST(MatchPatternTest, AnEmptyPatternMatchesNoNameAndEnds) {
-  EXPECT_EQ(MatchPattern("x", ""), 0);
-  EXPECT_EQ(MatchPattern("anything.txt", ""), 0);
-  EXPECT_EQ(MatchPattern("", ""), 0);
-  EXPECT_LE(detail::TraceMatchPattern("", "").steps, 1u);
-}
-
-TEST(MatchPatternTest, FoldsUmlautsAndTakesTwoByteCharactersWhole) {
-  ExpectMatches({
+      // Folds umlauts and takes multi-byte characters whole.
       {"\xC3\x84rger.txt", "\xC3\xA4*", 1},         // "Ärger.txt" with "ä*"
       {"\xC3\xA4rger.TXT", "\xC3\x84RGER.txt", 1},  // "ärger.TXT" with "ÄRGER.txt"
       {"Stra\xC3\x9F"
@@ -193,11 +152,7 @@ TEST(MatchPatternTest, FoldsUmlautsAndTakesTwoByteCharactersWhole) {
       {"\xE2\x82\xAC", "??", 0},
       {"\xF0\x9F\x98\x80.txt", "?.txt", 1},  // so is a four-byte one
       {"\xC3\x84", "\xC3", 0},               // half a character is no match
-  });
-}
-
-TEST(MatchPatternTest, TreatsBytesThatAreNotUtf8AsOneCharacterEach) {
-  ExpectMatches({
+      // Treats bytes that are not UTF-8 as one character each.
       {"\xFF.bak", "?.bak", 1},
       {"\xE4.bak", "?.bak", 1},  // Latin-1 "ä": one byte, one character
       {"\xE4\xF6.bak", "??.bak", 1},
@@ -208,7 +163,18 @@ TEST(MatchPatternTest, TreatsBytesThatAreNotUtf8AsOneCharacterEach) {
       {"\xC4.txt", "\xC4*", 1},
       {"\xE4.txt", "\xC3\xA4.txt", 0},  // Latin-1 byte versus UTF-8 "ä"
       {"a\x80\x80.txt", "*.txt", 1},
-  });
+  };
+  for (const MatchCase& one : cases) {
+    EXPECT_EQ(MatchPattern(one.name, one.pattern), one.expected)
+        << "name \"" << one.name << "\", pattern \"" << one.pattern << "\"";
+  }
+}
+
+TEST(MatchPatternTest, AnEmptyPatternMatchesNoNameAndEnds) {
+  EXPECT_EQ(MatchPattern("x", ""), 0);
+  EXPECT_EQ(MatchPattern("anything.txt", ""), 0);
+  EXPECT_EQ(MatchPattern("", ""), 0);
+  EXPECT_LE(detail::TraceMatchPattern("", "").steps, 1u);
 }
 
 TEST(MatchesAnyPatternTest, AnEmptyListMatchesEveryName) {
