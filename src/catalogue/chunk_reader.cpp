@@ -57,10 +57,14 @@ void ReadBufferPool::Release(std::unique_ptr<ChunkReader>& reader) {
   if (!reader) {
     return;
   }
-  if (spare_.size() < kKept) {
-    spare_.push_back(reader->TakeBuffer());
-  }
+  Give(reader->TakeBuffer());
   reader.reset();
+}
+
+void ReadBufferPool::Give(ReadBuffer buffer) {
+  if (spare_.size() < kKept && buffer.Size() > 0) {
+    spare_.push_back(std::move(buffer));
+  }
 }
 
 ReadBuffer ChunkReader::TakeBuffer() {

@@ -98,6 +98,8 @@ class ReadBufferPool {
   ReadBuffer Take();
   // Takes the reader's buffer and closes the reader (resets the pointer).
   void Release(std::unique_ptr<ChunkReader>& reader);
+  // Takes back a buffer that was taken.
+  void Give(ReadBuffer buffer);
 
  private:
   std::vector<ReadBuffer> spare_;

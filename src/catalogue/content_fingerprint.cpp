@@ -1,6 +1,7 @@
 #include "catalogue/content_fingerprint.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cstring>
 #include <limits>
 #include <memory>
@@ -28,14 +29,15 @@ struct ClassReading {
   const FileProgressSink& progress;
   const ReadingLimits& limits;
   ReadBufferPool& buffers;
-  std::size_t nextPart = 0;
 
   std::unique_ptr<ChunkReader> Open(std::size_t job, std::int64_t largestReadAhead) {
     return ChunkReader::Open(files, jobs[job].path, size, length, largestReadAhead, buffers.Take());
   }
 
+  // Parts are named after their first job, so that sets read side by side never give two
+  // parts the same number.
   void MakePart(std::span<const std::size_t> members) {
-    const std::size_t part = nextPart++;
+    const std::size_t part = *std::min_element(members.begin(), members.end());
     for (std::size_t job : members) {
       jobs[job].state = FingerprintState::Known;
       jobs[job].part = part;
@@ -199,19 +201,57 @@ void ReadWholeClassInLockstep(ClassReading& reading) {
   LockstepRefinement(reading, players).Run();
 }
 
-// Stage 1 of a large class: the digest of one file's first chunk, the file closed again.
-void ReadFirstChunk(ClassReading& reading, std::size_t job) {
+// Stage 1 of a large class for one file: the digest of its first chunk, the file closed
+// again. Touches nothing but the job, so that several files can be read at once. Hands the
+// read buffer back for the next file.
+ReadBuffer DigestFirstChunk(ClassReading& reading, std::size_t job, ReadBuffer buffer) {
   FingerprintJob& target = reading.jobs[job];
-  std::unique_ptr<ChunkReader> reader = reading.Open(job, kChunkSize);
+  std::unique_ptr<ChunkReader> reader = ChunkReader::Open(
+      reading.files, target.path, reading.size, reading.length, kChunkSize, std::move(buffer));
   std::span<const char> chunk;
   if (!reader || !reader->NextChunkBytes(chunk)) {
     target.state = FingerprintState::Unreadable;
-    reading.buffers.Release(reader);
+  } else {
+    target.firstChunk = Md5Of(chunk);
+  }
+  return reader ? reader->TakeBuffer() : ReadBuffer{};
+}
+
+// Below this many files a class is not worth starting threads for.
+constexpr std::size_t kWorthReadingSideBySide = 64;
+// Files a reader thread takes at a time: few enough to share the work out evenly, enough that
+// the threads rarely meet at the counter.
+constexpr std::size_t kFilesPerTake = 16;
+
+void DigestFirstChunks(ClassReading& reading) {
+  const std::size_t count = reading.jobs.size();
+  const bool sideBySide = reading.files.ReadsConcurrently() && reading.limits.readerThreads > 1 &&
+                          count >= kWorthReadingSideBySide;
+  if (!sideBySide) {
+    for (std::size_t job = 0; job < count; ++job) {
+      reading.buffers.Give(DigestFirstChunk(reading, job, reading.buffers.Take()));
+      if (reading.jobs[job].state == FingerprintState::Unread) {
+        Report(reading.progress, std::min(kChunkSize, reading.length), reading.length);
+      }
+    }
     return;
   }
-  target.firstChunk = Md5Of(chunk);
-  Report(reading.progress, reader->Position(), reading.length);
-  reading.buffers.Release(reader);
+  std::atomic<std::size_t> nextTake{0};
+  RunOnThreads(reading.limits.readerThreads, [&reading, &nextTake, count] {
+    ReadBuffer buffer;
+    for (std::size_t first = nextTake.fetch_add(kFilesPerTake); first < count;
+         first = nextTake.fetch_add(kFilesPerTake)) {
+      for (std::size_t job = first; job < std::min(first + kFilesPerTake, count); ++job) {
+        buffer = DigestFirstChunk(reading, job, std::move(buffer));
+      }
+    }
+  });
+  // The progress bar is the main thread's; every file read stood at the same place.
+  if (std::any_of(reading.jobs.begin(), reading.jobs.end(), [](const FingerprintJob& job) {
+        return job.state == FingerprintState::Unread;
+      })) {
+    Report(reading.progress, std::min(kChunkSize, reading.length), reading.length);
+  }
 }
 
 // Files of a large class that share their first chunk, few enough to hold open: each is
@@ -287,40 +327,71 @@ void ReadSetOneByOne(ClassReading& reading, std::span<const std::size_t> set) {
   }
 }
 
-// A class too large to hold open: stage 1 digests every file's first chunk, one file at a
-// time; only files whose first chunk meets another's are read further.
+// Sets of files that share their first chunk, each read in lockstep behind it. Many small
+// sets (many small files of one size) are read side by side, each thread with its own
+// buffers; the progress bar then shows only where the last set ended.
+void ReadSetsInLockstep(ClassReading& reading, std::span<const std::span<const std::size_t>> sets) {
+  const bool sideBySide = reading.files.ReadsConcurrently() && reading.limits.readerThreads > 1 &&
+                          sets.size() >= kWorthReadingSideBySide / 2;
+  if (!sideBySide) {
+    for (std::span<const std::size_t> set : sets) {
+      ReadSetInLockstep(reading, set);
+    }
+    return;
+  }
+  const FileProgressSink noProgress;
+  std::atomic<std::size_t> nextSet{0};
+  RunOnThreads(reading.limits.readerThreads, [&reading, &sets, &nextSet, &noProgress] {
+    ReadBufferPool buffers;
+    ClassReading own{.files = reading.files,
+                     .jobs = reading.jobs,
+                     .size = reading.size,
+                     .length = reading.length,
+                     .progress = noProgress,
+                     .limits = reading.limits,
+                     .buffers = buffers};
+    for (std::size_t set = nextSet++; set < sets.size(); set = nextSet++) {
+      ReadSetInLockstep(own, sets[set]);
+    }
+  });
+  Report(reading.progress, reading.length, reading.length);
+}
+
+// A class too large to hold open: stage 1 digests every file's first chunk; only files whose
+// first chunk meets another's are read further.
 void ReadLargeClass(ClassReading& reading) {
+  DigestFirstChunks(reading);
   std::vector<std::size_t> pending;
   for (std::size_t job = 0; job < reading.jobs.size(); ++job) {
-    ReadFirstChunk(reading, job);
     if (reading.jobs[job].state == FingerprintState::Unread) {
       pending.push_back(job);
     }
   }
+  // Sorted by digest and then by job, so that each set's files stay in job order.
   const std::span<FingerprintJob> jobs = reading.jobs;
   std::sort(pending.begin(), pending.end(), [&jobs](std::size_t left, std::size_t right) {
     return std::tie(jobs[left].firstChunk, left) < std::tie(jobs[right].firstChunk, right);
   });
-  std::vector<std::size_t> set;
+  std::vector<std::span<const std::size_t>> lockstepSets;
   for (std::size_t start = 0; start < pending.size();) {
     std::size_t end = start + 1;
     while (end < pending.size() &&
            jobs[pending[end]].firstChunk == jobs[pending[start]].firstChunk) {
       ++end;
     }
-    set.assign(pending.begin() + static_cast<std::ptrdiff_t>(start),
-               pending.begin() + static_cast<std::ptrdiff_t>(end));
+    const std::span<const std::size_t> set(pending.data() + start, end - start);
     start = end;
     if (set.size() == 1) {
       jobs[set.front()].state = FingerprintState::Distinct;
     } else if (reading.length <= kChunkSize) {
       reading.MakePart(set);  // the first chunk was all there is to compare
     } else if (set.size() <= reading.limits.openFiles) {
-      ReadSetInLockstep(reading, set);
+      lockstepSets.push_back(set);
     } else {
       ReadSetOneByOne(reading, set);
     }
   }
+  ReadSetsInLockstep(reading, lockstepSets);
 }
 
 // Nothing to compare: every file that opens with its catalogued size equals every other.
@@ -361,8 +432,7 @@ void FingerprintSizeClass(FileServices& files, std::span<FingerprintJob> jobs, s
                        .length = ComparedLength(size, percent),
                        .progress = progress,
                        .limits = limits,
-                       .buffers = buffers,
-                       .nextPart = 0};
+                       .buffers = buffers};
   if (reading.length == 0) {
     OpenEveryFile(reading);
   } else if (jobs.size() <= std::max<std::size_t>(limits.openFiles, 2)) {

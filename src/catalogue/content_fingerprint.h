@@ -8,6 +8,7 @@
 #include "catalogue/chunk_reader.h"
 #include "catalogue/content_comparison.h"
 #include "common/md5.h"
+#include "common/parallel.h"
 #include "platform/file_services.h"
 
 namespace kopiensieb {
@@ -38,6 +39,9 @@ struct ReadingLimits {
   std::int64_t readAheadBudget = std::int64_t{16} << 20;
   std::int64_t smallestReadAhead = std::int64_t{64} << 10;
   std::int64_t largestReadAhead = std::int64_t{256} << 10;
+  // Threads that read the first chunks of a large class side by side, where the file services
+  // allow it. Most of that work is the kernel's (open, read, close of small files).
+  std::size_t readerThreads = ReaderThreadsForThisMachine();
 };
 
 // Sorts the files of one size class (`jobs` in catalogue order) into parts of equal content,

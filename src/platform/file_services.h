@@ -88,6 +88,9 @@ class FileServices {
   virtual std::unique_ptr<ReadableFile> OpenForReading(const std::string& path) = 0;
   // Removes the directory entry for good (unlink). False on failure.
   virtual bool Delete(const std::string& path) = 0;
+  // Whether OpenForReading and the files it opens may be used from several threads at once
+  // (each file by one thread). Only then does a search read many small files side by side.
+  virtual bool ReadsConcurrently() const { return false; }
 };
 
 }  // namespace kopiensieb

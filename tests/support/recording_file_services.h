@@ -9,6 +9,7 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <mutex>
 #include <span>
 #include <string>
 #include <utility>
@@ -50,15 +51,20 @@ class LoggingFile final : public ReadableFile {
   // failAfter < 0: never fails; otherwise the file delivers that many bytes per open and
   // then reads as if it ended (a read error: less than its size says).
   LoggingFile(std::unique_ptr<ReadableFile> inner, PathLog& log, OpenFileWatch& watch,
-              std::string path, std::int64_t failAfter)
+              std::mutex& watchGuard, std::string path, std::int64_t failAfter)
       : inner_(std::move(inner)),
         log_(log),
         watch_(watch),
+        watchGuard_(watchGuard),
         path_(std::move(path)),
         failAfter_(failAfter) {
+    const std::scoped_lock lock(watchGuard_);
     watch_.peakOpen = std::max(watch_.peakOpen, ++watch_.openNow);
   }
-  ~LoggingFile() override { --watch_.openNow; }
+  ~LoggingFile() override {
+    const std::scoped_lock lock(watchGuard_);
+    --watch_.openNow;
+  }
   LoggingFile(const LoggingFile&) = delete;
   LoggingFile& operator=(const LoggingFile&) = delete;
 
@@ -92,11 +98,15 @@ class LoggingFile final : public ReadableFile {
   std::unique_ptr<ReadableFile> inner_;
   PathLog& log_;
   OpenFileWatch& watch_;
+  std::mutex& watchGuard_;
   std::string path_;
   std::int64_t failAfter_;
   std::int64_t delivered_ = 0;
 };
 
+// With `concurrent` set, files may be opened from several threads at once (each path's log is
+// then written by one thread at a time, as the search reads each file by one thread); the
+// maps must not be looked at until the threads are done.
 class LoggingFileServices final : public FileServices {
  public:
   std::unique_ptr<DirectoryEnumeration> StartEnumeration(const std::string& folder) override {
@@ -107,28 +117,34 @@ class LoggingFileServices final : public FileServices {
     return inner_.StatusOf(path);
   }
   std::unique_ptr<ReadableFile> OpenForReading(const std::string& path) override {
+    std::unique_lock lock(guard_);
     PathLog& log = logs[path];
     ++log.opens;
     ++totalOpens;
     opened.push_back(path);
+    const auto failing = failAfter.find(path);
+    const std::int64_t failAt = failing == failAfter.end() ? -1 : failing->second;
+    lock.unlock();
     std::unique_ptr<ReadableFile> file = inner_.OpenForReading(path);
     if (!file) {
       return nullptr;
     }
-    const auto failing = failAfter.find(path);
-    return std::make_unique<LoggingFile>(std::move(file), log, watch, path,
-                                         failing == failAfter.end() ? -1 : failing->second);
+    return std::make_unique<LoggingFile>(std::move(file), log, watch, watchGuard_, path, failAt);
   }
   bool Delete(const std::string& path) override { return inner_.Delete(path); }
+  bool ReadsConcurrently() const override { return concurrent; }
 
   std::map<std::string, PathLog> logs;
   std::vector<std::string> opened;  // every open, in order
   int totalOpens = 0;
   OpenFileWatch watch;
   std::map<std::string, std::int64_t> failAfter;  // path -> bytes each open delivers
+  bool concurrent = false;
 
  private:
   PosixFileServices inner_;
+  std::mutex guard_;       // the maps and the list of opens
+  std::mutex watchGuard_;  // watch
 };
 
 // Bytes of any length, different for every seed; no 1,024-byte chunk repeats another.

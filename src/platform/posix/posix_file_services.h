@@ -23,6 +23,8 @@ class PosixFileServices final : public FileServices {
   std::optional<FileStatus> StatusOf(const std::string& path) override;
   std::unique_ptr<ReadableFile> OpenForReading(const std::string& path) override;
   bool Delete(const std::string& path) override;
+  // Holds no state of its own.
+  bool ReadsConcurrently() const override { return true; }
 };
 
 }  // namespace kopiensieb
