@@ -189,6 +189,9 @@ void DeleteSelectedCommand(Program& program) {
       continue;
     }
     ToDeleteEntry& entry = *toDelete.Current();
+    // The catalogue's cursor follows the files handled, so that a folder added next goes in
+    // behind the last of them, as after any other walk over the list.
+    state.fileCatalogue.MakeCurrent(*entry.file);
     const std::string path = FullPath(*entry.file);
     if (DeleteCataloguedFile(program.files, *entry.file, path)) {
       entry.done = 1;

@@ -219,6 +219,18 @@ TEST_F(ToDeleteWindowTest, SelectAllThenDeleteRemovesEveryFileFromDisk) {
   EXPECT_EQ(widgets.GetText(kFilesLabel), "Alle Dateien (3)");
 }
 
+TEST_F(ToDeleteWindowTest, TheCatalogueCursorStaysOnTheLastFileHandled) {
+  GatherAll({"a.txt", "b.txt"});
+  Catalogue("later.txt", "not gathered");
+  OpenToDeleteWindow(program);
+  RefreshLists(program, kRefreshFiles);  // as after a search: the cursor on the last record
+  SelectRows({0, 1});
+  Handle(ClickOn(kDeleteSelectedButton));
+  ASSERT_TRUE(state.toDeleteList.Empty());
+  ASSERT_NE(state.fileCatalogue.Current(), nullptr);
+  EXPECT_EQ(state.fileCatalogue.Current()->name, "b.txt") << "a scan now inserts behind it";
+}
+
 TEST_F(ToDeleteWindowTest, SelectAllOnAnEmptyListSelectsNoRow) {
   OpenToDeleteWindow(program);
   Handle(ClickOn(kSelectAllButton));
