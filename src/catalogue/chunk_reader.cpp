@@ -8,7 +8,8 @@ namespace kopiensieb {
 
 std::unique_ptr<ChunkReader> ChunkReader::Open(FileServices& files, const std::string& path,
                                                std::int64_t expectedSize, std::int64_t length,
-                                               std::int64_t largestReadAhead, ReadBuffer buffer) {
+                                               std::int64_t largestReadAhead, ReadBuffer buffer,
+                                               const FileIdentity& expectedIdentity) {
   std::unique_ptr<ReadableFile> file = files.OpenForReading(path);
   if (!file) {
     return nullptr;
@@ -16,6 +17,9 @@ std::unique_ptr<ChunkReader> ChunkReader::Open(FileServices& files, const std::s
   // A file whose size changed since it was catalogued is not the file that was catalogued.
   std::optional<FileStatus> status = file->Status();
   if (!status || status->size != expectedSize) {
+    return nullptr;
+  }
+  if (expectedIdentity.Known() && status->identity != expectedIdentity) {
     return nullptr;
   }
   std::int64_t covered =

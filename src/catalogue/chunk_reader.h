@@ -45,14 +45,16 @@ class ReadBuffer {
 // fast.
 class ChunkReader {
  public:
-  // Null when the file cannot be opened, is not a regular file, or its size now is not
-  // expectedSize. length = the bytes to cover (<= expectedSize). `buffer` may hand in the
-  // memory of a reader that is done (see TakeBuffer), so that many readers in a row need not
-  // each allocate their own.
+  // Null when the file cannot be opened, is not a regular file, its size now is not
+  // expectedSize, or it is not the file expectedIdentity names (where that is known: a file
+  // replaced since it was catalogued is another file). length = the bytes to cover
+  // (<= expectedSize). `buffer` may hand in the memory of a reader that is done (see
+  // TakeBuffer), so that many readers in a row need not each allocate their own.
   static std::unique_ptr<ChunkReader> Open(FileServices& files, const std::string& path,
                                            std::int64_t expectedSize, std::int64_t length,
                                            std::int64_t largestReadAhead = kLargestReadAhead,
-                                           ReadBuffer buffer = {});
+                                           ReadBuffer buffer = {},
+                                           const FileIdentity& expectedIdentity = {});
 
   // The read buffer, for the next reader; this reader hands out no more chunks afterwards.
   ReadBuffer TakeBuffer();

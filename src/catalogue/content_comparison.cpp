@@ -50,15 +50,25 @@ int ProgressPercent(std::int64_t position, std::int64_t length) {
 int CompareFileContents(FileServices& files, const std::string& firstPath,
                         const std::string& secondPath, std::int64_t size, std::int32_t percent,
                         const FileProgressSink& progress) {
+  return CompareFileContents(files, CataloguedPath{.path = firstPath, .identity = {}},
+                             CataloguedPath{.path = secondPath, .identity = {}}, size, percent,
+                             progress);
+}
+
+int CompareFileContents(FileServices& files, const CataloguedPath& firstFile,
+                        const CataloguedPath& secondFile, std::int64_t size, std::int32_t percent,
+                        const FileProgressSink& progress) {
   if (size < 0) {
     return 0;
   }
   const std::int64_t length = ComparedLength(size, percent);
-  std::unique_ptr<ChunkReader> first = ChunkReader::Open(files, firstPath, size, length);
+  std::unique_ptr<ChunkReader> first = ChunkReader::Open(files, firstFile.path, size, length,
+                                                         kLargestReadAhead, {}, firstFile.identity);
   if (!first) {
     return 0;
   }
-  std::unique_ptr<ChunkReader> second = ChunkReader::Open(files, secondPath, size, length);
+  std::unique_ptr<ChunkReader> second = ChunkReader::Open(
+      files, secondFile.path, size, length, kLargestReadAhead, {}, secondFile.identity);
   if (!second) {
     return 0;
   }

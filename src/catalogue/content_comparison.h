@@ -25,4 +25,16 @@ int CompareFileContents(FileServices& files, const std::string& firstPath,
                         const std::string& secondPath, std::int64_t size, std::int32_t percent,
                         const FileProgressSink& progress);
 
+// A catalogued file as the search hands it to the comparison: where its identity is known, a
+// different file found at its path (replaced since the scan) compares as different.
+struct CataloguedPath {
+  const std::string& path;
+  FileIdentity identity;
+};
+
+// The same comparison for two catalogued files.
+int CompareFileContents(FileServices& files, const CataloguedPath& first,
+                        const CataloguedPath& second, std::int64_t size, std::int32_t percent,
+                        const FileProgressSink& progress);
+
 }  // namespace kopiensieb

@@ -31,7 +31,8 @@ struct ClassReading {
   ReadBufferPool& buffers;
 
   std::unique_ptr<ChunkReader> Open(std::size_t job, std::int64_t largestReadAhead) {
-    return ChunkReader::Open(files, jobs[job].path, size, length, largestReadAhead, buffers.Take());
+    return ChunkReader::Open(files, jobs[job].path, size, length, largestReadAhead, buffers.Take(),
+                             jobs[job].identity);
   }
 
   // Parts are named after their first job, so that sets read side by side never give two
@@ -206,8 +207,9 @@ void ReadWholeClassInLockstep(ClassReading& reading) {
 // read buffer back for the next file.
 ReadBuffer DigestFirstChunk(ClassReading& reading, std::size_t job, ReadBuffer buffer) {
   FingerprintJob& target = reading.jobs[job];
-  std::unique_ptr<ChunkReader> reader = ChunkReader::Open(
-      reading.files, target.path, reading.size, reading.length, kChunkSize, std::move(buffer));
+  std::unique_ptr<ChunkReader> reader =
+      ChunkReader::Open(reading.files, target.path, reading.size, reading.length, kChunkSize,
+                        std::move(buffer), target.identity);
   std::span<const char> chunk;
   if (!reader || !reader->NextChunkBytes(chunk)) {
     target.state = FingerprintState::Unreadable;

@@ -23,6 +23,7 @@ enum class FingerprintState : std::uint8_t {
 
 struct FingerprintJob {
   std::string path;
+  FileIdentity identity{};  // as catalogued; where known, another file at `path` is Unreadable
   FingerprintState state = FingerprintState::Unread;
   Md5Digest firstChunk{};  // the digest of its first chunk, where it had to be worked out
   // Known: two files share a part number exactly when CompareFileContents would call them

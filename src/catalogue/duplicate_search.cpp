@@ -64,9 +64,12 @@ class ContentClassReader {
   void DecidePair() {
     SearchEntry& reference = entries_[members_[0]];
     SearchEntry& candidate = entries_[members_[1]];
-    const bool same = CompareFileContents(program_.files, FullPath(*candidate.record),
-                                          FullPath(*reference.record), reference.record->size,
-                                          program_.state.comparePercent, progress_.Sink()) == 1;
+    const std::string candidatePath = FullPath(*candidate.record);
+    const std::string referencePath = FullPath(*reference.record);
+    const bool same =
+        CompareFileContents(program_.files, {candidatePath, candidate.record->identity},
+                            {referencePath, reference.record->identity}, reference.record->size,
+                            program_.state.comparePercent, progress_.Sink()) == 1;
     reference.role = same ? SearchRole::GroupHead : SearchRole::Alone;
     reference.groupNext = same ? members_[1] : kNoEntry;
     candidate.role = same ? SearchRole::GroupMember : SearchRole::Alone;
@@ -76,7 +79,8 @@ class ContentClassReader {
   void DecideByFingerprints() {
     jobs_.resize(members_.size());
     for (std::size_t at = 0; at < members_.size(); ++at) {
-      jobs_[at] = FingerprintJob{.path = FullPath(*entries_[members_[at]].record)};
+      const FileRecord& record = *entries_[members_[at]].record;
+      jobs_[at] = FingerprintJob{.path = FullPath(record), .identity = record.identity};
     }
     FingerprintSizeClass(program_.files, jobs_, entries_[members_[0]].record->size,
                          program_.state.comparePercent, progress_.Sink(), buffers_);
@@ -153,7 +157,7 @@ void FindDuplicates(Program& program, SearchMode mode) {
   state.duplicateGroupList.Clear();
   state.groupMemberList.Clear();
 
-  std::vector<SearchEntry> entries = BuildSearchIndex(catalogue, mode);
+  std::vector<SearchEntry> entries = BuildSearchIndex(catalogue, mode, program.files);
   FileProgress fileProgress(program.widgets);
   ContentClassReader classReader(program, entries, fileProgress);
   const auto total = static_cast<std::int64_t>(entries.size());

@@ -10,13 +10,13 @@ namespace kopiensieb {
 
 // One catalogued file.
 struct FileRecord : ListLinks<FileRecord> {
-  std::int64_t size = 0;         // true 64-bit size, as the enumeration reported it
-  FileIdentity identity;         // device and inode at scan time
-  std::int64_t modifiedNs = 0;   // modification time at scan time, nanoseconds since the epoch
-  std::string folder;            // without a trailing "/"; "" for the root
+  std::int64_t size = 0;        // true 64-bit size, as the enumeration reported it
+  FileIdentity identity;        // device and inode at scan time
+  std::int64_t modifiedNs = 0;  // modification time at scan time, nanoseconds since the epoch
+  std::string folder;           // without a trailing "/"; "" for the root
   std::string name;
-  bool grouped = false;          // placed into a group by the running search as a non-first member
-  bool shownInFilesView = false; // FilesView has a row for it (cleared when its file is deleted)
+  bool grouped = false;           // placed into a group by the running search as a non-first member
+  bool shownInFilesView = false;  // FilesView has a row for it (cleared when its file is deleted)
 };
 
 struct GroupMember;
@@ -59,6 +59,8 @@ inline std::string FullPath(const std::string& folder, const std::string& name) 
   return path;
 }
 
-inline std::string FullPath(const FileRecord& record) { return FullPath(record.folder, record.name); }
+inline std::string FullPath(const FileRecord& record) {
+  return FullPath(record.folder, record.name);
+}
 
 }  // namespace kopiensieb

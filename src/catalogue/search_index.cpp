@@ -1,7 +1,10 @@
 #include "catalogue/search_index.h"
 
 #include <algorithm>
+#include <functional>
+#include <optional>
 #include <string>
+#include <string_view>
 #include <tuple>
 #include <utility>
 
@@ -17,18 +20,13 @@ std::vector<SearchEntry> EntriesInCatalogueOrder(FileCatalogue& catalogue) {
   return entries;
 }
 
-// An identity of all zeros was never filled in (inode 0 names no file), so it proves nothing.
-bool IsKnown(const FileIdentity& identity) {
-  return identity.inode != 0 || identity.device != 0;
-}
-
-// Marks the records whose file is that of an earlier record (a folder added twice through a
-// parent, a hard link) so that the search passes them over.
-std::vector<bool> RepeatedFiles(const std::vector<SearchEntry>& entries) {
+// Marks the records whose file (device and inode, as the scan saw them) is that of an earlier
+// record: a folder added twice through a parent, a hard link.
+void MarkRepeatedIdentities(const std::vector<SearchEntry>& entries, std::vector<bool>& repeated) {
   std::vector<std::pair<FileIdentity, std::size_t>> known;
   known.reserve(entries.size());
   for (std::size_t index = 0; index < entries.size(); ++index) {
-    if (IsKnown(entries[index].record->identity)) {
+    if (entries[index].record->identity.Known()) {
       known.emplace_back(entries[index].record->identity, index);
     }
   }
@@ -36,12 +34,54 @@ std::vector<bool> RepeatedFiles(const std::vector<SearchEntry>& entries) {
     return std::tie(left.first.device, left.first.inode, left.second) <
            std::tie(right.first.device, right.first.inode, right.second);
   });
-  std::vector<bool> repeated(entries.size(), false);
   for (std::size_t at = 1; at < known.size(); ++at) {
     if (known[at].first == known[at - 1].first) {
       repeated[known[at].second] = true;
     }
   }
+}
+
+std::size_t PathHash(const FileRecord& record) {
+  const std::size_t folder = std::hash<std::string_view>{}(record.folder);
+  const std::size_t name = std::hash<std::string_view>{}(record.name);
+  return folder ^ (name + 0x9E3779B97F4A7C15ULL + (folder << 6) + (folder >> 2));
+}
+
+// Marks the records whose path is that of an earlier record. Their identities may differ: a
+// file replaced (saved anew, renamed over) between two scans that both reached it has a new
+// inode, yet both records lead to the one file now at that path.
+void MarkRepeatedPaths(const std::vector<SearchEntry>& entries, std::vector<bool>& repeated) {
+  std::vector<std::pair<std::size_t, std::size_t>> hashed;  // path hash, entry number
+  hashed.reserve(entries.size());
+  for (std::size_t index = 0; index < entries.size(); ++index) {
+    hashed.emplace_back(PathHash(*entries[index].record), index);
+  }
+  std::sort(hashed.begin(), hashed.end());
+  for (std::size_t start = 0; start < hashed.size();) {
+    std::size_t end = start + 1;
+    while (end < hashed.size() && hashed[end].first == hashed[start].first) {
+      ++end;
+    }
+    // Within a run of equal hashes, a path counts as repeated behind its first occurrence.
+    for (std::size_t later = start + 1; later < end; ++later) {
+      const FileRecord& record = *entries[hashed[later].second].record;
+      for (std::size_t earlier = start; earlier < later; ++earlier) {
+        const FileRecord& other = *entries[hashed[earlier].second].record;
+        if (other.folder == record.folder && other.name == record.name) {
+          repeated[hashed[later].second] = true;
+          break;
+        }
+      }
+    }
+    start = end;
+  }
+}
+
+// The records that take part in neither search, so that no group pairs a file with itself.
+std::vector<bool> RepeatedFiles(const std::vector<SearchEntry>& entries) {
+  std::vector<bool> repeated(entries.size(), false);
+  MarkRepeatedIdentities(entries, repeated);
+  MarkRepeatedPaths(entries, repeated);
   return repeated;
 }
 
@@ -85,8 +125,57 @@ void ClassBySize(std::vector<SearchEntry>& entries, const std::vector<bool>& rep
   });
 }
 
+// The entries of `order` (sorted by key) that stand in runs of two or more equal keys.
+template <typename EqualKeys>
+std::vector<std::size_t> MembersOfRuns(const std::vector<std::size_t>& order, EqualKeys&& same) {
+  std::vector<std::size_t> members;
+  for (std::size_t start = 0; start < order.size();) {
+    std::size_t end = start + 1;
+    while (end < order.size() && same(order[start], order[end])) {
+      ++end;
+    }
+    if (end - start >= 2) {
+      members.insert(members.end(), order.begin() + static_cast<std::ptrdiff_t>(start),
+                     order.begin() + static_cast<std::ptrdiff_t>(end));
+    }
+    start = end;
+  }
+  return members;
+}
+
+// Name mode reads no file, so a file replaced since one scan and reached again by another
+// under a second path (a folder and a link to it) has two records with different identities
+// that would still be grouped with each other. The records about to be grouped are looked at
+// once more: those whose path now leads to the file of an earlier one are marked. True when
+// any was.
+bool MarkFilesThatAreNowTheSame(FileServices& files, const std::vector<SearchEntry>& entries,
+                                const std::vector<std::size_t>& candidates,
+                                std::vector<bool>& repeated) {
+  std::vector<std::pair<FileIdentity, std::size_t>> now;
+  now.reserve(candidates.size());
+  for (std::size_t index : candidates) {
+    const std::optional<FileStatus> status = files.StatusOf(FullPath(*entries[index].record));
+    if (status && status->identity.Known()) {
+      now.emplace_back(status->identity, index);
+    }
+  }
+  std::sort(now.begin(), now.end(), [](const auto& left, const auto& right) {
+    return std::tie(left.first.device, left.first.inode, left.second) <
+           std::tie(right.first.device, right.first.inode, right.second);
+  });
+  bool marked = false;
+  for (std::size_t at = 1; at < now.size(); ++at) {
+    if (now[at].first == now[at - 1].first) {
+      repeated[now[at].second] = true;
+      marked = true;
+    }
+  }
+  return marked;
+}
+
 // In name mode a class is a group: equal names need no reading.
-void GroupByName(std::vector<SearchEntry>& entries, const std::vector<bool>& repeated) {
+void GroupByName(std::vector<SearchEntry>& entries, std::vector<bool>& repeated,
+                 FileServices& files) {
   std::vector<std::string> lowered(entries.size());
   std::vector<std::size_t> order;
   order.reserve(entries.size());
@@ -103,6 +192,9 @@ void GroupByName(std::vector<SearchEntry>& entries, const std::vector<bool>& rep
   const auto sameName = [&lowered](std::size_t left, std::size_t right) {
     return lowered[left] == lowered[right];
   };
+  if (MarkFilesThatAreNowTheSame(files, entries, MembersOfRuns(order, sameName), repeated)) {
+    std::erase_if(order, [&repeated](std::size_t index) { return repeated[index]; });
+  }
   LinkClasses(entries, order, sameName);
   LinkGroups(entries, order, [&order, &sameName](std::size_t left, std::size_t right) {
     return sameName(order[left], order[right]);
@@ -111,13 +203,14 @@ void GroupByName(std::vector<SearchEntry>& entries, const std::vector<bool>& rep
 
 }  // namespace
 
-std::vector<SearchEntry> BuildSearchIndex(FileCatalogue& catalogue, SearchMode mode) {
+std::vector<SearchEntry> BuildSearchIndex(FileCatalogue& catalogue, SearchMode mode,
+                                          FileServices& files) {
   std::vector<SearchEntry> entries = EntriesInCatalogueOrder(catalogue);
-  const std::vector<bool> repeated = RepeatedFiles(entries);
+  std::vector<bool> repeated = RepeatedFiles(entries);
   if (mode == SearchMode::SameContent) {
     ClassBySize(entries, repeated);
   } else {
-    GroupByName(entries, repeated);
+    GroupByName(entries, repeated, files);
   }
   return entries;
 }

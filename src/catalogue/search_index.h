@@ -7,6 +7,7 @@
 
 #include "catalogue/duplicate_search.h"
 #include "catalogue/records.h"
+#include "platform/file_services.h"
 
 namespace kopiensieb {
 
@@ -33,11 +34,14 @@ struct SearchEntry {
 };
 
 // Builds the entries of the whole catalogue in one pass plus a sort, without moving the
-// catalogue's cursor. A record whose file (device and inode) is that of an earlier record
-// takes part in neither mode, so no group pairs a file with itself. Content mode classes
-// records by size (sizes > 0 only); their roles stay Undecided until their contents are read.
-// Name mode classes them by LowerCase(name), and each class of two or more is one group.
-std::vector<SearchEntry> BuildSearchIndex(FileCatalogue& catalogue, SearchMode mode);
+// catalogue's cursor. A record whose file (device and inode) or whose path is that of an
+// earlier record takes part in neither mode, so no group pairs a file with itself. Content
+// mode classes records by size (sizes > 0 only); their roles stay Undecided until their
+// contents are read, and a file found replaced then joins no group. Name mode classes them
+// by LowerCase(name), and each class of two or more is one group once the records of the
+// would-be groups whose paths now lead to the same file have been passed over as well.
+std::vector<SearchEntry> BuildSearchIndex(FileCatalogue& catalogue, SearchMode mode,
+                                          FileServices& files);
 
 // Turns runs of equal keys into groups: `order` holds entry numbers sorted so that equal keys
 // stand together and, among equals, in catalogue order; sameKeyAt(i, j) tells whether

@@ -15,6 +15,8 @@ struct FileIdentity {
   std::uint64_t device = 0;
   std::uint64_t inode = 0;
   friend bool operator==(const FileIdentity&, const FileIdentity&) = default;
+  // All zeros was never filled in (inode 0 names no file), so it proves nothing.
+  bool Known() const { return inode != 0 || device != 0; }
 };
 
 struct FileStatus {

@@ -182,7 +182,17 @@ void DeleteSelectedCommand(Program& program) {
   ToDeleteList& toDelete = state.toDeleteList;
   toDelete.ResetCursor();
   const std::int64_t entries = toDelete.Count();
+  // Deleted files whose FilesView rows are still to go. They go in one call, made before each
+  // ERROR box as well, so that the list behind a box shows what has happened so far.
   std::unordered_set<const FileRecord*> deletedFiles;
+  const auto showDeletions = [&program, &deletedFiles] {
+    if (!deletedFiles.empty()) {
+      RemoveFilesViewRows(program, deletedFiles);
+      // The records stay in the catalogue, so the count shown does not drop.
+      program.widgets.SetText(kFilesLabel, CatalogueCaption(program.state.fileCatalogue.Count()));
+      deletedFiles.clear();
+    }
+  };
   for (std::int64_t i = 0; i < entries; ++i) {
     toDelete.StepForward();
     if (!widgets.IsRowSelected(kToDeleteView, static_cast<int>(i))) {
@@ -197,14 +207,11 @@ void DeleteSelectedCommand(Program& program) {
       entry.done = 1;
       deletedFiles.insert(entry.file);
     } else {
+      showDeletions();
       widgets.ShowMessageBox("ERROR", kDeleteFailedText + path, MessageIcon::Error);
     }
   }
-  if (!deletedFiles.empty()) {
-    RemoveFilesViewRows(program, deletedFiles);
-    // The records stay in the catalogue, so the count shown does not drop.
-    widgets.SetText(kFilesLabel, CatalogueCaption(state.fileCatalogue.Count()));
-  }
+  showDeletions();
   PurgeDoneEntries(state);
   RefreshLists(program, kRefreshToDelete);
 }

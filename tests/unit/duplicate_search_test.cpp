@@ -206,6 +206,48 @@ TEST_F(SearchTest, AFileCataloguedTwiceWithoutACopyFormsNoGroup) {
   EXPECT_EQ(widgets.StatusTexts(kDetailField).back(), "2 / 2 Dateien");
 }
 
+// Saved anew between two scans that both reached it: written beside and renamed over, so the
+// file at the path has a new inode. Its records must not become copies of each other, or
+// deleting "the copy" would delete the only one.
+class ReplacedFileTest : public SearchTest {
+ protected:
+  void Replace(const std::string& relative, const std::string& content) {
+    temp.WriteFile("new.tmp", content);
+    ASSERT_EQ(std::rename(Path("new.tmp").c_str(), Path(relative).c_str()), 0);
+  }
+};
+
+TEST_F(ReplacedFileTest, TwoRecordsOfOnePathAreNeverCopies) {
+  const std::string content = PatternBytes(3000, 1);
+  temp.WriteFile("fotos/bild.jpg", content);
+  Catalogue("fotos/bild.jpg");
+  Replace("fotos/bild.jpg", content);
+  Catalogue("fotos/bild.jpg");
+  temp.WriteFile("kopie/bild.jpg", content);
+  Catalogue("kopie/bild.jpg");
+
+  // By content the first record is no longer its file, and the second repeats its path.
+  FindDuplicates(program, SearchMode::SameContent);
+  EXPECT_TRUE(Groups().empty());
+  // By name the first record stands for the path, and the real copy is still found.
+  FindDuplicates(program, SearchMode::SameName);
+  EXPECT_EQ(Groups(), (GroupPaths{{Path("fotos/bild.jpg"), Path("kopie/bild.jpg")}}));
+}
+
+TEST_F(ReplacedFileTest, APathThroughALinkLeadingToTheSameFileIsNoCopy) {
+  const std::string content = PatternBytes(3000, 2);
+  temp.WriteFile("echt/bild.jpg", content);
+  temp.MakeSymlink("verweis", "echt");
+  Catalogue("echt/bild.jpg");
+  Replace("echt/bild.jpg", content);
+  Catalogue("verweis/bild.jpg");
+
+  FindDuplicates(program, SearchMode::SameContent);
+  EXPECT_TRUE(Groups().empty());
+  FindDuplicates(program, SearchMode::SameName);
+  EXPECT_TRUE(Groups().empty());
+}
+
 TEST_F(SearchTest, HardLinksCountAsOneFile) {
   const std::string content = PatternBytes(2000, 1);
   temp.WriteFile("a.txt", content);
