@@ -109,6 +109,7 @@ int FolderScan(Program& program, const std::string& folder, const std::string& p
                                                                      : currentFolder),
                 currentFolder.size()});
   FileCountReporter counter;
+  counter.Report(program);  // for "." and "..", which every folder begins with
 
   while (!levels.empty()) {
     DirectoryEntry entry = levels.back().enumeration->Next();
@@ -123,6 +124,9 @@ int FolderScan(Program& program, const std::string& folder, const std::string& p
         currentFolder.append(entry.name);
         levels.push_back(OpenLevel{std::move(subfolder), parentLength});
         SetActivityText(program, "Lese Dateien...");
+        // For "." and "..". A folder that cannot be read has neither, but its end, reported
+        // next, shows the same count.
+        counter.Report(program);
         continue;
       }
       case EntryKind::File:
