@@ -150,4 +150,12 @@ std::string DisplayText(std::string_view text) {
   return shown;
 }
 
+std::string_view FirstCharacters(std::string_view text, std::size_t count) {
+  std::size_t position = 0;
+  for (std::size_t taken = 0; taken < count && position < text.size(); ++taken) {
+    position += CharacterLength(text, position);
+  }
+  return text.substr(0, position);
+}
+
 }  // namespace kopiensieb

@@ -26,4 +26,8 @@ std::size_t CharacterLength(std::string_view text, std::size_t position);
 // The text with every byte sequence that is not UTF-8 replaced by U+FFFD, for display.
 std::string DisplayText(std::string_view text);
 
+// The first `count` characters of `text` (characters as CharacterLength counts them), or all
+// of it when it has fewer.
+std::string_view FirstCharacters(std::string_view text, std::size_t count);
+
 }  // namespace kopiensieb

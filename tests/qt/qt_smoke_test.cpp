@@ -507,6 +507,14 @@ class QtSmokeTest : public QObject {
     QTest::mouseDClick(box->viewport(), Qt::LeftButton, {}, box->visualRect(fifth).center());
     QVERIFY(CountControlEvents(widgets_->TakeQueuedEvents(), 0, 4) >= 1);
 
+    // Neither a Ctrl+click on the chosen row nor a click below the last row unchooses it.
+    QTest::mouseClick(box->viewport(), Qt::LeftButton, Qt::ControlModifier,
+                      box->visualRect(fifth).center());
+    QCOMPARE(widgets_->SelectedRow(4), 4);
+    QTest::mouseClick(box->viewport(), Qt::LeftButton, {}, QPoint(10, 250));
+    QCOMPARE(widgets_->SelectedRow(4), 4);
+    widgets_->TakeQueuedEvents();
+
     // Removing the selected row leaves none selected; removing one above shifts it.
     widgets_->SelectRow(4, 4);
     widgets_->RemoveRow(4, 1);

@@ -108,6 +108,14 @@ TEST(CharacterLengthTest, TreatsEveryByteOfABrokenSequenceAsOneCharacter) {
             1u);
 }
 
+TEST(FirstCharactersTest, CutsBetweenCharactersNeverInsideOne) {
+  EXPECT_EQ(FirstCharacters("äöü", 2), "äö");
+  EXPECT_EQ(FirstCharacters("a\xE2\x82\xAC" "b", 2), "a\xE2\x82\xAC");  // a three-byte euro sign
+  EXPECT_EQ(FirstCharacters("\xC3\xC3x", 2), "\xC3\xC3");            // broken bytes count one each
+  EXPECT_EQ(FirstCharacters("ab", 5), "ab");
+  EXPECT_EQ(FirstCharacters("ab", 0), "");
+}
+
 TEST(DisplayTextTest, KeepsValidTextAndMarksBrokenSequences) {
   const std::string mark = "\xEF\xBF\xBD";
   EXPECT_EQ(DisplayText("Gr\xC3\xB6\xC3\x9F"

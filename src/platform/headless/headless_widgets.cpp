@@ -8,6 +8,8 @@
 #include <algorithm>
 #include <memory>
 
+#include "common/text.h"
+
 namespace kopiensieb {
 
 namespace {
@@ -183,9 +185,10 @@ std::string HeadlessWidgetServices::GetText(int control) const {
   if (found == nullptr) {
     return {};
   }
-  // A text field hands out at most 4999 characters.
+  // A text field hands out at most 4999 characters, not bytes: a cut inside an umlaut would
+  // leave half a character behind.
   constexpr std::size_t kLongestFieldText = 4999;
-  return found->text.substr(0, kLongestFieldText);
+  return std::string(FirstCharacters(found->text, kLongestFieldText));
 }
 
 void HeadlessWidgetServices::AddRow(int control, int index, const std::string& text) {

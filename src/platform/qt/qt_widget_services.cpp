@@ -26,6 +26,7 @@
 #include <unordered_map>
 #include <utility>
 
+#include "common/text.h"
 #include "platform/qt/row_model.h"
 
 // Resources of a static library are registered by hand; the macro must stand outside any
@@ -39,7 +40,23 @@ namespace kopiensieb {
 namespace {
 
 // At most this many characters of a text field reach the program.
-constexpr qsizetype kLongestFieldText = 4999;
+constexpr std::size_t kLongestFieldText = 4999;
+
+// A list box holds one chosen row once the user has chosen one: a click beside the rows or a
+// Ctrl+click on the chosen row leaves it chosen, as the commands that act on it expect.
+class SingleChoiceListView final : public QListView {
+ public:
+  using QListView::QListView;
+
+ protected:
+  QItemSelectionModel::SelectionFlags selectionCommand(const QModelIndex& index,
+                                                       const QEvent* /*event*/) const override {
+    if (!index.isValid()) {
+      return QItemSelectionModel::NoUpdate;
+    }
+    return QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows;
+  }
+};
 // The layout leaves this much below the controls for the status bar.
 constexpr int kStatusBarHeight = 20;
 // While a command runs, the windows repaint at most this often.
@@ -462,7 +479,7 @@ struct QtWidgetServices::State {
   }
 
   QWidget* MakeListBox(QWidget* parent, RowModel** model) {
-    auto* box = new QListView(parent);  // owned by the window
+    auto* box = new SingleChoiceListView(parent);  // owned by the window
     *model = AttachModel(box, false);
     box->setUniformItemSizes(true);
     box->setItemDelegate(new RowDelegate(false, box));  // owned by the box
@@ -755,7 +772,9 @@ std::string QtWidgetServices::GetText(int control) const {
     return {};
   }
   if (found->kind == ControlKind::Field) {
-    return ToBytes(static_cast<QLineEdit*>(found->widget)->text().left(kLongestFieldText));
+    // Counted in characters of the UTF-8 text, as everywhere else, not in UTF-16 units.
+    const std::string text = ToBytes(static_cast<QLineEdit*>(found->widget)->text());
+    return std::string(FirstCharacters(text, kLongestFieldText));
   }
   return found->text;
 }
