@@ -90,7 +90,7 @@ int CompareFileContents(FileServices& files, const CataloguedPath& firstFile,
       break;
     }
   }
-  // Close in the order of the program's other platforms: second, then first.
+  // The second file closes first, so a file-services log shows the opens and closes nested.
   second.reset();
   first.reset();
   return result;

@@ -41,7 +41,7 @@ class FileCountReporter {
 };
 
 void CatalogueFile(ProgramState& state, const std::string& folder, DirectoryEntry& entry) {
-  // Rule 2: behind the current record, wherever the cursor stands.
+  // Behind the current record, wherever the cursor stands: the catalogue is not reordered.
   FileRecord& record = state.fileCatalogue.Add();
   record.size = entry.status.size;
   record.identity = entry.status.identity;

@@ -35,7 +35,7 @@ struct Geometry {
 
 enum class WindowPlacement { CentredOnScreen, CentredOnActiveWindow };
 
-struct WindowSpec {
+struct WindowLayout {
   int number = 0;
   int clientWidth = 0;
   int clientHeight = 0;
@@ -53,7 +53,7 @@ class WidgetServices {
  public:
   virtual ~WidgetServices() = default;
 
-  virtual bool OpenWindow(const WindowSpec& spec) = 0;
+  virtual bool OpenWindow(const WindowLayout& layout) = 0;
   // New controls go into this window. False when it does not exist.
   virtual bool ChooseContainer(int window) = 0;
   virtual void CloseWindow(int window) = 0;

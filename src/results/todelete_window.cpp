@@ -122,13 +122,13 @@ void RemoveFilesViewRows(Program& program, const std::unordered_set<const FileRe
 
 void OpenToDeleteWindow(Program& program) {
   WidgetServices& widgets = program.widgets;
-  const WindowSpec spec{kToDeleteWindow,
-                        kWindowWidth,
-                        kWindowHeight,
-                        "ToDelete-Liste",
-                        WindowPlacement::CentredOnActiveWindow,
-                        /*hasCloseBox=*/false};
-  if (!widgets.OpenWindow(spec)) {
+  const WindowLayout layout{kToDeleteWindow,
+                            kWindowWidth,
+                            kWindowHeight,
+                            "ToDelete-Liste",
+                            WindowPlacement::CentredOnActiveWindow,
+                            /*hasCloseBox=*/false};
+  if (!widgets.OpenWindow(layout)) {
     return;
   }
   if (!widgets.ChooseContainer(kToDeleteWindow)) {

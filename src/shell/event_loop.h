@@ -7,8 +7,8 @@ namespace kopiensieb {
 // Runs passes until the pass in which a close request arrived.
 void RunEventLoop(Program& program);
 
-// One pass for an event that has already been taken (the loop's steps 2 to 5). Returns false
-// when the event was a close request.
+// One pass for an event that has already been taken: welcome texts, availability, dispatch.
+// Returns false when the event was a close request.
 bool RunPass(Program& program, const Event& event);
 
 void ApplyAvailabilityRules(Program& program);

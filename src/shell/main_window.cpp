@@ -108,7 +108,7 @@ void CreateRightColumn(Program& program, const MainLayout& l) {
 
 bool BuildMainWindow(Program& program) {
   MainLayout layout;
-  WindowSpec window;
+  WindowLayout window;
   window.number = kMainWindow;
   window.clientWidth = layout.winWidth;
   window.clientHeight = layout.winHeight;

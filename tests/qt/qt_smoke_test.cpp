@@ -38,23 +38,23 @@ using kopiensieb::EventKind;
 using kopiensieb::Geometry;
 using kopiensieb::MessageIcon;
 using kopiensieb::QtWidgetServices;
+using kopiensieb::WindowLayout;
 using kopiensieb::WindowPlacement;
-using kopiensieb::WindowSpec;
 
 namespace {
 
-const WindowSpec kMainWindowSpec{.number = 0,
-                                 .clientWidth = 640,
-                                 .clientHeight = 480,
-                                 .title = "Kopiensieb",
-                                 .placement = WindowPlacement::CentredOnScreen,
-                                 .hasCloseBox = true};
-const WindowSpec kToDeleteWindowSpec{.number = 1,
-                                     .clientWidth = 600,
-                                     .clientHeight = 300,
-                                     .title = "ToDelete-Liste",
-                                     .placement = WindowPlacement::CentredOnActiveWindow,
-                                     .hasCloseBox = false};
+const WindowLayout kMainWindowLayout{.number = 0,
+                                     .clientWidth = 640,
+                                     .clientHeight = 480,
+                                     .title = "Kopiensieb",
+                                     .placement = WindowPlacement::CentredOnScreen,
+                                     .hasCloseBox = true};
+const WindowLayout kToDeleteWindowLayout{.number = 1,
+                                         .clientWidth = 600,
+                                         .clientHeight = 300,
+                                         .title = "ToDelete-Liste",
+                                         .placement = WindowPlacement::CentredOnActiveWindow,
+                                         .hasCloseBox = false};
 
 int CountControlEvents(const std::deque<Event>& events, int window, int control) {
   int count = 0;
@@ -152,7 +152,7 @@ class QtSmokeTest : public QObject {
   std::vector<std::string> messageBoxes_;
 
   QWidget* OpenMainWindow() {
-    if (!widgets_->OpenWindow(kMainWindowSpec) || !widgets_->ChooseContainer(0)) {
+    if (!widgets_->OpenWindow(kMainWindowLayout) || !widgets_->ChooseContainer(0)) {
       return nullptr;
     }
     QWidget* window = widgets_->WindowWidget(0);
@@ -241,7 +241,7 @@ class QtSmokeTest : public QObject {
     QCOMPARE(frame.x(), screen.x() + screen.width() / 2 - frame.width() / 2);
     QCOMPARE(frame.y(), screen.y() + screen.height() / 2 - frame.height() / 2);
     // A second window with the same number is refused.
-    QVERIFY(!widgets_->OpenWindow(kMainWindowSpec));
+    QVERIFY(!widgets_->OpenWindow(kMainWindowLayout));
     QVERIFY(!widgets_->ChooseContainer(7));
   }
 
@@ -249,7 +249,7 @@ class QtSmokeTest : public QObject {
     QWidget* main = OpenMainWindow();
     QVERIFY(main != nullptr);
     main->move(100, 100);
-    QVERIFY(widgets_->OpenWindow(kToDeleteWindowSpec));
+    QVERIFY(widgets_->OpenWindow(kToDeleteWindowLayout));
     QWidget* list = widgets_->WindowWidget(1);
     QVERIFY(!list->windowFlags().testFlag(Qt::WindowCloseButtonHint));
     QVERIFY(!list->windowFlags().testFlag(Qt::WindowSystemMenuHint));
@@ -267,7 +267,7 @@ class QtSmokeTest : public QObject {
     main->move(-200, 20);
     main->activateWindow();
     QVERIFY(QTest::qWaitForWindowActive(main));
-    QVERIFY(widgets_->OpenWindow(kToDeleteWindowSpec));
+    QVERIFY(widgets_->OpenWindow(kToDeleteWindowLayout));
     QCOMPARE(widgets_->WindowWidget(1)->frameGeometry().x(), 0);
     QVERIFY(widgets_->WindowWidget(1)->frameGeometry().y() > 0);
   }
@@ -680,7 +680,7 @@ class QtSmokeTest : public QObject {
 
   void closingAWindowFreesItsControlNumbers() {
     QVERIFY(OpenMainWindow() != nullptr);
-    QVERIFY(widgets_->OpenWindow(kToDeleteWindowSpec));
+    QVERIFY(widgets_->OpenWindow(kToDeleteWindowLayout));
     QVERIFY(widgets_->ChooseContainer(1));
     widgets_->CreateControl(204, ControlKind::Button, {500, 275, 95, 20}, "Schließen", {});
     QVERIFY(widgets_->ControlWidget(204) != nullptr);

@@ -33,7 +33,7 @@ struct WidgetWrite {
 // and can look at the program at each write of SearchProgressBar.
 class LoggingWidgets final : public WidgetServices {
  public:
-  bool OpenWindow(const WindowSpec&) override { return true; }
+  bool OpenWindow(const WindowLayout&) override { return true; }
   bool ChooseContainer(int) override { return true; }
   void CloseWindow(int) override {}
   bool CreateStatusBar(int, const std::vector<int>&) override { return true; }

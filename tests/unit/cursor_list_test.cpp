@@ -39,7 +39,7 @@ void AddTexts(CursorList<TextRecord>& list, const Texts& texts) {
   }
 }
 
-TEST(CursorListTest, ANewListIsEmptyWithoutACurrentRecord) {  // rule 1
+TEST(CursorListTest, ANewListIsEmptyWithoutACurrentRecord) {
   CursorList<TextRecord> list;
   EXPECT_TRUE(list.Empty());
   EXPECT_EQ(list.Count(), 0);
@@ -48,7 +48,7 @@ TEST(CursorListTest, ANewListIsEmptyWithoutACurrentRecord) {  // rule 1
   EXPECT_EQ(list.CurrentPosition(), 0);
 }
 
-TEST(CursorListTest, AddsBehindTheCurrentRecordOrAtTheFront) {  // rule 2
+TEST(CursorListTest, AddsBehindTheCurrentRecordOrAtTheFront) {
   CursorList<TextRecord> list;
   AddTexts(list, {"a", "b", "c"});
   EXPECT_EQ(TextsOf(list), (Texts{"a", "b", "c"}));
@@ -66,7 +66,7 @@ TEST(CursorListTest, AddsBehindTheCurrentRecordOrAtTheFront) {  // rule 2
   EXPECT_EQ(TextsByStepping(list), TextsOf(list));  // links agree in both directions' use
 }
 
-TEST(CursorListTest, StepsForwardFromNoneToFirstAndStopsAtTheLast) {  // rule 3
+TEST(CursorListTest, StepsForwardFromNoneToFirstAndStopsAtTheLast) {
   CursorList<TextRecord> empty;
   EXPECT_FALSE(empty.StepForward());
   EXPECT_EQ(empty.Current(), nullptr);
@@ -84,7 +84,7 @@ TEST(CursorListTest, StepsForwardFromNoneToFirstAndStopsAtTheLast) {  // rule 3
   EXPECT_EQ(CurrentText(list), "b");
 }
 
-TEST(CursorListTest, ResetMakesTheNextStepYieldTheFirstRecord) {  // rule 4
+TEST(CursorListTest, ResetMakesTheNextStepYieldTheFirstRecord) {
   CursorList<TextRecord> list;
   AddTexts(list, {"a", "b", "c"});
   list.ResetCursor();
@@ -94,7 +94,7 @@ TEST(CursorListTest, ResetMakesTheNextStepYieldTheFirstRecord) {  // rule 4
   EXPECT_EQ(CurrentText(list), "a");
 }
 
-TEST(CursorListTest, DeletingMovesTheCursorToThePredecessorOrElseTheSuccessor) {  // rule 5
+TEST(CursorListTest, DeletingMovesTheCursorToThePredecessorOrElseTheSuccessor) {
   {
     CursorList<TextRecord> list;
     AddTexts(list, {"a", "b", "c"});
@@ -133,7 +133,7 @@ TEST(CursorListTest, DeletingMovesTheCursorToThePredecessorOrElseTheSuccessor) {
   }
 }
 
-TEST(CursorListTest, DeletingWithoutACurrentRecordDoesNothing) {  // rule 5
+TEST(CursorListTest, DeletingWithoutACurrentRecordDoesNothing) {
   CursorList<TextRecord> list;
   list.DeleteCurrent();
   EXPECT_TRUE(list.Empty());
@@ -156,7 +156,7 @@ TEST(CursorListTest, DeletingEveryRecordFromTheFrontEmptiesTheList) {  // rules 
   EXPECT_EQ(list.Current(), nullptr);
 }
 
-TEST(CursorListTest, SelectsByIndexFromZeroClampingAtTheEnd) {  // rule 6
+TEST(CursorListTest, SelectsByIndexFromZeroClampingAtTheEnd) {
   CursorList<TextRecord> list;
   AddTexts(list, {"a", "b", "c"});
   list.SelectIndex(0);
@@ -177,7 +177,7 @@ TEST(CursorListTest, SelectsByIndexFromZeroClampingAtTheEnd) {  // rule 6
   }
 }
 
-TEST(CursorListTest, PositionCountsFromOneAndIsZeroWithoutACurrentRecord) {  // rule 7
+TEST(CursorListTest, PositionCountsFromOneAndIsZeroWithoutACurrentRecord) {
   CursorList<TextRecord> list;
   AddTexts(list, {"a", "b", "c"});
   for (std::int64_t index = 0; index < 3; ++index) {
@@ -188,7 +188,7 @@ TEST(CursorListTest, PositionCountsFromOneAndIsZeroWithoutACurrentRecord) {  // 
   EXPECT_EQ(list.CurrentPosition(), 0);
 }
 
-TEST(CursorListTest, CountFollowsAddsAndDeletes) {  // rule 8
+TEST(CursorListTest, CountFollowsAddsAndDeletes) {
   CursorList<TextRecord> list;
   AddTexts(list, {"a", "b", "c", "d", "e"});
   EXPECT_EQ(list.Count(), 5);
@@ -199,7 +199,7 @@ TEST(CursorListTest, CountFollowsAddsAndDeletes) {  // rule 8
   EXPECT_EQ(TextsOf(list), (Texts{"a", "d", "e"}));
 }
 
-TEST(CursorListTest, ClearRemovesEverythingAndLeavesNoCurrentRecord) {  // rule 9
+TEST(CursorListTest, ClearRemovesEverythingAndLeavesNoCurrentRecord) {
   CursorList<TextRecord> list;
   AddTexts(list, {"a", "b", "c"});
   list.Clear();
@@ -211,7 +211,7 @@ TEST(CursorListTest, ClearRemovesEverythingAndLeavesNoCurrentRecord) {  // rule 
   EXPECT_EQ(TextsOf(list), (Texts{"x", "y"}));
 }
 
-TEST(CursorListTest, MakesAHeldReferenceCurrentDirectly) {  // rule 10
+TEST(CursorListTest, MakesAHeldReferenceCurrentDirectly) {
   CursorList<TextRecord> list;
   list.Add().text = "a";
   TextRecord& second = list.Add();

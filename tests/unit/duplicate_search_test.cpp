@@ -503,8 +503,8 @@ TEST_F(SearchTest, AMillionRecordsTakeSecondsNotHours) {
   EXPECT_EQ(members, kRecords);
   EXPECT_EQ(program.state.groupMemberList.Current()->name, "datei499999.TXT");
   EXPECT_EQ(widgets.StatusTexts(kDetailField).back(), "1000000 / 1000000 Dateien");
-  // A pairwise pass would take hours; even a sanitized build does this in seconds.
-  EXPECT_LT(seconds, 60.0);
+  // A pairwise pass would take hours and meet ctest's time limit; the seconds are shown, not
+  // asserted.
   std::printf("two searches over %d records: %.2f s\n", kRecords, seconds);
 }
 

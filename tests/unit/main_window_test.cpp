@@ -49,11 +49,11 @@ const std::vector<ExpectedControl>& ExpectedControls() {
 TEST_F(ProgramTest, MainWindowHasTitleSizeAndTwoStatusFields) {
   const HeadlessWindow* window = widgets.Window(kMainWindow);
   ASSERT_NE(window, nullptr);
-  EXPECT_EQ(window->spec.title, "Kopiensieb");
-  EXPECT_EQ(window->spec.clientWidth, 640);
-  EXPECT_EQ(window->spec.clientHeight, 480);
-  EXPECT_EQ(window->spec.placement, WindowPlacement::CentredOnScreen);
-  EXPECT_TRUE(window->spec.hasCloseBox);
+  EXPECT_EQ(window->layout.title, "Kopiensieb");
+  EXPECT_EQ(window->layout.clientWidth, 640);
+  EXPECT_EQ(window->layout.clientHeight, 480);
+  EXPECT_EQ(window->layout.placement, WindowPlacement::CentredOnScreen);
+  EXPECT_TRUE(window->layout.hasCloseBox);
   EXPECT_TRUE(window->hasStatusBar);
   EXPECT_EQ(window->statusFieldWidths, (std::vector<int>{200, 440}));
   // Nothing is written to the status bar before the first pass.
@@ -126,8 +126,8 @@ class FailingWidgets final : public WidgetServices {
   explicit FailingWidgets(Step failing) : failing_(failing) {}
   HeadlessWidgetServices inner;
 
-  bool OpenWindow(const WindowSpec& spec) override {
-    return failing_ != Step::Window && inner.OpenWindow(spec);
+  bool OpenWindow(const WindowLayout& layout) override {
+    return failing_ != Step::Window && inner.OpenWindow(layout);
   }
   bool ChooseContainer(int window) override {
     return failing_ != Step::Container && inner.ChooseContainer(window);

@@ -40,13 +40,9 @@ TEST(RunOnThreadsTest, AFailureIsThrownOnlyAfterEveryRunHasEnded) {
                               ++ended;
                             }),
                std::runtime_error);
-  EXPECT_EQ(ended.load(), 3);
-}
-
-TEST(RunOnThreadsTest, ReaderThreadsStayWithinTheirBounds) {
-  const std::size_t threads = ReaderThreadsForThisMachine();
-  EXPECT_GE(threads, 1U);
-  EXPECT_LE(threads, kMostReaderThreads);
+  // Every run but the failing one went on to its end before the failure came out.
+  EXPECT_GE(started.load(), 2);
+  EXPECT_EQ(ended.load(), started.load() - 1);
 }
 
 }  // namespace

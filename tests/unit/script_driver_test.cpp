@@ -102,7 +102,7 @@ struct FakeProgram {
   std::istream* script = nullptr;
 
   int operator()(HeadlessWidgetServices& widgets) {
-    widgets.OpenWindow(WindowSpec{0, 640, 480, "Test\xFF"});
+    widgets.OpenWindow(WindowLayout{0, 640, 480, "Test\xFF"});
     widgets.ChooseContainer(0);
     widgets.CreateStatusBar(0, {200, 440});
     widgets.CreateControl(0, ControlKind::Button, {5, 5, 95, 20}, "Knopf", {});
@@ -148,7 +148,7 @@ struct FakeProgram {
     widgets.SetProgress(100, 42);
     widgets.SetStatusText(0, "Lese\xC3");
     widgets.ShowMessageBox("ERROR", "kaputt", MessageIcon::Error);
-    widgets.OpenWindow(WindowSpec{1, 300, 200, "Zweites"});
+    widgets.OpenWindow(WindowLayout{1, 300, 200, "Zweites"});
     widgets.CloseWindow(1);
   }
 };
@@ -365,7 +365,7 @@ TEST(ScriptDriverTest, DumpsEveryKindOfControlWithItsOwnKeys) {
 
 TEST(ScriptDriverTest, DumpsLongListsWhole) {
   HeadlessWidgetServices widgets;
-  widgets.OpenWindow(WindowSpec{0, 640, 480, "Kopiensieb"});
+  widgets.OpenWindow(WindowLayout{0, 640, 480, "Kopiensieb"});
   widgets.ChooseContainer(0);
   widgets.CreateControl(2, ControlKind::ListView, {0, 0, 10, 10}, "", {});
   widgets.AddColumn(2, 0, "Name", 150);

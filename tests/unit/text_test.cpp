@@ -110,8 +110,11 @@ TEST(CharacterLengthTest, TreatsEveryByteOfABrokenSequenceAsOneCharacter) {
 
 TEST(FirstCharactersTest, CutsBetweenCharactersNeverInsideOne) {
   EXPECT_EQ(FirstCharacters("äöü", 2), "äö");
-  EXPECT_EQ(FirstCharacters("a\xE2\x82\xAC" "b", 2), "a\xE2\x82\xAC");  // a three-byte euro sign
-  EXPECT_EQ(FirstCharacters("\xC3\xC3x", 2), "\xC3\xC3");            // broken bytes count one each
+  EXPECT_EQ(FirstCharacters("a\xE2\x82\xAC"
+                            "b",
+                            2),
+            "a\xE2\x82\xAC");                              // a three-byte euro sign
+  EXPECT_EQ(FirstCharacters("\xC3\xC3x", 2), "\xC3\xC3");  // broken bytes count one each
   EXPECT_EQ(FirstCharacters("ab", 5), "ab");
   EXPECT_EQ(FirstCharacters("ab", 0), "");
 }

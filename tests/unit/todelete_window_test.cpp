@@ -98,11 +98,11 @@ TEST_F(ToDeleteWindowTest, OpensWithItsLayoutAndTheGatheredFiles) {
   ASSERT_TRUE(state.toDeleteWindowOpen);
   const HeadlessWindow* window = widgets.Window(kToDeleteWindow);
   ASSERT_NE(window, nullptr);
-  EXPECT_EQ(window->spec.title, "ToDelete-Liste");
-  EXPECT_EQ(window->spec.clientWidth, 600);
-  EXPECT_EQ(window->spec.clientHeight, 300);
-  EXPECT_EQ(window->spec.placement, WindowPlacement::CentredOnActiveWindow);
-  EXPECT_FALSE(window->spec.hasCloseBox);
+  EXPECT_EQ(window->layout.title, "ToDelete-Liste");
+  EXPECT_EQ(window->layout.clientWidth, 600);
+  EXPECT_EQ(window->layout.clientHeight, 300);
+  EXPECT_EQ(window->layout.placement, WindowPlacement::CentredOnActiveWindow);
+  EXPECT_FALSE(window->layout.hasCloseBox);
   EXPECT_EQ(window->controls, std::vector<int>({200, 201, 202, 203, 205, 204}));
 
   const std::map<int, std::pair<Geometry, std::string>> expected{

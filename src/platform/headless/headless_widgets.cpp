@@ -82,13 +82,13 @@ std::string TypedLowerCase(const std::string& text) {
 
 HeadlessWidgetServices::HeadlessWidgetServices() = default;
 
-bool HeadlessWidgetServices::OpenWindow(const WindowSpec& spec) {
-  if (windows_.contains(spec.number)) {
+bool HeadlessWidgetServices::OpenWindow(const WindowLayout& layout) {
+  if (windows_.contains(layout.number)) {
     return false;
   }
   HeadlessWindow window;
-  window.spec = spec;
-  windows_.emplace(spec.number, std::move(window));
+  window.layout = layout;
+  windows_.emplace(layout.number, std::move(window));
   return true;
 }
 

@@ -33,7 +33,7 @@ struct HeadlessControl {
 };
 
 struct HeadlessWindow {
-  WindowSpec spec;
+  WindowLayout layout;
   std::vector<int> controls;  // creation order
   bool hasStatusBar = false;
   std::vector<int> statusFieldWidths;
@@ -58,7 +58,7 @@ class HeadlessWidgetServices final : public WidgetServices {
   HeadlessWidgetServices();
 
   // --- WidgetServices
-  bool OpenWindow(const WindowSpec& spec) override;
+  bool OpenWindow(const WindowLayout& layout) override;
   bool ChooseContainer(int window) override;
   void CloseWindow(int window) override;
   bool CreateStatusBar(int window, const std::vector<int>& fieldWidths) override;

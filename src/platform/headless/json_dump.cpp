@@ -107,10 +107,10 @@ Json ControlState(const HeadlessControl& control) {
 
 Json WindowState(const HeadlessWidgetServices& widgets, const HeadlessWindow& window) {
   Json shown = Json::object();
-  shown["number"] = window.spec.number;
-  shown["title"] = DisplayText(window.spec.title);
-  shown["width"] = window.spec.clientWidth;
-  shown["height"] = window.spec.clientHeight;
+  shown["number"] = window.layout.number;
+  shown["title"] = DisplayText(window.layout.title);
+  shown["width"] = window.layout.clientWidth;
+  shown["height"] = window.layout.clientHeight;
   Json controls = Json::array();
   for (const int number : window.controls) {
     if (const HeadlessControl* control = widgets.Control(number)) {

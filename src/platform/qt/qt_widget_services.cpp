@@ -536,9 +536,9 @@ QPoint PlacementOf(QSize outer, WindowPlacement placement, const QWidget* active
                 area.y() + area.height() / 2 - outer.height() / 2);
 }
 
-Qt::WindowFlags FlagsOf(const WindowSpec& spec) {
+Qt::WindowFlags FlagsOf(const WindowLayout& layout) {
   Qt::WindowFlags flags = Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint;
-  if (spec.hasCloseBox) {
+  if (layout.hasCloseBox) {
     flags |= Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint;
   }
   return flags;
@@ -570,20 +570,21 @@ QtWidgetServices::~QtWidgetServices() {
   state_->windows.clear();
 }
 
-bool QtWidgetServices::OpenWindow(const WindowSpec& spec) {
+bool QtWidgetServices::OpenWindow(const WindowLayout& layout) {
   if (qobject_cast<QApplication*>(QCoreApplication::instance()) == nullptr ||
-      state_->windows.contains(spec.number) || spec.clientWidth <= 0 || spec.clientHeight <= 0) {
+      state_->windows.contains(layout.number) || layout.clientWidth <= 0 ||
+      layout.clientHeight <= 0) {
     return false;
   }
   QWidget* active = QApplication::activeWindow();
   State* state = state_.get();
-  const int number = spec.number;
-  auto widget = std::make_unique<ProgramWindow>(FlagsOf(spec), [state, number] {
+  const int number = layout.number;
+  auto widget = std::make_unique<ProgramWindow>(FlagsOf(layout), [state, number] {
     state->queue.push_back(Event{EventKind::CloseRequest, number, -1});
   });
-  widget->setWindowTitle(FromBytes(spec.title));
+  widget->setWindowTitle(FromBytes(layout.title));
   widget->setWindowIcon(QIcon(QStringLiteral(":/kopiensieb/icon.png")));
-  widget->setFixedSize(spec.clientWidth, spec.clientHeight);
+  widget->setFixedSize(layout.clientWidth, layout.clientHeight);
   QPalette palette = widget->palette();
   palette.setColor(QPalette::Window, palette.color(QPalette::Button));
   widget->setPalette(palette);
@@ -591,14 +592,14 @@ bool QtWidgetServices::OpenWindow(const WindowSpec& spec) {
   widget->setCursor(Qt::ArrowCursor);
   widget->setMouseTracking(true);
 
-  widget->move(PlacementOf(widget->size(), spec.placement, active));
+  widget->move(PlacementOf(widget->size(), layout.placement, active));
   ProgramWindow* shown = widget.get();
   state_->windows[number].widget = std::move(widget);
   shown->show();
   // Once the frame is known, centre the outer rectangle as asked.
   const QSize outer = shown->frameGeometry().size();
   if (outer != shown->size()) {
-    shown->move(PlacementOf(outer, spec.placement, active));
+    shown->move(PlacementOf(outer, layout.placement, active));
   }
   return true;
 }

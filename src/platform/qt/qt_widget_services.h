@@ -26,7 +26,7 @@ class QtWidgetServices final : public WidgetServices {
   QtWidgetServices(const QtWidgetServices&) = delete;
   QtWidgetServices& operator=(const QtWidgetServices&) = delete;
 
-  bool OpenWindow(const WindowSpec& spec) override;
+  bool OpenWindow(const WindowLayout& layout) override;
   bool ChooseContainer(int window) override;
   void CloseWindow(int window) override;
   bool CreateStatusBar(int window, const std::vector<int>& fieldWidths) override;
