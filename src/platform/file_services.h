@@ -74,7 +74,12 @@ class ReadableFile {
   virtual std::optional<FileStatus> Status() const = 0;
 };
 
-enum class PathKind { Nothing, Folder, File };
+enum class PathKind {
+  Nothing,  // certainly nothing: no such entry, or a file where a folder of the path should be
+  Folder,
+  File,
+  Unknown  // could not be looked at (no permission on a folder of the path, an I/O error)
+};
 
 // The file-system operations the program needs. Paths are absolute byte strings with "/".
 class FileServices {
@@ -83,6 +88,8 @@ class FileServices {
   // Never null: a folder that cannot be read gives an enumeration without entries.
   virtual std::unique_ptr<DirectoryEnumeration> StartEnumeration(const std::string& folder) = 0;
   // What exists at a path, without following a final symbolic link (a link counts as a file).
+  // A path that cannot be looked at is Unknown, never Nothing: a file behind a folder without
+  // permissions still exists.
   virtual PathKind WhatExists(const std::string& path) = 0;
   // The status of what stands at a path, without following a final symbolic link.
   virtual std::optional<FileStatus> StatusOf(const std::string& path) = 0;

@@ -80,6 +80,7 @@ bool DeleteCataloguedFile(FileServices& files, const FileRecord& record, const s
     case PathKind::Nothing:
       return true;
     case PathKind::Folder:
+    case PathKind::Unknown:  // it may well be there still
       return false;
     case PathKind::File:
       break;

@@ -14,6 +14,7 @@
 #include <chrono>
 #include <climits>
 #include <cstring>
+#include <functional>
 #include <future>
 #include <map>
 #include <string>
@@ -225,6 +226,46 @@ TEST_F(PosixEnumerationTest, FolderWithoutPermissionsYieldsNothing) {
   EXPECT_EQ(EntriesSeenWithoutPrivileges(temp.Path(), "open"), 2);
 }
 
+// Runs `check` in a child that has dropped root (permissions do not restrict root) and gives
+// its exit code: 0 when every expectation held, else the number of the first that failed.
+int RunWithoutPrivileges(const std::function<int(PosixFileServices&)>& check) {
+  pid_t child = ::fork();
+  if (child == 0) {
+    if (::geteuid() == 0 && (::setgid(65534) != 0 || ::setuid(65534) != 0)) {
+      ::_exit(200);
+    }
+    PosixFileServices files;
+    ::_exit(check(files));
+  }
+  int status = 0;
+  if (child < 0 || ::waitpid(child, &status, 0) != child || !WIFEXITED(status)) {
+    return -1;
+  }
+  return WEXITSTATUS(status);
+}
+
+TEST_F(PosixEnumerationTest, APathThatMayNotBeLookedAtIsUnknownNotNothing) {
+  temp.WriteFile("locked/secret.txt", "x");
+  temp.WriteFile("plain.txt", "x");
+  temp.SetMode("", 0755);
+  temp.SetMode("locked", 0);
+  const std::string top = temp.Path();
+  const int failed = RunWithoutPrivileges([&top](PosixFileServices& files) {
+    if (files.WhatExists(top + "/locked/secret.txt") != PathKind::Unknown)
+      return 1;
+    if (files.StatusOf(top + "/locked/secret.txt").has_value())
+      return 2;
+    if (files.WhatExists(top + "/missing/x.txt") != PathKind::Nothing)
+      return 3;
+    if (files.WhatExists(top + "/plain.txt/x.txt") != PathKind::Nothing)
+      return 4;
+    if (files.WhatExists(top + "/plain.txt") != PathKind::File)
+      return 5;
+    return 0;
+  });
+  EXPECT_EQ(failed, 0);
+}
+
 TEST_F(PosixEnumerationTest, EntriesThatVanishDuringTheEnumerationAreSkipped) {
   constexpr int kCount = 60;
   for (int i = 0; i < kCount; ++i) {
@@ -379,6 +420,29 @@ TEST_F(PosixPathOperationsTest, DeleteRemovesFilesAndLinksButNotFolders) {
 
   EXPECT_FALSE(files.Delete(folder));
   EXPECT_TRUE(temp.Exists("folder"));
+}
+
+// A folder that may be passed through but not listed (mode 0711) above a long path: the walk
+// down needs no more permission than the kernel's own lookup of a short path.
+TEST_F(PosixPathOperationsTest, LongPathsPassThroughFoldersThatCannotBeListed) {
+  const std::string deep = temp.MakeDeepFolders("gate/long", 30, 200);
+  temp.WriteFile(deep + "/file.txt", "below the gate");
+  temp.SetMode("", 0755);
+  temp.SetMode("gate", 0711);
+  const std::string deepPath = temp.PathOf(deep);
+  ASSERT_GT(deepPath.size(), static_cast<std::size_t>(PATH_MAX));
+  const int failed = RunWithoutPrivileges([&deepPath](PosixFileServices& files) {
+    if (files.WhatExists(deepPath + "/file.txt") != PathKind::File)
+      return 1;
+    if (AllEntries(*files.StartEnumeration(deepPath)).size() != 1)
+      return 2;
+    if (files.OpenForReading(deepPath + "/file.txt") == nullptr)
+      return 3;
+    if (files.WhatExists(deepPath + "/missing") != PathKind::Nothing)
+      return 4;
+    return 0;
+  });
+  EXPECT_EQ(failed, 0);
 }
 
 TEST_F(PosixPathOperationsTest, PathsLongerThanPathMaxWorkThroughout) {

@@ -434,10 +434,11 @@ TEST_F(ToDeleteWindowTest, PurgeRemovesExactlyTheDoneEntriesInOrder) {
   }
 }
 
-// File services that report nothing at any path, so that every entry counts as deleted and
-// the test measures the program's own work.
+// File services that report nothing at any path (every entry counts as deleted), or that
+// cannot look at any path at all.
 class NothingThereFiles final : public FileServices {
  public:
+  explicit NothingThereFiles(PathKind answer = PathKind::Nothing) : answer_(answer) {}
   class NoEntries final : public DirectoryEnumeration {
    public:
     DirectoryEntry Next() override { return {}; }
@@ -448,11 +449,32 @@ class NothingThereFiles final : public FileServices {
   std::unique_ptr<DirectoryEnumeration> StartEnumeration(const std::string&) override {
     return std::make_unique<NoEntries>();
   }
-  PathKind WhatExists(const std::string&) override { return PathKind::Nothing; }
+  PathKind WhatExists(const std::string&) override { return answer_; }
   std::optional<FileStatus> StatusOf(const std::string&) override { return std::nullopt; }
   std::unique_ptr<ReadableFile> OpenForReading(const std::string&) override { return nullptr; }
   bool Delete(const std::string&) override { return false; }
+
+ private:
+  PathKind answer_;
 };
+
+// A folder on the way that may not be passed through hides the file, it does not remove it.
+TEST(ToDeleteWindowLookupTest, AFileThatCannotBeLookedAtIsAFailureNotADeletion) {
+  NothingThereFiles files(PathKind::Unknown);
+  ProgramHarness harness(files);
+  FileRecord& hidden = harness.AddFile("/verschlossen", "a.txt", 3);
+  RefreshLists(harness.program, kRefreshFiles);
+  harness.AddToDelete(hidden);
+  OpenToDeleteWindow(harness.program);
+  SelectAllCommand(harness.program);
+
+  DeleteSelectedCommand(harness.program);
+
+  ASSERT_EQ(harness.widgets.MessageBoxes().size(), 1u);
+  EXPECT_EQ(harness.widgets.MessageBoxes()[0].text, kFailurePrefix + "/verschlossen/a.txt");
+  EXPECT_EQ(harness.State().toDeleteList.Count(), 1);
+  EXPECT_EQ(harness.RowTexts(kFilesView), Names({"a.txt"}));
+}
 
 // Deleting a quarter of a large catalogue must stay linear: one walk of the catalogue and one
 // removal of FilesView rows (a row-by-row removal would take minutes here).

@@ -49,6 +49,14 @@ class Fd {
 // O_NONBLOCK: should a folder entry have been swapped for a FIFO meanwhile, opening it must
 // not wait for a writer (O_DIRECTORY refuses it anyway).
 constexpr int kFolderFlags = O_RDONLY | O_DIRECTORY | O_CLOEXEC | O_NONBLOCK;
+// For the folders on the way down a long path: like the kernel's own lookup, this needs the
+// permission to pass through a folder, not to read it.
+constexpr int kPassThroughFlags = O_PATH | O_DIRECTORY | O_CLOEXEC;
+
+// Whether a failed lookup proves that nothing is there, rather than that nobody may look.
+bool MeansNothingThere(int error) {
+  return error == ENOENT || error == ENOTDIR;
+}
 
 std::int64_t ModifiedNs(const struct stat& info) {
   return static_cast<std::int64_t>(info.st_mtim.tv_sec) * 1'000'000'000 +
@@ -69,7 +77,8 @@ FileStatus StatusFrom(const struct stat& info) {
 struct Location {
   Fd folder;
   std::string name;
-  bool found = false;  // false when a folder on the way could not be opened
+  bool found = false;    // false when a folder on the way could not be opened
+  bool missing = false;  // not found because a folder on the way does not exist
 
   int FolderFd() const { return folder.Valid() ? folder.Get() : AT_FDCWD; }
 };
@@ -109,13 +118,15 @@ Location Locate(const std::string& path) {
     location.found = true;
     return location;
   }
-  Fd folder(::open(path.front() == '/' ? "/" : ".", kFolderFlags));
+  Fd folder(::open(path.front() == '/' ? "/" : ".", kPassThroughFlags));
   if (!folder.Valid()) {
+    location.missing = MeansNothingThere(errno);
     return location;
   }
   for (std::size_t i = 0; i + 1 < components.size(); ++i) {
-    folder = Fd(::openat(folder.Get(), components[i].c_str(), kFolderFlags));
+    folder = Fd(::openat(folder.Get(), components[i].c_str(), kPassThroughFlags));
     if (!folder.Valid()) {
+      location.missing = MeansNothingThere(errno);
       return location;
     }
   }
@@ -307,11 +318,11 @@ std::unique_ptr<DirectoryEnumeration> PosixFileServices::StartEnumeration(
 PathKind PosixFileServices::WhatExists(const std::string& path) {
   Location location = Locate(path);
   if (!location.found) {
-    return PathKind::Nothing;
+    return location.missing ? PathKind::Nothing : PathKind::Unknown;
   }
   std::optional<struct stat> info = StatNoFollow(location.FolderFd(), location.name);
   if (!info) {
-    return PathKind::Nothing;
+    return MeansNothingThere(errno) ? PathKind::Nothing : PathKind::Unknown;
   }
   return S_ISDIR(info->st_mode) ? PathKind::Folder : PathKind::File;
 }
