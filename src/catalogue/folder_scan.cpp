@@ -1,5 +1,6 @@
 #include "catalogue/folder_scan.h"
 
+#include <algorithm>
 #include <charconv>
 #include <memory>
 #include <string_view>
@@ -22,6 +23,63 @@ constexpr char kSeparator = '/';
 struct OpenLevel {
   std::unique_ptr<DirectoryEnumeration> enumeration;
   std::size_t parentFolderLength = 0;  // where the shared folder text is cut on leaving
+};
+
+// A folder level read to its end ahead of time, so that its descriptor can be closed. Its
+// subfolders are opened by path, since there is no open folder left to open them from.
+class ReadAheadLevel final : public DirectoryEnumeration {
+ public:
+  ReadAheadLevel(FileServices& files, std::string folder, DirectoryEnumeration& open)
+      : files_(files), folder_(std::move(folder)) {
+    for (DirectoryEntry entry = open.Next(); entry.kind != EntryKind::None; entry = open.Next()) {
+      entries_.push_back(std::move(entry));
+    }
+  }
+
+  DirectoryEntry Next() override {
+    if (next_ == entries_.size()) {
+      return {};
+    }
+    return std::move(entries_[next_++]);
+  }
+
+  std::unique_ptr<DirectoryEnumeration> OpenSubfolder(const std::string& name) override {
+    std::string path = folder_;  // "" for the root
+    path.push_back(kSeparator);
+    path.append(name);
+    return files_.StartEnumeration(path);
+  }
+
+ private:
+  FileServices& files_;
+  std::string folder_;
+  std::vector<DirectoryEntry> entries_;
+  std::size_t next_ = 0;
+};
+
+// The scan's open levels, deepest last. Levels [0, firstOpen) have been read ahead; the
+// others hold an open folder each.
+struct LevelStack {
+  std::vector<OpenLevel> levels;
+  std::size_t firstOpen = 0;
+
+  // Makes room for one more open folder: reads the shallowest open level ahead. Its folder
+  // text is where the next level's folder text was cut off, in `currentFolder`.
+  void MakeRoomForAnotherFolder(FileServices& files, const std::string& currentFolder) {
+    if (levels.size() - firstOpen < kMostOpenFolders || firstOpen + 1 >= levels.size()) {
+      return;
+    }
+    OpenLevel& shallowest = levels[firstOpen];
+    std::string folder = currentFolder.substr(0, levels[firstOpen + 1].parentFolderLength);
+    shallowest.enumeration =
+        std::make_unique<ReadAheadLevel>(files, std::move(folder), *shallowest.enumeration);
+    ++firstOpen;
+  }
+
+  void Pop() {
+    levels.pop_back();
+    firstOpen = std::min(firstOpen, levels.size());
+  }
 };
 
 // The running count "152 Dateien", formatted into a reused buffer: the scan reports after
@@ -103,7 +161,8 @@ int FolderScan(Program& program, const std::string& folder, const std::string& p
   if (!currentFolder.empty() && currentFolder.back() == kSeparator) {
     currentFolder.pop_back();
   }
-  std::vector<OpenLevel> levels;
+  LevelStack stack;
+  std::vector<OpenLevel>& levels = stack.levels;
   levels.push_back(
       OpenLevel{program.files.StartEnumeration(currentFolder.empty() ? std::string(1, kSeparator)
                                                                      : currentFolder),
@@ -117,6 +176,7 @@ int FolderScan(Program& program, const std::string& folder, const std::string& p
       case EntryKind::Folder: {
         // The subfolder is read completely before the next entry of this level; its count
         // report comes when it is done.
+        stack.MakeRoomForAnotherFolder(program.files, currentFolder);
         std::unique_ptr<DirectoryEnumeration> subfolder =
             levels.back().enumeration->OpenSubfolder(entry.name);
         const std::size_t parentLength = currentFolder.size();
@@ -138,7 +198,7 @@ int FolderScan(Program& program, const std::string& folder, const std::string& p
       case EntryKind::None:
         counter.Report(program);
         currentFolder.resize(levels.back().parentFolderLength);
-        levels.pop_back();
+        stack.Pop();
         if (!levels.empty()) {
           counter.Report(program);  // the report for the folder entry just finished
         }

@@ -38,6 +38,8 @@ class FakeFileServices final : public FileServices {
   }
 
   std::vector<std::string> startedPaths;
+  int openEnumerations = 0;
+  int mostOpenEnumerations = 0;
 
   std::unique_ptr<DirectoryEnumeration> StartEnumeration(const std::string& folder) override {
     startedPaths.push_back(folder);
@@ -68,7 +70,13 @@ class FakeFileServices final : public FileServices {
 
   class Enumeration final : public DirectoryEnumeration {
    public:
-    Enumeration(FakeFileServices& files, int node) : files_(files), node_(node) {}
+    Enumeration(FakeFileServices& files, int node) : files_(files), node_(node) {
+      files_.mostOpenEnumerations =
+          std::max(files_.mostOpenEnumerations, ++files_.openEnumerations);
+    }
+    ~Enumeration() override { --files_.openEnumerations; }
+    Enumeration(const Enumeration&) = delete;
+    Enumeration& operator=(const Enumeration&) = delete;
     DirectoryEntry Next() override {
       DirectoryEntry entry;
       if (node_ < 0 || next_ >= files_.nodes_[node_].children.size()) {
@@ -219,6 +227,38 @@ TEST(FolderScanTest, TenThousandLevelsDeepNeedNoRecursion) {
   EXPECT_EQ(folder.substr(folder.size() - 4), "/d/d");
 }
 
+// Deeper than the scan may hold folders open: every level holds the way down, then a file and
+// a folder with a file of its own, which come up after the way down was read.
+TEST(FolderScanTest, TreesDeeperThanTheOpenFolderLimitAreReadWholeInOrder) {
+  FakeFileServices files;
+  const int levels = static_cast<int>(kMostOpenFolders) * 2 + 10;
+  std::vector<int> folders{files.AddFolder(0, "top")};
+  for (int level = 1; level < levels; ++level) {
+    folders.push_back(files.AddFolder(folders.back(), "d"));
+  }
+  for (int level = 0; level < levels; ++level) {
+    files.AddFile(folders[level], "f" + std::to_string(level), 1);
+    const int side = files.AddFolder(folders[level], "s");
+    files.AddFile(side, "g" + std::to_string(level), 2);
+  }
+  ProgramHarness harness(files);
+  FolderScan(harness.program, "/top/", "", 0);
+
+  Names expected;
+  for (int level = levels - 1; level >= 0; --level) {
+    expected.push_back("f" + std::to_string(level));
+    expected.push_back("g" + std::to_string(level));
+  }
+  EXPECT_EQ(harness.FileNamesInCatalogue(), expected);
+  EXPECT_LE(files.mostOpenEnumerations, static_cast<int>(kMostOpenFolders));
+  EXPECT_EQ(files.openEnumerations, 0);
+  // A side folder of a level read ahead is opened by its whole path.
+  std::string topSide = "/top";
+  EXPECT_EQ(files.startedPaths.back(), topSide + "/s");
+  const FileRecord& last = *harness.State().fileCatalogue.Current();
+  EXPECT_EQ(FullPath(last), "/top/s/g0");
+}
+
 class PosixFolderScanTest : public ProgramTest {
  protected:
   TempFolder folder;
@@ -318,18 +358,32 @@ TEST_F(PosixFolderScanTest, LinksFifosAndLoopsAreSkipped) {
 TEST_F(PosixFolderScanTest, ThreeThousandLevelsAndPathsBeyondPathMax) {
   const std::string deepest = folder.MakeDeepFolders("deep", 3000, 1);
   folder.WriteFile(deepest + "/bottom.txt", "b");
+  // Side folders at a level far beyond PATH_MAX that the scan reads ahead (and, depending on
+  // the folder's order, reopens by its long path).
+  const std::string farDown = deepest.substr(0, deepest.size() - 2 * 500);
+  for (const char* side : {"s1", "s2", "s3", "s4"}) {
+    folder.WriteFile(farDown + "/" + side + "/side.txt", side);
+  }
   const std::string longest = folder.MakeDeepFolders("long", 30, 200);
   folder.WriteFile(longest + "/far.txt", "f");
   folder.WriteFile("long/near.txt", "n");
   harness.AddFolderAndRun(folder.PathOf("deep"));
+  ASSERT_EQ(state.fileCatalogue.Count(), 5);
+  std::vector<std::string> found = FullPaths(program);
+  std::sort(found.begin(), found.end());
+  std::vector<std::string> expected{folder.PathOf(deepest + "/bottom.txt")};
+  for (const char* side : {"s1", "s2", "s3", "s4"}) {
+    expected.push_back(folder.PathOf(farDown + "/" + side + "/side.txt"));
+  }
+  std::sort(expected.begin(), expected.end());
+  EXPECT_TRUE(found == expected) << "the deep tree's five files, each once";
   harness.AddFolderAndRun(folder.PathOf("long"));
-  ASSERT_EQ(state.fileCatalogue.Count(), 3);
-  EXPECT_EQ(FullPath(*state.fileCatalogue.First()), folder.PathOf(deepest + "/bottom.txt"));
+  ASSERT_EQ(state.fileCatalogue.Count(), 7);
   std::vector<std::string> paths = FullPaths(program);
-  std::sort(paths.begin() + 1, paths.end());
-  EXPECT_EQ(paths[1], folder.PathOf(longest + "/far.txt"));
-  EXPECT_GT(paths[1].size(), static_cast<std::size_t>(PATH_MAX));
-  EXPECT_EQ(paths[2], folder.PathOf("long/near.txt"));
+  std::sort(paths.begin() + 5, paths.end());
+  EXPECT_EQ(paths[5], folder.PathOf(longest + "/far.txt"));
+  EXPECT_GT(paths[5].size(), static_cast<std::size_t>(PATH_MAX));
+  EXPECT_EQ(paths[6], folder.PathOf("long/near.txt"));
 }
 
 TEST_F(PosixFolderScanTest, UnreadableFolderYieldsNothingAndTheScanGoesOn) {
