@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "catalogue/chunk_reader.h"
+#include "common/runs.h"
 
 namespace kopiensieb {
 namespace {
@@ -311,22 +312,20 @@ void ReadSetOneByOne(ClassReading& reading, std::span<const std::size_t> set) {
   }
   std::sort(known.begin(), known.end());
   std::vector<std::size_t> members;
-  for (std::size_t start = 0; start < known.size();) {
-    std::size_t end = start + 1;
-    while (end < known.size() && known[end].first == known[start].first) {
-      ++end;
-    }
-    members.clear();
-    for (std::size_t at = start; at < end; ++at) {
-      members.push_back(known[at].second);
-    }
-    if (members.size() >= 2) {
-      reading.MakePart(members);
-    } else {
-      reading.jobs[members.front()].state = FingerprintState::Distinct;
-    }
-    start = end;
-  }
+  ForEachRun(
+      known.size(),
+      [&known](std::size_t start, std::size_t at) { return known[at].first == known[start].first; },
+      [&](std::size_t start, std::size_t end) {
+        members.clear();
+        for (std::size_t at = start; at < end; ++at) {
+          members.push_back(known[at].second);
+        }
+        if (members.size() >= 2) {
+          reading.MakePart(members);
+        } else {
+          reading.jobs[members.front()].state = FingerprintState::Distinct;
+        }
+      });
 }
 
 // Sets of files that share their first chunk, each read in lockstep behind it. Many small
@@ -375,14 +374,11 @@ void ReadLargeClass(ClassReading& reading) {
     return std::tie(jobs[left].firstChunk, left) < std::tie(jobs[right].firstChunk, right);
   });
   std::vector<std::span<const std::size_t>> lockstepSets;
-  for (std::size_t start = 0; start < pending.size();) {
-    std::size_t end = start + 1;
-    while (end < pending.size() &&
-           jobs[pending[end]].firstChunk == jobs[pending[start]].firstChunk) {
-      ++end;
-    }
+  const auto sameFirstChunk = [&jobs, &pending](std::size_t start, std::size_t at) {
+    return jobs[pending[at]].firstChunk == jobs[pending[start]].firstChunk;
+  };
+  ForEachRun(pending.size(), sameFirstChunk, [&](std::size_t start, std::size_t end) {
     const std::span<const std::size_t> set(pending.data() + start, end - start);
-    start = end;
     if (set.size() == 1) {
       jobs[set.front()].state = FingerprintState::Distinct;
     } else if (reading.length <= kChunkSize) {
@@ -392,7 +388,7 @@ void ReadLargeClass(ClassReading& reading) {
     } else {
       ReadSetOneByOne(reading, set);
     }
-  }
+  });
   ReadSetsInLockstep(reading, lockstepSets);
 }
 

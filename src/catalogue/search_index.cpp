@@ -20,25 +20,36 @@ std::vector<SearchEntry> EntriesInCatalogueOrder(FileCatalogue& catalogue) {
   return entries;
 }
 
+using IdentityOfEntry = std::pair<FileIdentity, std::size_t>;  // identity, entry number
+
+// Marks every entry whose identity is that of an entry with a lower number. True when any was.
+bool MarkLaterOfEqualIdentities(std::vector<IdentityOfEntry>& identities,
+                                std::vector<bool>& repeated) {
+  std::sort(identities.begin(), identities.end(), [](const auto& left, const auto& right) {
+    return std::tie(left.first.device, left.first.inode, left.second) <
+           std::tie(right.first.device, right.first.inode, right.second);
+  });
+  bool marked = false;
+  for (std::size_t at = 1; at < identities.size(); ++at) {
+    if (identities[at].first == identities[at - 1].first) {
+      repeated[identities[at].second] = true;
+      marked = true;
+    }
+  }
+  return marked;
+}
+
 // Marks the records whose file (device and inode, as the scan saw them) is that of an earlier
 // record: a folder added twice through a parent, a hard link.
 void MarkRepeatedIdentities(const std::vector<SearchEntry>& entries, std::vector<bool>& repeated) {
-  std::vector<std::pair<FileIdentity, std::size_t>> known;
+  std::vector<IdentityOfEntry> known;
   known.reserve(entries.size());
   for (std::size_t index = 0; index < entries.size(); ++index) {
     if (entries[index].record->identity.Known()) {
       known.emplace_back(entries[index].record->identity, index);
     }
   }
-  std::sort(known.begin(), known.end(), [](const auto& left, const auto& right) {
-    return std::tie(left.first.device, left.first.inode, left.second) <
-           std::tie(right.first.device, right.first.inode, right.second);
-  });
-  for (std::size_t at = 1; at < known.size(); ++at) {
-    if (known[at].first == known[at - 1].first) {
-      repeated[known[at].second] = true;
-    }
-  }
+  MarkLaterOfEqualIdentities(known, repeated);
 }
 
 std::size_t PathHash(const FileRecord& record) {
@@ -57,12 +68,11 @@ void MarkRepeatedPaths(const std::vector<SearchEntry>& entries, std::vector<bool
     hashed.emplace_back(PathHash(*entries[index].record), index);
   }
   std::sort(hashed.begin(), hashed.end());
-  for (std::size_t start = 0; start < hashed.size();) {
-    std::size_t end = start + 1;
-    while (end < hashed.size() && hashed[end].first == hashed[start].first) {
-      ++end;
-    }
-    // Within a run of equal hashes, a path counts as repeated behind its first occurrence.
+  const auto sameHash = [&hashed](std::size_t start, std::size_t at) {
+    return hashed[at].first == hashed[start].first;
+  };
+  // Within a run of equal hashes, a path counts as repeated behind its first occurrence.
+  ForEachRun(hashed.size(), sameHash, [&](std::size_t start, std::size_t end) {
     for (std::size_t later = start + 1; later < end; ++later) {
       const FileRecord& record = *entries[hashed[later].second].record;
       for (std::size_t earlier = start; earlier < later; ++earlier) {
@@ -73,8 +83,7 @@ void MarkRepeatedPaths(const std::vector<SearchEntry>& entries, std::vector<bool
         }
       }
     }
-    start = end;
-  }
+  });
 }
 
 // The records that take part in neither search, so that no group pairs a file with itself.
@@ -90,22 +99,20 @@ std::vector<bool> RepeatedFiles(const std::vector<SearchEntry>& entries) {
 template <typename EqualKeys>
 void LinkClasses(std::vector<SearchEntry>& entries, const std::vector<std::size_t>& order,
                  EqualKeys&& sameClass) {
-  std::size_t runStart = 0;
-  while (runStart < order.size()) {
-    std::size_t runEnd = runStart + 1;
-    while (runEnd < order.size() && sameClass(order[runStart], order[runEnd])) {
-      ++runEnd;
+  const auto sameAt = [&order, &sameClass](std::size_t start, std::size_t at) {
+    return sameClass(order[start], order[at]);
+  };
+  ForEachRun(order.size(), sameAt, [&entries, &order](std::size_t start, std::size_t end) {
+    if (end - start < 2) {
+      return;
     }
-    if (runEnd - runStart >= 2) {
-      entries[order[runStart]].firstOfClass = true;
-      for (std::size_t at = runStart; at < runEnd; ++at) {
-        SearchEntry& entry = entries[order[at]];
-        entry.role = SearchRole::Undecided;
-        entry.classNext = at + 1 < runEnd ? order[at + 1] : kNoEntry;
-      }
+    entries[order[start]].firstOfClass = true;
+    for (std::size_t at = start; at < end; ++at) {
+      SearchEntry& entry = entries[order[at]];
+      entry.role = SearchRole::Undecided;
+      entry.classNext = at + 1 < end ? order[at + 1] : kNoEntry;
     }
-    runStart = runEnd;
-  }
+  });
 }
 
 void ClassBySize(std::vector<SearchEntry>& entries, const std::vector<bool>& repeated) {
@@ -129,17 +136,15 @@ void ClassBySize(std::vector<SearchEntry>& entries, const std::vector<bool>& rep
 template <typename EqualKeys>
 std::vector<std::size_t> MembersOfRuns(const std::vector<std::size_t>& order, EqualKeys&& same) {
   std::vector<std::size_t> members;
-  for (std::size_t start = 0; start < order.size();) {
-    std::size_t end = start + 1;
-    while (end < order.size() && same(order[start], order[end])) {
-      ++end;
-    }
+  const auto sameAt = [&order, &same](std::size_t start, std::size_t at) {
+    return same(order[start], order[at]);
+  };
+  ForEachRun(order.size(), sameAt, [&members, &order](std::size_t start, std::size_t end) {
     if (end - start >= 2) {
       members.insert(members.end(), order.begin() + static_cast<std::ptrdiff_t>(start),
                      order.begin() + static_cast<std::ptrdiff_t>(end));
     }
-    start = end;
-  }
+  });
   return members;
 }
 
@@ -151,7 +156,7 @@ std::vector<std::size_t> MembersOfRuns(const std::vector<std::size_t>& order, Eq
 bool MarkFilesThatAreNowTheSame(FileServices& files, const std::vector<SearchEntry>& entries,
                                 const std::vector<std::size_t>& candidates,
                                 std::vector<bool>& repeated) {
-  std::vector<std::pair<FileIdentity, std::size_t>> now;
+  std::vector<IdentityOfEntry> now;
   now.reserve(candidates.size());
   for (std::size_t index : candidates) {
     const std::optional<FileStatus> status = files.StatusOf(FullPath(*entries[index].record));
@@ -159,18 +164,7 @@ bool MarkFilesThatAreNowTheSame(FileServices& files, const std::vector<SearchEnt
       now.emplace_back(status->identity, index);
     }
   }
-  std::sort(now.begin(), now.end(), [](const auto& left, const auto& right) {
-    return std::tie(left.first.device, left.first.inode, left.second) <
-           std::tie(right.first.device, right.first.inode, right.second);
-  });
-  bool marked = false;
-  for (std::size_t at = 1; at < now.size(); ++at) {
-    if (now[at].first == now[at - 1].first) {
-      repeated[now[at].second] = true;
-      marked = true;
-    }
-  }
-  return marked;
+  return MarkLaterOfEqualIdentities(now, repeated);
 }
 
 // In name mode a class is a group: equal names need no reading.

@@ -7,6 +7,7 @@
 
 #include "catalogue/duplicate_search.h"
 #include "catalogue/records.h"
+#include "common/runs.h"
 #include "platform/file_services.h"
 
 namespace kopiensieb {
@@ -49,22 +50,16 @@ std::vector<SearchEntry> BuildSearchIndex(FileCatalogue& catalogue, SearchMode m
 template <typename EqualKeysAt>
 void LinkGroups(std::vector<SearchEntry>& entries, const std::vector<std::size_t>& order,
                 EqualKeysAt&& sameKeyAt) {
-  std::size_t runStart = 0;
-  while (runStart < order.size()) {
-    std::size_t runEnd = runStart + 1;
-    while (runEnd < order.size() && sameKeyAt(runStart, runEnd)) {
-      ++runEnd;
-    }
-    for (std::size_t at = runStart; at < runEnd; ++at) {
+  ForEachRun(order.size(), sameKeyAt, [&entries, &order](std::size_t start, std::size_t end) {
+    const bool grouped = end - start >= 2;
+    for (std::size_t at = start; at < end; ++at) {
       SearchEntry& entry = entries[order[at]];
-      const bool grouped = runEnd - runStart >= 2;
-      entry.role = !grouped         ? SearchRole::Alone
-                   : at == runStart ? SearchRole::GroupHead
-                                    : SearchRole::GroupMember;
-      entry.groupNext = grouped && at + 1 < runEnd ? order[at + 1] : kNoEntry;
+      entry.role = !grouped      ? SearchRole::Alone
+                   : at == start ? SearchRole::GroupHead
+                                 : SearchRole::GroupMember;
+      entry.groupNext = grouped && at + 1 < end ? order[at + 1] : kNoEntry;
     }
-    runStart = runEnd;
-  }
+  });
 }
 
 }  // namespace kopiensieb

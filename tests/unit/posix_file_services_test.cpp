@@ -195,39 +195,8 @@ TEST_F(PosixEnumerationTest, FoldersThatCannotBeReadYieldNothing) {
       AllEntries(*files.StartEnumeration(temp.PathOf("missing"))->OpenSubfolder("x")).empty());
 }
 
-// The number of entries of a locked folder as an unprivileged user sees them: the test runs
-// the enumeration in a child that drops root first, since permissions do not restrict root.
-int EntriesSeenWithoutPrivileges(const std::string& folder, const std::string& lockedName) {
-  pid_t child = ::fork();
-  if (child == 0) {
-    if (::geteuid() == 0 && (::setgid(65534) != 0 || ::setuid(65534) != 0)) {
-      ::_exit(200);
-    }
-    PosixFileServices files;
-    std::size_t direct = AllEntries(*files.StartEnumeration(folder + "/" + lockedName)).size();
-    std::size_t below =
-        AllEntries(*files.StartEnumeration(folder)->OpenSubfolder(lockedName)).size();
-    ::_exit(static_cast<int>(std::min<std::size_t>(direct + below, 100)));
-  }
-  int status = 0;
-  if (child < 0 || ::waitpid(child, &status, 0) != child || !WIFEXITED(status)) {
-    return -1;
-  }
-  return WEXITSTATUS(status);
-}
-
-TEST_F(PosixEnumerationTest, FolderWithoutPermissionsYieldsNothing) {
-  temp.WriteFile("locked/secret.txt", "x");
-  temp.WriteFile("open/visible.txt", "x");
-  temp.SetMode("", 0755);  // let the unprivileged child reach the folders
-  temp.SetMode("locked", 0);
-  EXPECT_EQ(EntriesSeenWithoutPrivileges(temp.Path(), "locked"), 0);
-  // The same child does see a readable folder (direct and as a subfolder).
-  EXPECT_EQ(EntriesSeenWithoutPrivileges(temp.Path(), "open"), 2);
-}
-
 // Runs `check` in a child that has dropped root (permissions do not restrict root) and gives
-// its exit code: 0 when every expectation held, else the number of the first that failed.
+// what it returned (0..255), or -1 when the child did not end normally.
 int RunWithoutPrivileges(const std::function<int(PosixFileServices&)>& check) {
   pid_t child = ::fork();
   if (child == 0) {
@@ -242,6 +211,26 @@ int RunWithoutPrivileges(const std::function<int(PosixFileServices&)>& check) {
     return -1;
   }
   return WEXITSTATUS(status);
+}
+
+// The number of entries of a locked folder as an unprivileged user sees them.
+int EntriesSeenWithoutPrivileges(const std::string& folder, const std::string& lockedName) {
+  return RunWithoutPrivileges([&folder, &lockedName](PosixFileServices& files) {
+    std::size_t direct = AllEntries(*files.StartEnumeration(folder + "/" + lockedName)).size();
+    std::size_t below =
+        AllEntries(*files.StartEnumeration(folder)->OpenSubfolder(lockedName)).size();
+    return static_cast<int>(std::min<std::size_t>(direct + below, 100));
+  });
+}
+
+TEST_F(PosixEnumerationTest, FolderWithoutPermissionsYieldsNothing) {
+  temp.WriteFile("locked/secret.txt", "x");
+  temp.WriteFile("open/visible.txt", "x");
+  temp.SetMode("", 0755);  // let the unprivileged child reach the folders
+  temp.SetMode("locked", 0);
+  EXPECT_EQ(EntriesSeenWithoutPrivileges(temp.Path(), "locked"), 0);
+  // The same child does see a readable folder (direct and as a subfolder).
+  EXPECT_EQ(EntriesSeenWithoutPrivileges(temp.Path(), "open"), 2);
 }
 
 TEST_F(PosixEnumerationTest, APathThatMayNotBeLookedAtIsUnknownNotNothing) {
