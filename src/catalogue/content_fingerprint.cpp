@@ -328,12 +328,29 @@ void ReadSetOneByOne(ClassReading& reading, std::span<const std::size_t> set) {
       });
 }
 
+// The limits each of `threads` threads reading sets side by side may use, so that together
+// they stay within `limits`: a share of the open files and of the read-ahead.
+ReadingLimits ShareOf(const ReadingLimits& limits, std::size_t threads) {
+  ReadingLimits share = limits;
+  share.openFiles = limits.openFiles / threads;
+  share.readAheadBudget = limits.readAheadBudget / static_cast<std::int64_t>(threads);
+  return share;
+}
+
 // Sets of files that share their first chunk, each read in lockstep behind it. Many small
 // sets (many small files of one size) are read side by side, each thread with its own
-// buffers; the progress bar then shows only where the last set ended.
+// buffers and its share of the limits; sets too large for a share are read afterwards on
+// this thread alone. Side by side, the progress bar shows only where the sets ended.
 void ReadSetsInLockstep(ClassReading& reading, std::span<const std::span<const std::size_t>> sets) {
-  const bool sideBySide = reading.files.ReadsConcurrently() && reading.limits.readerThreads > 1 &&
-                          sets.size() >= kWorthReadingSideBySide / 2;
+  const std::size_t threads = reading.limits.readerThreads;
+  const ReadingLimits share = ShareOf(reading.limits, std::max<std::size_t>(threads, 1));
+  std::vector<std::span<const std::size_t>> small;
+  std::vector<std::span<const std::size_t>> large;
+  for (std::span<const std::size_t> set : sets) {
+    (set.size() <= share.openFiles ? small : large).push_back(set);
+  }
+  const bool sideBySide = reading.files.ReadsConcurrently() && threads > 1 &&
+                          small.size() >= kWorthReadingSideBySide / 2;
   if (!sideBySide) {
     for (std::span<const std::size_t> set : sets) {
       ReadSetInLockstep(reading, set);
@@ -342,20 +359,23 @@ void ReadSetsInLockstep(ClassReading& reading, std::span<const std::span<const s
   }
   const FileProgressSink noProgress;
   std::atomic<std::size_t> nextSet{0};
-  RunOnThreads(reading.limits.readerThreads, [&reading, &sets, &nextSet, &noProgress] {
+  RunOnThreads(threads, [&reading, &small, &nextSet, &noProgress, &share] {
     ReadBufferPool buffers;
     ClassReading own{.files = reading.files,
                      .jobs = reading.jobs,
                      .size = reading.size,
                      .length = reading.length,
                      .progress = noProgress,
-                     .limits = reading.limits,
+                     .limits = share,
                      .buffers = buffers};
-    for (std::size_t set = nextSet++; set < sets.size(); set = nextSet++) {
-      ReadSetInLockstep(own, sets[set]);
+    for (std::size_t set = nextSet++; set < small.size(); set = nextSet++) {
+      ReadSetInLockstep(own, small[set]);
     }
   });
   Report(reading.progress, reading.length, reading.length);
+  for (std::span<const std::size_t> set : large) {
+    ReadSetInLockstep(reading, set);
+  }
 }
 
 // A class too large to hold open: stage 1 digests every file's first chunk; only files whose

@@ -25,6 +25,15 @@ struct OpenLevel {
   std::size_t parentFolderLength = 0;  // where the shared folder text is cut on leaving
 };
 
+// A folder that is not to be read.
+class NothingLeft final : public DirectoryEnumeration {
+ public:
+  DirectoryEntry Next() override { return {}; }
+  std::unique_ptr<DirectoryEnumeration> OpenSubfolder(const std::string&) override {
+    return std::make_unique<NothingLeft>();
+  }
+};
+
 // A folder level read to its end ahead of time, so that its descriptor can be closed. Its
 // subfolders are opened by path, since there is no open folder left to open them from.
 class ReadAheadLevel final : public DirectoryEnumeration {
@@ -47,6 +56,11 @@ class ReadAheadLevel final : public DirectoryEnumeration {
     std::string path = folder_;  // "" for the root
     path.push_back(kSeparator);
     path.append(name);
+    // Below the chosen folder links are not followed: a folder replaced by a link since it
+    // was listed is not entered.
+    if (files_.WhatExists(path) != PathKind::Folder) {
+      return std::make_unique<NothingLeft>();
+    }
     return files_.StartEnumeration(path);
   }
 
