@@ -32,8 +32,18 @@ struct ClassReading {
   ReadBufferPool& buffers;
 
   std::unique_ptr<ChunkReader> Open(std::size_t job, std::int64_t largestReadAhead) {
-    return ChunkReader::Open(files, jobs[job].path, size, length, largestReadAhead, buffers.Take(),
-                             jobs[job].identity);
+    return Open(job, largestReadAhead, buffers.Take());
+  }
+  // The same with a buffer of the caller's, for threads that must not share `buffers`.
+  std::unique_ptr<ChunkReader> Open(std::size_t job, std::int64_t largestReadAhead,
+                                    ReadBuffer buffer) const {
+    return ChunkReader::Open(files, jobs[job].path, size, length, largestReadAhead,
+                             std::move(buffer), jobs[job].identity);
+  }
+
+  // Whether `count` files or sets are worth reading on several threads, and may be.
+  bool WorthReadingSideBySide(std::size_t count, std::size_t atLeast) const {
+    return files.ReadsConcurrently() && limits.readerThreads > 1 && count >= atLeast;
   }
 
   // Parts are named after their first job, so that sets read side by side never give two
@@ -208,9 +218,7 @@ void ReadWholeClassInLockstep(ClassReading& reading) {
 // read buffer back for the next file.
 ReadBuffer DigestFirstChunk(ClassReading& reading, std::size_t job, ReadBuffer buffer) {
   FingerprintJob& target = reading.jobs[job];
-  std::unique_ptr<ChunkReader> reader =
-      ChunkReader::Open(reading.files, target.path, reading.size, reading.length, kChunkSize,
-                        std::move(buffer), target.identity);
+  std::unique_ptr<ChunkReader> reader = reading.Open(job, kChunkSize, std::move(buffer));
   std::span<const char> chunk;
   if (!reader || !reader->NextChunkBytes(chunk)) {
     target.state = FingerprintState::Unreadable;
@@ -228,9 +236,7 @@ constexpr std::size_t kFilesPerTake = 16;
 
 void DigestFirstChunks(ClassReading& reading) {
   const std::size_t count = reading.jobs.size();
-  const bool sideBySide = reading.files.ReadsConcurrently() && reading.limits.readerThreads > 1 &&
-                          count >= kWorthReadingSideBySide;
-  if (!sideBySide) {
+  if (!reading.WorthReadingSideBySide(count, kWorthReadingSideBySide)) {
     for (std::size_t job = 0; job < count; ++job) {
       reading.buffers.Give(DigestFirstChunk(reading, job, reading.buffers.Take()));
       if (reading.jobs[job].state == FingerprintState::Unread) {
@@ -349,9 +355,7 @@ void ReadSetsInLockstep(ClassReading& reading, std::span<const std::span<const s
   for (std::span<const std::size_t> set : sets) {
     (set.size() <= share.openFiles ? small : large).push_back(set);
   }
-  const bool sideBySide = reading.files.ReadsConcurrently() && threads > 1 &&
-                          small.size() >= kWorthReadingSideBySide / 2;
-  if (!sideBySide) {
+  if (!reading.WorthReadingSideBySide(small.size(), kWorthReadingSideBySide / 2)) {
     for (std::span<const std::size_t> set : sets) {
       ReadSetInLockstep(reading, set);
     }
