@@ -104,7 +104,8 @@ void PasteInto(QLineEdit* field, const std::string& text) {
 
 bool ChoosesExactly(const QFileDialog& dialog, const std::string& folder) {
   const QStringList chosen = dialog.selectedFiles();
-  return chosen.size() == 1 && QDir::cleanPath(chosen.front()) == QDir::cleanPath(FromBytes(folder));
+  return chosen.size() == 1 &&
+         QDir::cleanPath(chosen.front()) == QDir::cleanPath(FromBytes(folder));
 }
 
 QAbstractItemView* ListWidget(QWidget* widget) {
