@@ -235,6 +235,9 @@ struct QtWidgetServices::State {
   int eventsDelivered = 0;
   std::vector<int> statusWrites;
   std::string lastChooserStart;
+  // Mouse presses seen so far, and the press during which the last control event was queued.
+  long pressesSeen = 0;
+  long lastReportedPress = -1;
   std::vector<std::string> lastStatusTexts;
 
   Control* Find(int number) {
@@ -264,6 +267,18 @@ struct QtWidgetServices::State {
   void PushControlEvent(int window, int control) {
     if (programChanging == 0) {
       queue.push_back(Event{EventKind::Control, window, control});
+      lastReportedPress = pressesSeen;
+    }
+  }
+
+  // A click on a list row reports the press that chose the row a second time; a click that
+  // chose nothing new (the row was chosen already) is news of its own.
+  void PushClickEvent(int window, int control) {
+    const bool pressAlreadyReported = lastReportedPress == pressesSeen && !queue.empty() &&
+                                      queue.back().kind == EventKind::Control &&
+                                      queue.back().control == control;
+    if (!pressAlreadyReported) {
+      PushControlEvent(window, control);
     }
   }
 
@@ -276,6 +291,9 @@ struct QtWidgetServices::State {
 
   void OnApplicationEvent(QObject* watched, QEvent* event) {
     const QEvent::Type type = event->type();
+    if (type == QEvent::MouseButtonPress || type == QEvent::MouseButtonDblClick) {
+      ++pressesSeen;
+    }
     const bool input = IsInputEvent(type);
     if (!input && !IsWindowEvent(type)) {
       return;
@@ -434,14 +452,13 @@ struct QtWidgetServices::State {
     });
   }
 
-  void ConnectView(QAbstractItemView* view, int window, int number, bool reportClicks) {
+  void ConnectView(QAbstractItemView* view, int window, int number) {
     const auto report = [this, window, number] { PushControlEvent(window, number); };
+    const auto reportClick = [this, window, number] { PushClickEvent(window, number); };
     QObject::connect(view->selectionModel(), &QItemSelectionModel::selectionChanged, view, report);
-    QObject::connect(view, &QAbstractItemView::doubleClicked, view, report);
-    if (reportClicks) {
-      QObject::connect(view, &QAbstractItemView::clicked, view, report);
-      QObject::connect(view, &QAbstractItemView::activated, view, report);
-    }
+    QObject::connect(view, &QAbstractItemView::doubleClicked, view, reportClick);
+    QObject::connect(view, &QAbstractItemView::clicked, view, reportClick);
+    QObject::connect(view, &QAbstractItemView::activated, view, reportClick);
   }
 
   RowModel* AttachModel(QAbstractItemView* view, bool hasHeader) {
@@ -715,13 +732,11 @@ void QtWidgetServices::CreateControl(int control, ControlKind kind, Geometry geo
       break;
     case ControlKind::ListView:
       created.widget = state_->MakeListView(parent, text, options, &created.model);
-      state_->ConnectView(static_cast<QAbstractItemView*>(created.widget), windowNumber, control,
-                          true);
+      state_->ConnectView(static_cast<QAbstractItemView*>(created.widget), windowNumber, control);
       break;
     case ControlKind::ListBox:
       created.widget = state_->MakeListBox(parent, &created.model);
-      state_->ConnectView(static_cast<QAbstractItemView*>(created.widget), windowNumber, control,
-                          false);
+      state_->ConnectView(static_cast<QAbstractItemView*>(created.widget), windowNumber, control);
       break;
     case ControlKind::Progress:
       created.widget = state_->MakeProgressBar(parent);
