@@ -139,6 +139,26 @@ void AddGroup(ProgramState& state, std::vector<SearchEntry>& entries, std::size_
   }
 }
 
+// Where the disk and the file system allow, the files a content search reads are fetched ahead
+// of it: the first bytes of every file with a possible equal, each at most once.
+constexpr std::int64_t kPlannedStart = std::int64_t{64} << 10;
+
+std::unique_ptr<ReadingSession> StartReading(Program& program,
+                                             const std::vector<SearchEntry>& entries) {
+  std::vector<PlannedRead> reads;
+  for (const SearchEntry& entry : entries) {
+    if (entry.role == SearchRole::Undecided) {
+      const FileRecord& record = *entry.record;
+      reads.push_back(PlannedRead{
+          .path = FullPath(record),
+          .identity = record.identity,
+          .startBytes =
+              std::min(ComparedLength(record.size, program.state.comparePercent), kPlannedStart)});
+    }
+  }
+  return program.files.StartReading(std::move(reads));
+}
+
 void ShowCount(Program& program, std::string& text, std::int64_t processed, std::int64_t total) {
   text.clear();
   text.append(FormatDecimal(processed)).append(" / ").append(FormatDecimal(total));
@@ -158,6 +178,7 @@ void FindDuplicates(Program& program, SearchMode mode) {
   state.groupMemberList.Clear();
 
   std::vector<SearchEntry> entries = BuildSearchIndex(catalogue, mode, program.files);
+  const std::unique_ptr<ReadingSession> reading = StartReading(program, entries);
   FileProgress fileProgress(program.widgets);
   ContentClassReader classReader(program, entries, fileProgress);
   const auto total = static_cast<std::int64_t>(entries.size());

@@ -7,6 +7,7 @@
 #include <optional>
 #include <span>
 #include <string>
+#include <vector>
 
 namespace kopiensieb {
 
@@ -74,6 +75,19 @@ class ReadableFile {
   virtual std::optional<FileStatus> Status() const = 0;
 };
 
+// A file a search is about to read: where it is, and how much of its start will be read first.
+struct PlannedRead {
+  std::string path;
+  FileIdentity identity;  // as catalogued; orders the reads where the data lies
+  std::int64_t startBytes = 0;
+};
+
+// Lives as long as a search reads; see FileServices::StartReading.
+class ReadingSession {
+ public:
+  virtual ~ReadingSession() = default;
+};
+
 enum class PathKind {
   Nothing,  // certainly nothing: no such entry, or a file where a folder of the path should be
   Folder,
@@ -97,6 +111,14 @@ class FileServices {
   virtual std::unique_ptr<ReadableFile> OpenForReading(const std::string& path) = 0;
   // Removes the directory entry for good (unlink). False on failure.
   virtual bool Delete(const std::string& path) = 0;
+  // Announces the files a search will open with OpenForReading, in any order, each at most
+  // once. While the session lives, file services that can may keep the files' folders open
+  // (and open the files relative to them) and fetch the starts of the files from the disk
+  // ahead of the reader, in the order the data lies. Only speed depends on it: what
+  // OpenForReading opens and reads stays the same. Null when there is nothing to gain.
+  virtual std::unique_ptr<ReadingSession> StartReading(std::vector<PlannedRead> /*reads*/) {
+    return nullptr;
+  }
   // Whether OpenForReading and the files it opens may be used from several threads at once
   // (each file by one thread). Only then does a search read many small files side by side.
   virtual bool ReadsConcurrently() const { return false; }

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -85,6 +86,33 @@ TEST_F(ReadOnceTest, EveryByteIsReadAtMostOnceAndTheGroupsAreThoseOfPairwiseComp
                                  ? kChunkSize
                                  : static_cast<std::int64_t>(kFileSize));
   }
+}
+
+// The reading ahead is worth its I/O only if it fetches what the search then reads: every file
+// it opens, each announced once, with the start it reads first.
+TEST_F(ReadOnceTest, TheSearchAnnouncesExactlyTheFilesItOpens) {
+  temp.WriteFile("alone", PatternBytes(kFileSize + 1, 99));
+  Catalogue("alone");
+
+  FindDuplicates(program, SearchMode::SameContent);
+
+  std::vector<std::string> announced;
+  for (const PlannedRead& read : files.planned) {
+    announced.push_back(read.path);
+    EXPECT_EQ(read.startBytes, static_cast<std::int64_t>(kFileSize)) << read.path;
+    EXPECT_EQ(read.identity, files.StatusOf(read.path)->identity) << read.path;
+  }
+  std::sort(announced.begin(), announced.end());
+  std::vector<std::string> opened;
+  for (const auto& [path, log] : files.logs) {
+    opened.push_back(path);
+  }
+  EXPECT_EQ(announced, opened);
+  EXPECT_EQ(files.logs.count(Path("alone")), 0U);
+
+  files.planned.clear();
+  FindDuplicates(program, SearchMode::SameName);
+  EXPECT_TRUE(files.planned.empty());
 }
 
 TEST_F(ReadOnceTest, AShareOfEachFileCoversOnlyThatShare) {

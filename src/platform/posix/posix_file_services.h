@@ -1,5 +1,8 @@
 #pragma once
 
+#include <memory>
+#include <mutex>
+
 #include "platform/file_services.h"
 
 namespace kopiensieb {
@@ -23,8 +26,25 @@ class PosixFileServices final : public FileServices {
   std::optional<FileStatus> StatusOf(const std::string& path) override;
   std::unique_ptr<ReadableFile> OpenForReading(const std::string& path) override;
   bool Delete(const std::string& path) override;
-  // Holds no state of its own.
+  // Keeps the folders of the planned files open (O_PATH) for OpenForReading, which then
+  // opens a file relative to its folder instead of walking the whole path again, and has a
+  // few threads open the planned files in inode order and ask the kernel for their starts
+  // ahead of the reader, so that a cold disk has several reads queued, in about the order the
+  // data lies.
+  std::unique_ptr<ReadingSession> StartReading(std::vector<PlannedRead> reads) override;
+  // The open folders are shared under a lock.
   bool ReadsConcurrently() const override { return true; }
+
+  class FolderDescriptors;
+  // Called by the session as it ends.
+  void EndReading();
+
+ private:
+  std::shared_ptr<FolderDescriptors> Folders();
+  void SetFolders(std::shared_ptr<FolderDescriptors> folders);
+
+  std::mutex foldersGuard_;
+  std::shared_ptr<FolderDescriptors> folders_;  // while a reading session lives
 };
 
 }  // namespace kopiensieb
