@@ -5,6 +5,7 @@
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
+#include <sys/uio.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -401,20 +402,30 @@ namespace {
 // Fetches the starts of the planned files ahead of the reader: opens them in inode order
 // (inodes and data of one file system are laid out roughly alike) and asks the kernel to read
 // their first bytes in the background. A spinning disk gets one thread, so that its head
-// moves one way; other disks get several, to keep their queues full.
+// moves one way; other disks get several, to keep their queues full. A first thread samples
+// the plan: when the files are in memory already, fetching them would only take the CPU from
+// the reader, and nothing is fetched.
 class Prefetch final : public ReadingSession {
  public:
   Prefetch(PosixFileServices& files, std::shared_ptr<PosixFileServices::FolderDescriptors> folders,
            std::vector<PlannedRead> reads, std::size_t threads)
       : files_(files), folders_(std::move(folders)), reads_(std::move(reads)) {
-    for (std::size_t thread = 0; thread < threads; ++thread) {
-      threads_.emplace_back([this](const std::stop_token& stop) { Run(stop); });
+    threads_.emplace_back([this](const std::stop_token& stop) {
+      Decide(SampleIsInMemory(stop) ? kLeave : kFetch);
+      Run(stop);
+    });
+    for (std::size_t thread = 1; thread < threads; ++thread) {
+      threads_.emplace_back([this](const std::stop_token& stop) {
+        decision_.wait(kUndecided);
+        Run(stop);
+      });
     }
   }
   ~Prefetch() override {
     for (std::jthread& thread : threads_) {
       thread.request_stop();
     }
+    Decide(kLeave);
     threads_.clear();  // joins
     files_.EndReading();
   }
@@ -422,31 +433,69 @@ class Prefetch final : public ReadingSession {
   Prefetch& operator=(const Prefetch&) = delete;
 
  private:
+  static constexpr int kUndecided = 0;
+  static constexpr int kFetch = 1;
+  static constexpr int kLeave = 2;
+  // Files looked at, spread over the plan, and how many of them may be on disk only for the
+  // plan to count as in memory.
+  static constexpr std::size_t kSample = 32;
+  static constexpr std::size_t kSampleOnDisk = 2;
+
+  void Decide(int decision) {
+    int expected = kUndecided;
+    decision_.compare_exchange_strong(expected, decision);
+    decision_.notify_all();
+  }
+
+  bool SampleIsInMemory(const std::stop_token& stop) const {
+    const std::size_t step = std::max<std::size_t>(reads_.size() / kSample, 1);
+    std::size_t onDisk = 0;
+    for (std::size_t at = 0; at < reads_.size() && !stop.stop_requested(); at += step) {
+      const Fd file = Open(reads_[at]);
+      if (file.Valid() && !FirstByteInMemory(file.Get()) && ++onDisk > kSampleOnDisk) {
+        return false;
+      }
+    }
+    return true;
+  }
+
+  // A read that must not wait for the disk: it fails at once when the byte is not cached.
+  static bool FirstByteInMemory(int fd) {
+    char byte = 0;
+    iovec vector{&byte, 1};
+    return ::preadv2(fd, &vector, 1, 0, RWF_NOWAIT) == 1;
+  }
+
   void Run(const std::stop_token& stop) {
+    if (decision_.load() != kFetch) {
+      return;
+    }
     for (std::size_t at = next_++; at < reads_.size() && !stop.stop_requested(); at = next_++) {
-      Fetch(reads_[at]);
+      const Fd file = Open(reads_[at]);
+      if (file.Valid()) {
+        ::posix_fadvise(file.Get(), 0, static_cast<off_t>(reads_[at].startBytes),
+                        POSIX_FADV_WILLNEED);
+      }
     }
   }
 
-  void Fetch(const PlannedRead& read) const {
+  Fd Open(const PlannedRead& read) const {
     std::optional<SplitPath> split = SplitAtLastFolder(read.path);
     if (!split) {
-      return;
+      return Fd();
     }
     std::shared_ptr<const Fd> folder = folders_->Get(split->folder);
     if (!folder) {
-      return;
+      return Fd();
     }
-    const Fd file(::openat(folder->Get(), split->name.c_str(), kFileFlags));
-    if (file.Valid()) {
-      ::posix_fadvise(file.Get(), 0, static_cast<off_t>(read.startBytes), POSIX_FADV_WILLNEED);
-    }
+    return Fd(::openat(folder->Get(), split->name.c_str(), kFileFlags));
   }
 
   PosixFileServices& files_;
   std::shared_ptr<PosixFileServices::FolderDescriptors> folders_;
   std::vector<PlannedRead> reads_;
   std::atomic<std::size_t> next_{0};
+  std::atomic<int> decision_{kUndecided};
   std::vector<std::jthread> threads_;  // last: they stop before the rest goes
 };
 

@@ -27,10 +27,10 @@ class PosixFileServices final : public FileServices {
   std::unique_ptr<ReadableFile> OpenForReading(const std::string& path) override;
   bool Delete(const std::string& path) override;
   // Keeps the folders of the planned files open (O_PATH) for OpenForReading, which then
-  // opens a file relative to its folder instead of walking the whole path again, and has a
-  // few threads open the planned files in inode order and ask the kernel for their starts
-  // ahead of the reader, so that a cold disk has several reads queued, in about the order the
-  // data lies.
+  // opens a file relative to its folder instead of walking the whole path again. When the
+  // files are not in memory, a few threads open them in inode order and ask the kernel for
+  // their starts ahead of the reader, so that the disk has several reads queued, in about the
+  // order the data lies.
   std::unique_ptr<ReadingSession> StartReading(std::vector<PlannedRead> reads) override;
   // The open folders are shared under a lock.
   bool ReadsConcurrently() const override { return true; }
