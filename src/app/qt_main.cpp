@@ -30,6 +30,8 @@ int main(int /*argc*/, char* argv[]) {
   QApplication application(qtArgumentCount, qtArguments);
   qInstallMessageHandler(earlier);
   QApplication::setQuitOnLastWindowClosed(false);
+  // Lets the desktop match the windows to the installed menu entry and its icon.
+  QGuiApplication::setDesktopFileName(QStringLiteral("de.kopiensieb.Kopiensieb"));
   // The program speaks German, and so do the folder dialog and the message boxes.
   kopiensieb::InstallGermanTranslations(application);
   kopiensieb::QtWidgetServices widgets;
