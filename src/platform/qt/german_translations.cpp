@@ -11,11 +11,14 @@
 namespace kopiensieb {
 
 bool InstallGermanTranslations(QCoreApplication& application) {
+  const QLocale german(QLocale::German, QLocale::Germany);
+  // The folder dialog then also sorts names the German way ("Ä" beside "A").
+  QLocale::setDefault(german);
   // qtbase holds the texts of every dialog and button the program shows; the other
   // catalogues belong to Qt modules it does not use.
   auto translator = std::make_unique<QTranslator>();
-  if (!translator->load(QLocale(QLocale::German, QLocale::Germany), QStringLiteral("qtbase"),
-                        QStringLiteral("_"), QLibraryInfo::path(QLibraryInfo::TranslationsPath)) ||
+  if (!translator->load(german, QStringLiteral("qtbase"), QStringLiteral("_"),
+                        QLibraryInfo::path(QLibraryInfo::TranslationsPath)) ||
       !QCoreApplication::installTranslator(translator.get())) {
     return false;
   }
