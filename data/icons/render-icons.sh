@@ -9,4 +9,4 @@ for size in 16 22 24 32 48 64 128 256; do
   mkdir -p "hicolor/${size}x${size}/apps"
   rsvg-convert -w "$size" -h "$size" "$svg" -o "hicolor/${size}x${size}/apps/de.kopiensieb.Kopiensieb.png"
 done
-rsvg-convert -w 64 -h 64 "$svg" -o ../../src/platform/qt/kopiensieb_icon.png
+rsvg-convert -w 32 -h 32 "$svg" -o ../../src/platform/qt/kopiensieb_icon.png

@@ -27,6 +27,31 @@ using kopiensieb::QtWidgetServices;
 
 namespace {
 
+// A fresh folder under the temporary folder, removed with everything in it.
+class ScratchFolder {
+ public:
+  ScratchFolder() {
+    std::string pattern =
+        (std::filesystem::temp_directory_path() / "kopiensieb-dialog-XXXXXX").string();
+    if (mkdtemp(pattern.data()) != nullptr) {
+      path_ = pattern;
+    }
+  }
+  ~ScratchFolder() {
+    std::error_code ignored;
+    if (!path_.empty()) {
+      std::filesystem::remove_all(path_, ignored);
+    }
+  }
+  ScratchFolder(const ScratchFolder&) = delete;
+  ScratchFolder& operator=(const ScratchFolder&) = delete;
+
+  const std::string& Path() const { return path_; }
+
+ private:
+  std::string path_;
+};
+
 // What a user reads on a dialog: the texts of its buttons and labels, without mnemonics.
 struct DialogTexts {
   QStringList buttons;
@@ -52,15 +77,6 @@ DialogTexts ReadTexts(const QWidget& dialog) {
     }
   }
   return texts;
-}
-
-QAbstractButton* ButtonWithText(const QWidget& dialog, const QString& text) {
-  for (QAbstractButton* button : dialog.findChildren<QAbstractButton*>()) {
-    if (button->isVisible() && WithoutMnemonic(button->text()) == text) {
-      return button;
-    }
-  }
-  return nullptr;
 }
 
 // Runs `act` on the first modal dialog of type T once it is shown, from inside the modal
@@ -114,6 +130,8 @@ class GermanDialogsTest : public QObject {
       if (box != nullptr && box->button(QDialogButtonBox::Cancel) != nullptr) {
         QTest::mouseClick(box->button(QDialogButtonBox::Cancel), Qt::LeftButton);
         cancelled = true;
+      } else {
+        dialog.reject();
       }
     });
     const std::string chosen = widgets.ChooseFolder("Ordner wählen", "/");
@@ -129,6 +147,8 @@ class GermanDialogsTest : public QObject {
       texts = ReadTexts(box);
       if (box.buttons().size() == 1) {
         QTest::mouseClick(box.buttons().front(), Qt::LeftButton);
+      } else {
+        box.done(0);
       }
     });
     widgets.ShowMessageBox("ERROR", "Datei /tmp/ä.txt nicht löschbar", MessageIcon::Error);
@@ -170,22 +190,38 @@ class GermanDialogsTest : public QObject {
     QCOMPARE(folder.title, QStringLiteral("Ordner wählen"));
   }
 
-  // The dialog is Qt's own, with a field a user types the folder into and a button to take it.
+  // The dialog is Qt's own, with a field a user clicks into, types the folder into, and a
+  // button to take it.
   void theFolderDialogTakesATypedFolder() {
+    const ScratchFolder scratch;
+    QVERIFY(!scratch.Path().empty());
+    const std::string folder = scratch.Path() + "/Ältere Sicherungen";
+    QVERIFY(std::filesystem::create_directory(folder));
     QtWidgetServices widgets;
-    const std::filesystem::path folder = std::filesystem::temp_directory_path();
     WhenShown<QFileDialog> choose([&](QFileDialog& dialog) {
       auto* field = dialog.findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
-      QAbstractButton* accept = ButtonWithText(dialog, QStringLiteral("Auswählen"));
-      if (field != nullptr && accept != nullptr) {
-        field->clear();
-        QTest::keyClicks(field, QString::fromStdString(folder.string()));
-        QTest::mouseClick(accept, Qt::LeftButton);
+      const auto* buttons = dialog.findChild<QDialogButtonBox*>();
+      QAbstractButton* accept =
+          buttons != nullptr ? buttons->button(QDialogButtonBox::Open) : nullptr;
+      if (field == nullptr || accept == nullptr) {
+        dialog.reject();
+        return;
       }
+      // The dialog rewrites an unfocused field whenever its list selection follows the text,
+      // so the typing goes, as a user's does, into the focused field of the active dialog.
+      dialog.activateWindow();
+      if (!QTest::qWaitForWindowActive(&dialog)) {
+        dialog.reject();
+        return;
+      }
+      QTest::mouseClick(field, Qt::LeftButton);
+      field->selectAll();
+      QTest::keyClicks(field, QString::fromStdString(folder));
+      QTest::mouseClick(accept, Qt::LeftButton);
     });
     const std::string chosen = widgets.ChooseFolder("Ordner wählen", "/");
     QVERIFY(choose.Acted());
-    QCOMPARE(chosen, folder.string() + "/");
+    QCOMPARE(QString::fromStdString(chosen), QString::fromStdString(folder + "/"));
   }
 
   void theMessageBoxKeepsTheProgramsTexts() {
