@@ -53,8 +53,25 @@ class FakeFileServices final : public FileServices {
     }
     return FolderAt(path) >= 0 ? PathKind::Folder : PathKind::Nothing;
   }
-  // Folders that were listed as folders but stand replaced by links when looked at again.
+  // Folders that were listed as folders but stand replaced by links when opened again.
   std::set<std::string> replacedByLinks;
+  // Below the root, a folder replaced by a link is not entered, wherever it stands on the way.
+  std::unique_ptr<DirectoryEnumeration> StartEnumerationBelow(
+      const std::string& root, const std::string& relative) override {
+    std::string path = root;
+    for (std::size_t slash = relative.find('/', 1); slash != std::string::npos;
+         slash = relative.find('/', slash + 1)) {
+      if (replacedByLinks.contains(root + relative.substr(0, slash))) {
+        return std::make_unique<Enumeration>(*this, -1);
+      }
+    }
+    path.append(relative);
+    if (replacedByLinks.contains(path)) {
+      return std::make_unique<Enumeration>(*this, -1);
+    }
+    startedPaths.push_back(path);
+    return std::make_unique<Enumeration>(*this, FolderAt(path));
+  }
   std::optional<FileStatus> StatusOf(const std::string&) override { return std::nullopt; }
   std::unique_ptr<ReadableFile> OpenForReading(const std::string&) override { return nullptr; }
   bool Delete(const std::string&) override { return false; }

@@ -44,12 +44,27 @@ class ToDeleteWindowTest : public ProgramTest {
     return record;
   }
 
-  // Catalogues the files, shows them in FilesView and gathers them in ToDeleteList.
+  // Catalogues the files, each with a copy of it ("NAME.copy") that stays, shows them in
+  // FilesView and gathers the files (not the copies) in ToDeleteList, each marked from the
+  // group of itself and its copy.
   void GatherAll(const Names& names) {
     for (const std::string& name : names) {
-      harness.AddToDelete(Catalogue(name, "content of " + name));
+      FileRecord& file = Catalogue(name, "content of " + name);
+      FileRecord& copy = Catalogue(name + ".copy", "content of " + name);
+      harness.AddToDelete(file, {&file, &copy});
     }
     RefreshLists(program, kRefreshFiles);
+  }
+
+  // FilesView without the rows of the copies that GatherAll makes.
+  Names FilesViewWithoutCopies() {
+    Names names;
+    for (const std::string& name : harness.RowTexts(kFilesView)) {
+      if (!name.ends_with(".copy")) {
+        names.push_back(name);
+      }
+    }
+    return names;
   }
 
   void SelectRows(const std::vector<int>& rows) {
@@ -214,9 +229,9 @@ TEST_F(ToDeleteWindowTest, SelectAllThenDeleteRemovesEveryFileFromDisk) {
   EXPECT_EQ(folder.ReadFile("bystander.txt"), "stays");
   EXPECT_TRUE(state.toDeleteList.Empty());
   EXPECT_TRUE(widgets.MessageBoxes().empty());
-  EXPECT_EQ(state.fileCatalogue.Count(), 3) << "records of deleted files stay catalogued";
-  EXPECT_EQ(widgets.CountRows(kFilesView), 0);
-  EXPECT_EQ(widgets.GetText(kFilesLabel), "Alle Dateien (3)");
+  EXPECT_EQ(state.fileCatalogue.Count(), 6) << "records of deleted files stay catalogued";
+  EXPECT_EQ(harness.RowTexts(kFilesView), Names({"a.txt.copy", "b.txt.copy", "c.txt.copy"}));
+  EXPECT_EQ(widgets.GetText(kFilesLabel), "Alle Dateien (6)");
 }
 
 TEST_F(ToDeleteWindowTest, TheCatalogueCursorStaysOnTheLastFileHandled) {
@@ -256,7 +271,7 @@ TEST_F(ToDeleteWindowTest, AFolderAtThePathIsAFailureWithTheErrorBox) {
   EXPECT_FALSE(folder.Exists("a.txt"));
   EXPECT_FALSE(folder.Exists("c.txt"));
   EXPECT_TRUE(folder.Exists("b.txt"));
-  EXPECT_EQ(harness.RowTexts(kFilesView), Names({"b.txt"}));
+  EXPECT_EQ(FilesViewWithoutCopies(), Names({"b.txt"}));
 }
 
 TEST_F(ToDeleteWindowTest, AFileChangedSinceTheScanIsKeptWithTheErrorBox) {
@@ -296,7 +311,7 @@ TEST_F(ToDeleteWindowTest, AFileAlreadyGoneCountsAsDeletedWithoutABox) {
 
   EXPECT_TRUE(widgets.MessageBoxes().empty());
   EXPECT_EQ(EntryNames(), Names({"a.txt"}));
-  EXPECT_EQ(harness.RowTexts(kFilesView), Names({"a.txt"}));
+  EXPECT_EQ(FilesViewWithoutCopies(), Names({"a.txt"}));
   EXPECT_TRUE(folder.Exists("a.txt"));
 }
 
@@ -307,12 +322,12 @@ TEST_F(ToDeleteWindowTest, DeletedFilesLeaveFilesViewWhateverTheirPositions) {
     records.push_back(&Catalogue(name, "x" + name));
   }
   RefreshLists(program, kRefreshFiles);
-  // Gathered in another order than the catalogue's.
-  for (const int index : {5, 0, 3}) {
-    harness.AddToDelete(*records[static_cast<std::size_t>(index)]);
+  // Gathered in another order than the catalogue's, each from a group of equal names with f1,
+  // which stays.
+  for (const int index : {5, 0, 3, 6, 2}) {
+    FileRecord& file = *records[static_cast<std::size_t>(index)];
+    harness.AddToDelete(file, {&file, records[1]}, /*equalContent=*/false);
   }
-  harness.AddToDelete(*records[6]);
-  harness.AddToDelete(*records[2]);
   OpenToDeleteWindow(program);
   SelectRows({0, 1, 2});
 
@@ -335,10 +350,10 @@ TEST_F(ToDeleteWindowTest, DeletedFilesLeaveFilesViewWhateverTheirPositions) {
 
 TEST_F(ToDeleteWindowTest, TheSameFileGatheredTwiceLosesOneFilesViewRow) {
   FileRecord& twice = Catalogue("twice.txt", "t");
-  Catalogue("other.txt", "o");
+  FileRecord& other = Catalogue("other.txt", "o");
   RefreshLists(program, kRefreshFiles);
-  harness.AddToDelete(twice);
-  harness.AddToDelete(twice);
+  harness.AddToDelete(twice, {&twice, &other}, /*equalContent=*/false);
+  harness.AddToDelete(twice, {&twice, &other}, /*equalContent=*/false);
   OpenToDeleteWindow(program);
   SelectRows({0, 1});
 
