@@ -97,15 +97,17 @@ bool IsCopyLeft(FileServices& files, const FileRecord& file, const std::string& 
   }
   const std::string matePath = FullPath(mate);
   const std::optional<FileStatus> now = files.StatusOf(matePath);
-  if (!now || *now != CataloguedStatus(mate) || files.WhatExists(matePath) != PathKind::File) {
+  if (!now || *now != CataloguedStatus(mate)) {
     return false;
   }
   if (!equalContent) {
     return true;
   }
+  // The whole of both files, whatever share a search compares: this decides over the data.
+  constexpr std::int32_t kWholeFile = 100;
   return CompareFileContents(files, CataloguedPath{.path = matePath, .identity = mate.identity},
                              CataloguedPath{.path = path, .identity = file.identity}, file.size,
-                             100, {}) == 1;
+                             kWholeFile, {}) == 1;
 }
 
 // The survivors found so far, one per group: the next file of the same group tries it first,

@@ -438,7 +438,9 @@ DeleteOutcome PosixFileServices::DeleteIfUnchanged(const std::string& path,
   if (!location.found) {
     return location.missing ? DeleteOutcome::Missing : DeleteOutcome::Kept;
   }
-  const Fd folder(::openat(location.FolderFd(), location.name.c_str(), kPassThroughFlags));
+  // A long path was walked entering no link; its last folder is no exception.
+  const int flags = location.folder.Valid() ? kPassThroughFlags | O_NOFOLLOW : kPassThroughFlags;
+  const Fd folder(::openat(location.FolderFd(), location.name.c_str(), flags));
   if (!folder.Valid()) {
     return OutcomeOfFailedLook(errno);
   }
