@@ -25,15 +25,6 @@ struct OpenLevel {
   std::size_t parentFolderLength = 0;  // where the shared folder text is cut on leaving
 };
 
-// A folder that is not to be read.
-class NothingLeft final : public DirectoryEnumeration {
- public:
-  DirectoryEntry Next() override { return {}; }
-  std::unique_ptr<DirectoryEnumeration> OpenSubfolder(const std::string&) override {
-    return std::make_unique<NothingLeft>();
-  }
-};
-
 // A folder level read to its end ahead of time, so that its descriptor can be closed. Its
 // subfolders are opened from the chosen folder down, one folder at a time, since there is no
 // open folder left to open them from.
