@@ -34,6 +34,7 @@ from harness import Session, control, quote
 
 STABLE_CONTENTS = 24
 VOLATILE_CONTENTS = 8
+MOST_FILES = 250
 FOLDERS = ("a", "a/b", "a/b/c", "d", "d/e", "f", "f/g/h", "i")
 EMPTY_STATE_ROW = "(keine Dateien zum Löschen)"
 
@@ -182,7 +183,11 @@ class Churner:
         self.record("folder_to_link", path=folder)
 
     def op_copy(self):
-        """A new copy of a content, so that later rounds find groups again."""
+        """A new copy of a content, so that later rounds find groups again (up to a bound, so
+        that a long run's rounds stay short)."""
+        if len(self.files) >= MOST_FILES:
+            self.op_rename()
+            return
         source = self.rng.choice([n for n in os.listdir(self.outside) if n.endswith(".txt")])
         with open(os.path.join(self.outside, source), "rb") as stream:
             data = stream.read()

@@ -112,6 +112,21 @@ std::vector<std::string> PathComponents(const std::string& path) {
   return components;
 }
 
+std::optional<struct stat> StatNoFollow(int folderFd, const std::string& name) {
+  struct stat info {};
+  if (::fstatat(folderFd, name.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0) {
+    return std::nullopt;
+  }
+  return info;
+}
+
+// Whether a link stands at the name: a link on the way is not entered, but something is there,
+// so a failed lookup through it proves nothing about the file.
+bool IsLinkAt(int folderFd, const std::string& name) {
+  const std::optional<struct stat> info = StatNoFollow(folderFd, name);
+  return info && S_ISLNK(info->st_mode);
+}
+
 Location Locate(const std::string& path) {
   Location location;
   if (path.empty()) {
@@ -137,24 +152,17 @@ Location Locate(const std::string& path) {
     return location;
   }
   for (std::size_t i = 0; i + 1 < components.size(); ++i) {
-    folder = Fd(::openat(folder.Get(), components[i].c_str(), kPassThroughFlags | O_NOFOLLOW));
-    if (!folder.Valid()) {
-      location.missing = MeansNothingThere(errno);
+    Fd next(::openat(folder.Get(), components[i].c_str(), kPassThroughFlags | O_NOFOLLOW));
+    if (!next.Valid()) {
+      location.missing = MeansNothingThere(errno) && !IsLinkAt(folder.Get(), components[i]);
       return location;
     }
+    folder = std::move(next);
   }
   location.folder = std::move(folder);
   location.name = components.back();
   location.found = true;
   return location;
-}
-
-std::optional<struct stat> StatNoFollow(int folderFd, const std::string& name) {
-  struct stat info {};
-  if (::fstatat(folderFd, name.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0) {
-    return std::nullopt;
-  }
-  return info;
 }
 
 class EmptyEnumeration final : public DirectoryEnumeration {
@@ -442,6 +450,9 @@ DeleteOutcome PosixFileServices::DeleteIfUnchanged(const std::string& path,
   const int flags = location.folder.Valid() ? kPassThroughFlags | O_NOFOLLOW : kPassThroughFlags;
   const Fd folder(::openat(location.FolderFd(), location.name.c_str(), flags));
   if (!folder.Valid()) {
+    if (location.folder.Valid() && IsLinkAt(location.FolderFd(), location.name)) {
+      return DeleteOutcome::Kept;
+    }
     return OutcomeOfFailedLook(errno);
   }
   const std::optional<struct stat> before = StatNoFollow(folder.Get(), name);
