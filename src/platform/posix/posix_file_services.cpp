@@ -2,10 +2,10 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <sys/mman.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
-#include <sys/uio.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -479,11 +479,19 @@ class Prefetch final : public ReadingSession {
     return true;
   }
 
-  // A read that must not wait for the disk: it fails at once when the byte is not cached.
+  // Whether the page that holds the file's first byte is in the page cache. (A read that must
+  // not wait, RWF_NOWAIT, would tell the same more simply, but some file systems refuse it even
+  // for cached pages.)
   static bool FirstByteInMemory(int fd) {
-    char byte = 0;
-    iovec vector{&byte, 1};
-    return ::preadv2(fd, &vector, 1, 0, RWF_NOWAIT) == 1;
+    const long page = ::sysconf(_SC_PAGESIZE);
+    void* mapped = ::mmap(nullptr, static_cast<std::size_t>(page), PROT_READ, MAP_SHARED, fd, 0);
+    if (mapped == MAP_FAILED) {
+      return false;
+    }
+    unsigned char resident = 0;
+    const bool known = ::mincore(mapped, static_cast<std::size_t>(page), &resident) == 0;
+    ::munmap(mapped, static_cast<std::size_t>(page));
+    return known && (resident & 1) != 0;
   }
 
   void Run(const std::stop_token& stop) {
