@@ -142,8 +142,9 @@ void AddGroup(ProgramState& state, std::vector<SearchEntry>& entries, std::size_
 }
 
 // Where the disk and the file system allow, the files a content search reads are fetched ahead
-// of it: the first bytes of every file with a possible equal, each at most once.
-constexpr std::int64_t kPlannedStart = std::int64_t{64} << 10;
+// of it: the first page of every file with a possible equal, each at most once. More than a
+// page only competes with the reader's own long reads of large files.
+constexpr std::int64_t kPlannedStart = 4096;
 
 std::unique_ptr<ReadingSession> StartReading(Program& program,
                                              const std::vector<SearchEntry>& entries) {
