@@ -26,6 +26,11 @@ std::size_t CharacterLength(std::string_view text, std::size_t position);
 // The text with every byte sequence that is not UTF-8 replaced by U+FFFD, for display.
 std::string DisplayText(std::string_view text);
 
+// DisplayText for one row of a list: control characters (U+0000..U+001F and U+007F) become
+// their visible pictures (U+2400..U+241F, U+2421), so a name holding a line break stays on one
+// line and shows where the break is.
+std::string DisplayRowText(std::string_view text);
+
 // The first `count` characters of `text` (characters as CharacterLength counts them), or all
 // of it when it has fewer.
 std::string_view FirstCharacters(std::string_view text, std::size_t count);
