@@ -157,7 +157,8 @@ void FindDuplicates(Program& program, SearchMode mode) {
   state.duplicateGroupList.Clear();
   state.groupMemberList.Clear();
 
-  std::vector<SearchEntry> entries = BuildSearchIndex(catalogue, mode, program.files);
+  std::vector<SearchEntry> entries = BuildSearchIndex(
+      catalogue, mode, program.files, [&program] { program.widgets.KeepPainting(); });
   FileProgress fileProgress(program.widgets);
   ContentClassReader classReader(program, entries, fileProgress);
   const auto total = static_cast<std::int64_t>(entries.size());

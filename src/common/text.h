@@ -10,6 +10,11 @@ namespace kopiensieb {
 // byte, invalid sequences included, stays as it is. U+00D7 becomes U+00F7, U+00DF U+00FF.
 std::string LowerCase(std::string_view text);
 
+// Unicode lower case of a UTF-8 text, one character at a time (the simple mapping: "İ" becomes
+// "i"), as a lower-casing text field turns typed letters; bytes that are not UTF-8 stay as
+// they are.
+std::string TypedLowerCase(const std::string& text);
+
 // Removes the space characters (0x20 only) at both ends.
 std::string TrimSpaces(std::string_view text);
 

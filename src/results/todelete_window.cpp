@@ -36,6 +36,14 @@ const char* const kHintText =
     "Markieren sie die Dateien,\rdie sie löschen wollen,\rmit STRG oder SHIFT";
 const char* const kDeleteFailedText = "Die folgende Datei konnte nicht gelöscht werden:\r";
 
+// The loops over the entries write no status; every so many entries the windows repaint.
+void KeepPaintingNowAndThen(WidgetServices& widgets, std::int64_t entry) {
+  constexpr std::int64_t kEntriesBetweenPaints = 256;
+  if (entry % kEntriesBetweenPaints == 0) {
+    widgets.KeepPainting();
+  }
+}
+
 void CreateControls(WidgetServices& widgets) {
   ControlOptions hintOptions;
   hintOptions.centred = true;
@@ -196,6 +204,7 @@ void DeleteSelectedCommand(Program& program) {
   };
   for (std::int64_t i = 0; i < entries; ++i) {
     toDelete.StepForward();
+    KeepPaintingNowAndThen(widgets, i);
     if (!widgets.IsRowSelected(kToDeleteView, static_cast<int>(i))) {
       continue;
     }
@@ -227,6 +236,7 @@ void DiscardSelectedCommand(Program& program) {
   const std::int64_t entries = toDelete.Count();
   for (std::int64_t i = 0; i < entries; ++i) {
     toDelete.StepForward();
+    KeepPaintingNowAndThen(program.widgets, i);
     if (program.widgets.IsRowSelected(kToDeleteView, static_cast<int>(i))) {
       toDelete.Current()->done = 1;
     }

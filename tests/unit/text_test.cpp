@@ -152,6 +152,29 @@ TEST(DisplayTextTest, KeepsValidTextAndMarksBrokenSequences) {
   EXPECT_EQ(shown, mark + mark + "\xC3\xA4" + mark + mark + mark);
 }
 
+TEST(TypedLowerCaseTest, LowersOneCharacterAtATimeAndKeepsBrokenBytes) {
+  struct Case {
+    std::string typed;
+    std::string lowered;
+  };
+  const std::vector<Case> cases{
+      {"*.BAK Tmp", "*.bak tmp"},
+      {"\xC3\x84\xC3\x96\xC3\x9C", "\xC3\xA4\xC3\xB6\xC3\xBC"},  // ÄÖÜ
+      {"\xC4\xB0", "i"},                                         // İ: one "i", no dot above
+      {"\xE1\xBA\x9E", "\xC3\x9F"},                              // ẞ -> ß
+      {"\xCE\xA3", "\xCF\x83"},                                  // Σ -> σ, also at the end
+      {"\xE2\x84\xAA", "k"},                                     // Kelvin sign
+      {"\xC3\x9F \xC4\xB1 09", "\xC3\x9F \xC4\xB1 09"},          // nothing to lower
+      {"A\xFF"
+       "B\xC3",
+       "a\xFF"
+       "b\xC3"},  // broken bytes stay
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(TypedLowerCase(c.typed), c.lowered) << c.typed;
+  }
+}
+
 TEST(DisplayRowTextTest, ShowsControlCharactersAsTheirPicturesOnOneLine) {
   struct Case {
     std::string text;

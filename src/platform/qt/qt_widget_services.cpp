@@ -190,12 +190,7 @@ bool IsList(ControlKind kind) {
 // Lower case one character at a time, as typed letters are lower-cased everywhere in the
 // program: QString::toLower() would turn "İ" into two characters.
 QString SimpleLowerCase(const QString& text) {
-  std::u32string characters;
-  characters.reserve(static_cast<std::size_t>(text.size()));
-  for (const uint character : text.toUcs4()) {
-    characters.push_back(QChar::toLower(static_cast<char32_t>(character)));
-  }
-  return QString::fromStdU32String(characters);
+  return FromBytes(TypedLowerCase(ToBytes(text)));
 }
 
 }  // namespace
