@@ -282,7 +282,7 @@ struct QtWidgetServices::State {
     if (programChanging != 0) {
       return;
     }
-    // One mouse action on a list says "pressed", "selection changed" and "clicked": one event.
+    // One mouse action on a list may say both "pressed" and "selection changed": one event.
     const Control* found = Find(control);
     if (found != nullptr && IsList(found->kind) && !queue.empty() &&
         queue.back().kind == EventKind::Control && queue.back().window == window &&
