@@ -173,9 +173,11 @@ bool IsInputEvent(QEvent::Type type) {
   }
 }
 
-// The input that acts on controls, as opposed to focus changes that follow from it.
+// The input that acts on controls (text an input method commits included), as opposed to
+// focus changes that follow from it.
 bool IsActingInput(QEvent::Type type) {
-  return IsInputEvent(type) && type != QEvent::FocusIn && type != QEvent::FocusOut;
+  return (IsInputEvent(type) && type != QEvent::FocusIn && type != QEvent::FocusOut) ||
+         type == QEvent::InputMethod;
 }
 
 bool IsWindowEvent(QEvent::Type type) {
@@ -309,14 +311,15 @@ struct QtWidgetServices::State {
   bool OnApplicationEvent(QObject* watched, QEvent* event) {
     const QEvent::Type type = event->type();
     const bool input = IsInputEvent(type);
-    if (!input && !IsWindowEvent(type)) {
+    const bool acting = IsActingInput(type);
+    if (!input && !acting && !IsWindowEvent(type)) {
       return false;
     }
     const int window = WindowOf(watched);
     if (window < 0) {
       return false;
     }
-    if (IsActingInput(type) && MustHoldInput()) {
+    if (acting && MustHoldInput()) {
       heldInput.push_back(HeldInput{watched, std::unique_ptr<QEvent>(event->clone())});
       return true;
     }
