@@ -1,8 +1,10 @@
 // The two widget backends, held to each other: the same seeded random sequences of
 // widget-service calls go to the in-memory backend and to the Qt one, and after every call
 // the real Qt widgets (rows through each view's model, selections through its selection
-// model, enabled flags, texts, progress values) must show what the in-memory backend holds,
-// and both must answer the program's questions alike.
+// model, the current row, enabled flags, texts, progress values) must show what the
+// in-memory backend holds, and both must answer the program's questions alike. Whenever the
+// rows have been handed to the views, the whole dump read back from the Qt widgets must be
+// the in-memory backend's dump as well.
 
 #include <QAbstractItemView>
 #include <QApplication>
@@ -22,6 +24,9 @@
 
 #include "common/text.h"
 #include "platform/headless/headless_widgets.h"
+#include "platform/headless/json_dump.h"
+#include "platform/headless/shown_state.h"
+#include "platform/qt/driver/qt_script_target.h"
 #include "platform/qt/qt_widget_services.h"
 
 using kopiensieb::ControlKind;
@@ -120,8 +125,10 @@ class CallMaker {
         break;
       }
       case 2: {
+        // The program writes only into columns its views have: a cell beyond them is one
+        // the in-memory dump would print and no window can show.
         const int row = Pick(rows + 1);
-        const int column = Pick(3);
+        const int column = Pick(list == kMultiView ? 3 : list == kSingleView ? 2 : 1);
         const std::string& text = Text();
         call << "SetRowText(" << list << ", " << row << ", " << column << ", " << Quoted(text)
              << ")";
@@ -180,6 +187,11 @@ class CallMaker {
       case 10: {
         const int control = kAll[Pick(3)];  // button, field, label
         const std::string& text = Text();
+        // A label breaks its lines where the program's text has "\r"; a "\n" of its own
+        // shows as a break all the same and cannot be told apart. Labels hold no file names.
+        if (control == kLabel && text.find('\n') != std::string::npos) {
+          return Next(memory, qt);
+        }
         call << "SetText(" << control << ", " << Quoted(text) << ")";
         both([&](WidgetServices& w) { w.SetText(control, text); });
         break;
@@ -310,6 +322,7 @@ class WidgetBackendsDifferentialTest : public QObject {
                           [](const std::string&, const std::string&, kopiensieb::MessageIcon) {});
       Build(memory);
       Build(qt);
+      const kopiensieb::QtScriptTarget readBack(qt);
       CallMaker maker(static_cast<unsigned>(sequence));
       std::vector<std::string> calls;
       for (int step = 0; step < kCallsPerSequence; ++step) {
@@ -318,7 +331,16 @@ class WidgetBackendsDifferentialTest : public QObject {
         if (publish) {
           qt.PublishPendingRows();
         }
-        const std::vector<std::string> differences = Differences(memory, qt, publish);
+        std::vector<std::string> differences = Differences(memory, qt, publish);
+        if (publish) {
+          const std::string shown =
+              kopiensieb::JsonLine(kopiensieb::DumpState(readBack.Shown(), 0, false));
+          const std::string held = kopiensieb::JsonLine(
+              kopiensieb::DumpState(kopiensieb::ShownStateOf(memory), 0, false));
+          if (shown != held) {
+            differences.push_back("dump read back from qt:\n" + shown + "\nin memory:\n" + held);
+          }
+        }
         if (!differences.empty()) {
           std::string report = "sequence " + std::to_string(sequence) + ", calls:\n";
           for (const std::string& call : calls) {
