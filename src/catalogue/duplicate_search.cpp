@@ -180,7 +180,8 @@ void FindDuplicates(Program& program, SearchMode mode) {
   state.duplicateGroupList.Clear();
   state.groupMemberList.Clear();
 
-  std::vector<SearchEntry> entries = BuildSearchIndex(catalogue, mode, program.files);
+  std::vector<SearchEntry> entries = BuildSearchIndex(
+      catalogue, mode, program.files, [&program] { program.widgets.KeepPainting(); });
   const std::unique_ptr<ReadingSession> reading = StartReading(program, entries);
   FileProgress fileProgress(program.widgets);
   ContentClassReader classReader(program, entries, fileProgress);
