@@ -5,9 +5,9 @@
 #include <vector>
 
 #include "catalogue/chunk_reader.h"
-#include "catalogue/duplicate_search.h"
 #include "common/md5.h"
 #include "search_test_support.h"
+#include "shell/search_commands.h"
 
 namespace kopiensieb {
 namespace {
@@ -60,7 +60,7 @@ class ReadOnceTest : public SearchTest {
 };
 
 TEST_F(ReadOnceTest, EveryByteIsReadAtMostOnceAndTheGroupsAreThoseOfPairwiseComparing) {
-  FindDuplicates(program, SearchMode::SameContent);
+  SearchCommand(program, SearchMode::SameContent);
 
   const GroupPaths groups = Groups();
   PosixFileServices plainFiles;
@@ -91,7 +91,7 @@ TEST_F(ReadOnceTest, AShareOfEachFileCoversOnlyThatShare) {
   // At 50 percent the late differences lie beyond the compared part.
   program.state.comparePercent = 50;
 
-  FindDuplicates(program, SearchMode::SameContent);
+  SearchCommand(program, SearchMode::SameContent);
 
   const GroupPaths groups = Groups();
   PosixFileServices plainFiles;
@@ -116,7 +116,7 @@ TEST_F(SearchTest, APairIsComparedOnceAndStopsAtItsFirstDifference) {
     Catalogue(name);
   }
 
-  FindDuplicates(program, SearchMode::SameContent);
+  SearchCommand(program, SearchMode::SameContent);
 
   EXPECT_EQ(Groups(), (GroupPaths{{Path("a"), Path("b")}}));
   for (const char* name : {"a", "b"}) {
@@ -138,7 +138,7 @@ TEST_F(SearchTest, FilesOfOneChunkNeedNoSecondRead) {
     Catalogue(name);
   }
 
-  FindDuplicates(program, SearchMode::SameContent);
+  SearchCommand(program, SearchMode::SameContent);
 
   EXPECT_EQ(Groups(), (GroupPaths{{Path("a"), Path("b"), Path("d")}}));
   for (const auto& [path, log] : files.logs) {
@@ -202,7 +202,7 @@ TEST_F(LockstepTest, TwoPairsThatDivergeAtDifferentLaterChunksFormTwoGroups) {
   const std::string r = WithByteChanged(base, kLateChunk * 1024 + 7, 3);  // leaves q at chunk 150
   WriteAndCatalogue({{"p1", p}, {"q1", q}, {"r", r}, {"p2", p}, {"q2", q}});
 
-  FindDuplicates(program, SearchMode::SameContent);
+  SearchCommand(program, SearchMode::SameContent);
 
   const GroupPaths expected{{Path("p1"), Path("p2")}, {Path("q1"), Path("q2")}};
   EXPECT_EQ(Groups(), expected);
@@ -232,7 +232,7 @@ TEST_F(LockstepTest, OneChunkSplitsAClassThreeWaysAndLeavesAFourthAlone) {
   WriteAndCatalogue(
       {{"c1", c}, {"a1", a}, {"b1", b}, {"d", d}, {"c2", c}, {"b2", b}, {"a2", a}, {"b3", b}});
 
-  FindDuplicates(program, SearchMode::SameContent);
+  SearchCommand(program, SearchMode::SameContent);
 
   const GroupPaths expected{
       {Path("c1"), Path("c2")}, {Path("a1"), Path("a2")}, {Path("b1"), Path("b2"), Path("b3")}};
@@ -265,7 +265,7 @@ TEST_F(LockstepTest, AFileThatShrinksWhileItIsReadJoinsNoGroup) {
     }
   };
 
-  FindDuplicates(program, SearchMode::SameContent);
+  SearchCommand(program, SearchMode::SameContent);
   files.watch.beforeRead = nullptr;
 
   EXPECT_TRUE(cut);
@@ -291,7 +291,7 @@ TEST_F(LockstepTest, ChunksWithEqualDigestsButOtherBytesCountAsEqual) {
             Md5Of(std::span<const char>(n.data() + 1024, 1024)));
   WriteAndCatalogue({{"n1", n}, {"o", other}, {"m1", m}, {"n2", n}, {"m2", m}});
 
-  FindDuplicates(program, SearchMode::SameContent);
+  SearchCommand(program, SearchMode::SameContent);
 
   const GroupPaths expected{{Path("n1"), Path("m1"), Path("n2"), Path("m2")}};
   EXPECT_EQ(Groups(), expected);
@@ -328,7 +328,7 @@ TEST_F(LockstepTest, AClassAboveTheOpenFileBoundStillGivesThePairwiseVerdicts) {
     }
   };
 
-  FindDuplicates(program, SearchMode::SameContent);
+  SearchCommand(program, SearchMode::SameContent);
   files.watch.beforeRead = nullptr;
 
   const GroupPaths groups = Groups();

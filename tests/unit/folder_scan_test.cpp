@@ -14,6 +14,7 @@
 #include "catalogue/folder_scan.h"
 #include "program_fixture.h"
 #include "shell/control_numbers.h"
+#include "shell/search_commands.h"
 #include "temp_folder.h"
 
 namespace kopiensieb {
@@ -148,19 +149,20 @@ TEST(FolderCoverageTest, EqualOrInsideIsCoveredComparedExactly) {
   FakeFileServices files;
   ProgramHarness harness(files);
   ProgramState& state = harness.State();
-  EXPECT_FALSE(IsFolderCovered(state, "/d/Daten/")) << "an empty list covers nothing";
+  EXPECT_FALSE(IsFolderCovered(state.folderList, "/d/Daten/")) << "an empty list covers nothing";
   AddFolderRecord(state, "/d/Daten/");
   AddFolderRecord(state, "/e/");
-  EXPECT_TRUE(IsFolderCovered(state, "/d/Daten/"));
-  EXPECT_TRUE(IsFolderCovered(state, "/d/Daten/Alt/"));
-  EXPECT_TRUE(IsFolderCovered(state, "/e/x/y/"));
-  EXPECT_FALSE(IsFolderCovered(state, "/d/Daten2/"));
-  EXPECT_FALSE(IsFolderCovered(state, "/d/daten/")) << "names are case-sensitive";
-  EXPECT_FALSE(IsFolderCovered(state, "/D/DATEN/alt/"));
-  EXPECT_FALSE(IsFolderCovered(state, "/d/")) << "a folder holding an earlier one is new";
+  EXPECT_TRUE(IsFolderCovered(state.folderList, "/d/Daten/"));
+  EXPECT_TRUE(IsFolderCovered(state.folderList, "/d/Daten/Alt/"));
+  EXPECT_TRUE(IsFolderCovered(state.folderList, "/e/x/y/"));
+  EXPECT_FALSE(IsFolderCovered(state.folderList, "/d/Daten2/"));
+  EXPECT_FALSE(IsFolderCovered(state.folderList, "/d/daten/")) << "names are case-sensitive";
+  EXPECT_FALSE(IsFolderCovered(state.folderList, "/D/DATEN/alt/"));
+  EXPECT_FALSE(IsFolderCovered(state.folderList, "/d/"))
+      << "a folder holding an earlier one is new";
   EXPECT_EQ(state.folderList.CurrentPosition(), 2) << "walks to the last folder";
   AddFolderRecord(state, "/");
-  EXPECT_TRUE(IsFolderCovered(state, "/anything/"));
+  EXPECT_TRUE(IsFolderCovered(state.folderList, "/anything/"));
 }
 
 TEST(FolderScanTest, RootFolderGivesEmptyFolderTextAndSingleSlashPaths) {
@@ -191,7 +193,7 @@ TEST(FolderScanTest, DepthFirstInEnumerationOrderWithCountAfterEveryEntry) {
   files.AddFile(top, "a.txt", 4);
   ProgramHarness harness(files);
   ProgramState& state = harness.State();
-  FolderScan(harness.program, "/top/", "*.*", 0);
+  CatalogueFolder(harness.program, "/top/", "*.*");
   EXPECT_EQ(FullPaths(harness.program),
             (Names{"/top/z.txt", "/top/sub/b.txt", "/top/sub/c.txt", "/top/a.txt"}));
   const FileRecord& second = *FileCatalogue::Next(*state.fileCatalogue.First());
@@ -218,7 +220,7 @@ TEST(FolderScanTest, NewRecordsGoBehindTheCurrentRecord) {
   harness.AddFile("/old", "second", 1);
   catalogue.ResetCursor();
   catalogue.StepForward();  // "first" is current, as after a ToDelete window command
-  FolderScan(harness.program, "/f/", "", 0);
+  CatalogueFolder(harness.program, "/f/", "");
   EXPECT_EQ(harness.FileNamesInCatalogue(), (Names{"first", "new1", "new2", "second"}));
   EXPECT_EQ(catalogue.Current()->name, "new2");
   EXPECT_EQ(harness.widgets.StatusTexts()[1], "4 Dateien") << "counts the whole catalogue";
@@ -233,7 +235,7 @@ TEST(FolderScanTest, TenThousandLevelsDeepNeedNoRecursion) {
   }
   files.AddFile(node, "bottom.txt", 9);
   ProgramHarness harness(files);
-  FolderScan(harness.program, "/deep/", "*.txt", 0);
+  CatalogueFolder(harness.program, "/deep/", "*.txt");
   ASSERT_EQ(harness.State().fileCatalogue.Count(), 1);
   const std::string& folder = harness.State().fileCatalogue.First()->folder;
   EXPECT_EQ(folder.size(), std::string("/deep").size() + 2 * kLevels);
@@ -258,7 +260,7 @@ TEST(FolderScanTest, TreesDeeperThanTheOpenFolderLimitAreReadWholeInOrder) {
   const std::string replaced = "/top/d/s";
   files.replacedByLinks.insert(replaced);
   ProgramHarness harness(files);
-  FolderScan(harness.program, "/top/", "", 0);
+  CatalogueFolder(harness.program, "/top/", "");
 
   Names expected;
   for (int level = levels - 1; level >= 0; --level) {
@@ -342,12 +344,12 @@ TEST_F(PosixFolderScanTest, PatternTextDecidesWhatIsCatalogued) {
   EXPECT_EQ(state.fileCatalogue.Count(), 2) << "\"*.*\" needs a dot in the name";
 
   state.fileCatalogue.Clear();
-  FolderScan(program, folder.Path() + "/", "", 0);
+  CatalogueFolder(program, folder.Path() + "/", "");
   EXPECT_TRUE(state.patternList.Empty());
   EXPECT_EQ(state.fileCatalogue.Count(), 3) << "no patterns: every file";
 
   state.fileCatalogue.Clear();
-  FolderScan(program, folder.Path(), "*.doc;READ*", 0);
+  CatalogueFolder(program, folder.Path(), "*.doc;READ*");
   std::vector<std::string> names = harness.FileNamesInCatalogue();
   std::sort(names.begin(), names.end());
   EXPECT_EQ(names, (Names{"README", "b.doc"}));

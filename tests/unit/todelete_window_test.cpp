@@ -10,8 +10,8 @@
 
 #include "program_fixture.h"
 #include "results/refresh_lists.h"
-#include "selection/deletion_selection.h"
 #include "shell/control_numbers.h"
+#include "shell/deletion_selection.h"
 #include "temp_folder.h"
 
 namespace kopiensieb::testing {
