@@ -6,8 +6,8 @@
 #include <vector>
 
 #include "catalogue/content_comparison.h"
-#include "catalogue/content_fingerprint.h"
 #include "catalogue/search_index.h"
+#include "catalogue/size_class_reading.h"
 
 namespace kopiensieb {
 namespace {
@@ -54,7 +54,7 @@ class ContentClassReader {
     if (members_.size() == 2) {
       DecidePair();
     } else {
-      DecideByFingerprints();
+      DecideByReading();
     }
   }
 
@@ -74,19 +74,19 @@ class ContentClassReader {
     candidate.groupNext = kNoEntry;
   }
 
-  void DecideByFingerprints() {
+  void DecideByReading() {
     jobs_.resize(members_.size());
     for (std::size_t at = 0; at < members_.size(); ++at) {
       const FileRecord& record = *entries_[members_[at]].record;
-      jobs_[at] = FingerprintJob{.path = FullPath(record), .identity = record.identity};
+      jobs_[at] = ClassFile{.path = FullPath(record), .identity = record.identity};
     }
-    FingerprintSizeClass(files_, jobs_, entries_[members_[0]].record->size, comparePercent_,
-                         progress_.Sink(), buffers_);
+    ReadSizeClass(files_, jobs_, entries_[members_[0]].record->size, comparePercent_,
+                  progress_.Sink(), buffers_);
     // Known files sorted by part, equals in catalogue order (members_ ascends); the others
     // are alone.
     known_.clear();
     for (std::size_t at = 0; at < members_.size(); ++at) {
-      if (jobs_[at].state == FingerprintState::Known) {
+      if (jobs_[at].state == ClassFileState::Known) {
         known_.emplace_back(jobs_[at].part, members_[at]);
       } else {
         entries_[members_[at]].role = SearchRole::Alone;
@@ -108,7 +108,7 @@ class ContentClassReader {
   std::vector<SearchEntry>& entries_;
   FileProgress& progress_;
   std::vector<std::size_t> members_;                        // entry numbers of the class, ascending
-  std::vector<FingerprintJob> jobs_;                        // one per member, same order
+  std::vector<ClassFile> jobs_;                             // one per member, same order
   ReadBufferPool buffers_;                                  // shared by the classes of one search
   std::vector<std::pair<std::size_t, std::size_t>> known_;  // part, entry number
   std::vector<std::size_t> order_;                          // the entry numbers of known_
