@@ -20,15 +20,6 @@ struct OpenLevel {
   std::size_t parentFolderLength = 0;  // where the shared folder text is cut on leaving
 };
 
-// A folder that is not to be read.
-class NothingLeft final : public DirectoryEnumeration {
- public:
-  DirectoryEntry Next() override { return {}; }
-  std::unique_ptr<DirectoryEnumeration> OpenSubfolder(const std::string&) override {
-    return std::make_unique<NothingLeft>();
-  }
-};
-
 // A folder level read to its end ahead of time, so that its descriptor can be closed. Its
 // subfolders are opened by path, since there is no open folder left to open them from.
 class ReadAheadLevel final : public DirectoryEnumeration {
@@ -54,7 +45,7 @@ class ReadAheadLevel final : public DirectoryEnumeration {
     // Below the chosen folder links are not followed: a folder replaced by a link since it
     // was listed is not entered.
     if (files_.WhatExists(path) != PathKind::Folder) {
-      return std::make_unique<NothingLeft>();
+      return std::make_unique<EmptyEnumeration>();
     }
     return files_.StartEnumeration(path);
   }

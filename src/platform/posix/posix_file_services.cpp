@@ -144,14 +144,6 @@ std::optional<struct stat> StatNoFollow(int folderFd, const std::string& name) {
   return info;
 }
 
-class EmptyEnumeration final : public DirectoryEnumeration {
- public:
-  DirectoryEntry Next() override { return {}; }
-  std::unique_ptr<DirectoryEnumeration> OpenSubfolder(const std::string&) override {
-    return std::make_unique<EmptyEnumeration>();
-  }
-};
-
 struct DirCloser {
   void operator()(DIR* dir) const { ::closedir(dir); }
 };
