@@ -3,6 +3,7 @@
 #include <string>
 #include <vector>
 
+#include "main_window_table.h"
 #include "platform/posix/posix_file_services.h"
 #include "program_fixture.h"
 #include "shell/control_numbers.h"
@@ -14,36 +15,10 @@ namespace {
 
 using testing::ProgramTest;
 
-struct ExpectedControl {
-  int number;
-  ControlKind kind;
-  std::string text;
-  Geometry geometry;
-};
+using testing::ExpectedControl;
 
-// The main window as the user sees it, in creation (and focus) order.
 const std::vector<ExpectedControl>& ExpectedControls() {
-  static const std::vector<ExpectedControl> controls{
-      {0, ControlKind::Button, "Pfad hinzufügen", {5, 5, 95, 20}},
-      {12, ControlKind::Field, "*.*", {105, 5, 95, 20}},
-      {1, ControlKind::Label, "Alle Dateien:", {5, 30, 195, 16}},
-      {2, ControlKind::ListView, "", {5, 46, 195, 384}},
-      {8, ControlKind::Button, "Zurücksetzen", {5, 435, 195, 20}},
-      {9, ControlKind::Button, "Doppelte Dateien suchen", {205, 5, 197, 20}},
-      {13, ControlKind::Button, "Gleichnamige Dateien suchen", {407, 5, 197, 20}},
-      {3, ControlKind::Label, "Dateien mit gleichem Inhalt:", {205, 30, 400, 16}},
-      {4, ControlKind::ListBox, "", {205, 46, 400, 259}},
-      {5, ControlKind::Label, "Doppelte Dateien:", {205, 310, 430, 16}},
-      {6, ControlKind::ListBox, "", {205, 326, 430, 79}},
-      {7, ControlKind::Button, "Lösche markierte Datei", {205, 410, 212, 20}},
-      {10, ControlKind::Button, "Lösche alle außer markierter", {205, 435, 212, 20}},
-      {11, ControlKind::Button, "Lösche Dateien mit spez. Endung", {422, 410, 212, 20}},
-      {14, ControlKind::Field, "*.bak *.tmp", {422, 435, 212, 20}},
-      {100, ControlKind::Progress, "", {610, 80, 25, 225}},
-      {101, ControlKind::Progress, "", {610, 50, 25, 25}},
-      {15, ControlKind::Button, "TDL", {610, 5, 25, 20}},
-  };
-  return controls;
+  return testing::MainWindowControls();
 }
 
 TEST_F(ProgramTest, MainWindowHasTitleSizeAndTwoStatusFields) {
