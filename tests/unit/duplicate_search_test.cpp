@@ -4,9 +4,7 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <chrono>
 #include <cstdint>
-#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -478,8 +476,10 @@ TEST_F(SearchTest, AnEmptyCatalogueClearsOldGroupsAndWritesNoCount) {
 
 // --- scale
 
-TEST_F(SearchTest, AMillionRecordsTakeSecondsNotHours) {
-  constexpr int kRecords = 1'000'000;
+// The search's speed at a million records is measured in bench/tools/search_scale.cpp; here
+// the results at a size no pairwise pass would reach in a test's time.
+TEST_F(SearchTest, ManyRecordsOfDistinctSizesOpenNothingAndPairedNamesGroup) {
+  constexpr int kRecords = 20'000;
   for (int index = 0; index < kRecords; ++index) {
     // Distinct sizes, and every name twice (up to letter case) a few records apart.
     const std::string name =
@@ -487,25 +487,19 @@ TEST_F(SearchTest, AMillionRecordsTakeSecondsNotHours) {
     FileRecord& record = AddRecord("/nirgends", name, index + 1);
     record.identity = {1, static_cast<std::uint64_t>(index + 1)};
   }
-  const auto start = std::chrono::steady_clock::now();
 
   SearchCommand(program, SearchMode::SameContent);
   EXPECT_EQ(program.state.duplicateGroupList.Count(), 0);
   EXPECT_EQ(files.totalOpens, 0);
   SearchCommand(program, SearchMode::SameName);
 
-  const auto seconds =
-      std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
   EXPECT_EQ(program.state.duplicateGroupList.Count(), kRecords / 2);
   std::int64_t members = 0;
   program.state.duplicateGroupList.ForEach(
       [&members](DuplicateGroup& group) { members += group.memberCount; });
   EXPECT_EQ(members, kRecords);
-  EXPECT_EQ(program.state.groupMemberList.Current()->name, "datei499999.TXT");
-  EXPECT_EQ(widgets.StatusTexts(kDetailField).back(), "1000000 / 1000000 Dateien");
-  // A pairwise pass would take hours and meet ctest's time limit; the seconds are shown, not
-  // asserted.
-  std::printf("two searches over %d records: %.2f s\n", kRecords, seconds);
+  EXPECT_EQ(program.state.groupMemberList.Current()->name, "datei9999.TXT");
+  EXPECT_EQ(widgets.StatusTexts(kDetailField).back(), "20000 / 20000 Dateien");
 }
 
 }  // namespace
