@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <map>
 #include <memory>
+#include <set>
 #include <span>
 #include <string>
 #include <thread>
@@ -228,8 +229,13 @@ TEST_F(ReadSizeClassTest, ProgressClimbsWithTheLockstepReading) {
   std::vector<ClassFile> jobs = Write({base, base, base});
   std::vector<int> progress;
   ReadSizeClass(files, jobs, kSize, 100, [&progress](int value) { progress.push_back(value); });
-  // One value per chunk read by all three: 1,024 of 5,000 bytes, 2,048, ...
-  EXPECT_EQ(progress, (std::vector<int>{20, 40, 61, 81, 100}));
+  // It climbs while the files are read (not only at the end), never falls, and ends at 100.
+  ASSERT_FALSE(progress.empty());
+  EXPECT_TRUE(std::is_sorted(progress.begin(), progress.end()));
+  EXPECT_GT(progress.front(), 0);
+  EXPECT_LT(progress.front(), 100);
+  EXPECT_EQ(progress.back(), 100);
+  EXPECT_GE(std::set<int>(progress.begin(), progress.end()).size(), 3U);
   EXPECT_EQ(jobs[0].part, jobs[2].part);
 }
 
