@@ -1,6 +1,9 @@
 """Runs kopiensieb-headless for end-to-end tests.
 
-The binary comes from the environment variable KOPIENSIEB_HEADLESS (ctest sets it).
+The binary comes from the environment variable KOPIENSIEB_HEADLESS (ctest sets it): the
+headless driver, or a driver of a real backend that takes the same script and prints the same
+dump. When KOPIENSIEB_DUMP_LOG names a file, every JSON line read is appended to it, so that a
+parity run (parity.py) can compare what two drivers printed for the same suite.
 
     states = run_script(['chooser "/tmp/x"', "click 0", "idle 0", "dump"])
     final = states[-1]                       # the line printed after shutdown
@@ -51,8 +54,19 @@ def _script_bytes(lines):
     return b"".join(line + b"\n" for line in encoded)
 
 
+def _log_lines(lines):
+    path = os.environ.get("KOPIENSIEB_DUMP_LOG")
+    if not path or not lines:
+        return
+    with open(path, "a", encoding="utf-8") as log:
+        for line in lines:
+            log.write(line.rstrip("\n") + "\n")
+
+
 def _parse_lines(stdout):
-    return [json.loads(line) for line in stdout.decode("utf-8").splitlines() if line.strip()]
+    lines = [line for line in stdout.decode("utf-8").splitlines() if line.strip()]
+    _log_lines(lines)
+    return [json.loads(line) for line in lines]
 
 
 def run_script_raw(lines, timeout=120, args=None):
@@ -126,7 +140,9 @@ class Session:
         if line is None:
             self._stdout.put(None)  # keep reporting the end to later reads
             raise AssertionError(f"kopiensieb-headless ended its output; stderr:\n{self.stderr}")
-        state = json.loads(line.decode("utf-8"))
+        text = line.decode("utf-8")
+        _log_lines([text])
+        state = json.loads(text)
         self.lines.append(state)
         return state
 

@@ -199,6 +199,7 @@ struct QtWidgetServices::State {
   struct Window {
     std::unique_ptr<ProgramWindow> widget;
     std::vector<QLabel*> statusFields;  // owned by the window (Qt parenthood)
+    std::vector<int> controlOrder;      // control numbers in creation order
   };
 
   // Marks changes the program makes, which raise no events.
@@ -227,6 +228,14 @@ struct QtWidgetServices::State {
   int programChanging = 0;
   bool publishScheduled = false;
   QElapsedTimer sinceRepaint;
+  std::function<bool()> eventSource;
+  int eventsDelivered = 0;
+  std::vector<int> statusWrites;
+  std::string lastChooserStart;
+  // Mouse presses seen so far, and the press during which the last control event was queued.
+  long pressesSeen = 0;
+  long lastReportedPress = -1;
+  std::vector<std::string> lastStatusTexts;
 
   Control* Find(int number) {
     const auto found = controls.find(number);
@@ -255,6 +264,18 @@ struct QtWidgetServices::State {
   void PushControlEvent(int window, int control) {
     if (programChanging == 0) {
       queue.push_back(Event{EventKind::Control, window, control});
+      lastReportedPress = pressesSeen;
+    }
+  }
+
+  // A click on a list row reports the press that chose the row a second time; a click that
+  // chose nothing new (the row was chosen already) is news of its own.
+  void PushClickEvent(int window, int control) {
+    const bool pressAlreadyReported = lastReportedPress == pressesSeen && !queue.empty() &&
+                                      queue.back().kind == EventKind::Control &&
+                                      queue.back().control == control;
+    if (!pressAlreadyReported) {
+      PushControlEvent(window, control);
     }
   }
 
@@ -267,6 +288,9 @@ struct QtWidgetServices::State {
 
   void OnApplicationEvent(QObject* watched, QEvent* event) {
     const QEvent::Type type = event->type();
+    if (type == QEvent::MouseButtonPress || type == QEvent::MouseButtonDblClick) {
+      ++pressesSeen;
+    }
     const bool input = IsInputEvent(type);
     if (!input && !IsWindowEvent(type)) {
       return;
@@ -425,14 +449,13 @@ struct QtWidgetServices::State {
     });
   }
 
-  void ConnectView(QAbstractItemView* view, int window, int number, bool reportClicks) {
+  void ConnectView(QAbstractItemView* view, int window, int number) {
     const auto report = [this, window, number] { PushControlEvent(window, number); };
+    const auto reportClick = [this, window, number] { PushClickEvent(window, number); };
     QObject::connect(view->selectionModel(), &QItemSelectionModel::selectionChanged, view, report);
-    QObject::connect(view, &QAbstractItemView::doubleClicked, view, report);
-    if (reportClicks) {
-      QObject::connect(view, &QAbstractItemView::clicked, view, report);
-      QObject::connect(view, &QAbstractItemView::activated, view, report);
-    }
+    QObject::connect(view, &QAbstractItemView::doubleClicked, view, reportClick);
+    QObject::connect(view, &QAbstractItemView::clicked, view, reportClick);
+    QObject::connect(view, &QAbstractItemView::activated, view, reportClick);
   }
 
   RowModel* AttachModel(QAbstractItemView* view, bool hasHeader) {
@@ -614,6 +637,10 @@ void QtWidgetServices::CloseWindow(int window) {
   if (found == state_->windows.end()) {
     return;
   }
+  if (state_->statusWindow == window) {
+    // What the fields showed last stays readable once they are gone.
+    state_->lastStatusTexts = ShownStatusTexts();
+  }
   std::unique_ptr<ProgramWindow> doomed = std::move(found->second.widget);
   state_->windows.erase(found);
   for (auto control = state_->controls.begin(); control != state_->controls.end();) {
@@ -663,6 +690,7 @@ bool QtWidgetServices::CreateStatusBar(int window, const std::vector<int>& field
     left += shownWidth;
   }
   state_->statusWindow = window;
+  state_->statusWrites.assign(fieldWidths.size(), 0);
   return true;
 }
 
@@ -701,13 +729,11 @@ void QtWidgetServices::CreateControl(int control, ControlKind kind, Geometry geo
       break;
     case ControlKind::ListView:
       created.widget = state_->MakeListView(parent, text, options, &created.model);
-      state_->ConnectView(static_cast<QAbstractItemView*>(created.widget), windowNumber, control,
-                          true);
+      state_->ConnectView(static_cast<QAbstractItemView*>(created.widget), windowNumber, control);
       break;
     case ControlKind::ListBox:
       created.widget = state_->MakeListBox(parent, &created.model);
-      state_->ConnectView(static_cast<QAbstractItemView*>(created.widget), windowNumber, control,
-                          false);
+      state_->ConnectView(static_cast<QAbstractItemView*>(created.widget), windowNumber, control);
       break;
     case ControlKind::Progress:
       created.widget = state_->MakeProgressBar(parent);
@@ -718,6 +744,7 @@ void QtWidgetServices::CreateControl(int control, ControlKind kind, Geometry geo
   created.widget->show();
   state_->controlOfWidget.emplace(created.widget, control);
   state_->controls.emplace(control, std::move(created));
+  window->second.controlOrder.push_back(control);
 }
 
 void QtWidgetServices::AddColumn(int control, int index, const std::string& title, int width) {
@@ -906,6 +933,9 @@ void QtWidgetServices::SetStatusText(int field, const std::string& text) {
     return;
   }
   window->second.statusFields[static_cast<std::size_t>(field)]->setText(FromBytes(text));
+  if (static_cast<std::size_t>(field) < state_->statusWrites.size()) {
+    ++state_->statusWrites[static_cast<std::size_t>(field)];
+  }
   state_->RepaintNowAndThen();
 }
 
@@ -929,6 +959,7 @@ void QtWidgetServices::ShowMessageBox(const std::string& title, const std::strin
 std::string QtWidgetServices::ChooseFolder(const std::string& title,
                                            const std::string& startFolder) {
   state_->PublishAll();
+  state_->lastChooserStart = startFolder;
   std::string chosen;
   if (state_->chooser) {
     chosen = state_->chooser(title, startFolder);
@@ -945,6 +976,9 @@ std::string QtWidgetServices::ChooseFolder(const std::string& title,
 
 Event QtWidgetServices::WaitForEvent() {
   state_->PublishAll();
+  if (state_->eventSource) {
+    return NextDrivenEvent();
+  }
   while (state_->queue.empty()) {
     if (state_->windows.empty()) {
       // With no window left no message can come; waiting would never end.
@@ -953,10 +987,83 @@ Event QtWidgetServices::WaitForEvent() {
     QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents | QEventLoop::AllEvents);
     state_->PublishAll();
   }
+  return TakeNextEvent();
+}
+
+Event QtWidgetServices::NextDrivenEvent() {
+  // What the windows raised during the last pass (a dialog's own loop paints and moves the
+  // focus) is not the user's.
+  state_->queue.clear();
+  while (state_->queue.empty()) {
+    QCoreApplication::processEvents(QEventLoop::AllEvents);
+    state_->PublishAll();
+    state_->queue.clear();
+    if (!state_->eventSource()) {
+      state_->queue.assign(1, Event{EventKind::CloseRequest, 0, -1});
+    }
+  }
+  return TakeNextEvent();
+}
+
+Event QtWidgetServices::TakeNextEvent() {
   state_->sinceRepaint.restart();
   const Event event = state_->queue.front();
   state_->queue.pop_front();
+  ++state_->eventsDelivered;
   return event;
+}
+
+void QtWidgetServices::SetEventSource(std::function<bool()> source) {
+  state_->eventSource = std::move(source);
+}
+
+void QtWidgetServices::QueueEvent(const Event& event) {
+  state_->queue.push_back(event);
+}
+
+int QtWidgetServices::EventsDelivered() const {
+  return state_->eventsDelivered;
+}
+
+std::vector<int> QtWidgetServices::StatusWrites() const {
+  return state_->statusWrites;
+}
+
+std::vector<int> QtWidgetServices::OpenWindowNumbers() const {
+  std::vector<int> numbers;
+  for (const auto& [number, window] : state_->windows) {
+    numbers.push_back(number);
+  }
+  return numbers;
+}
+
+std::vector<int> QtWidgetServices::ControlsOf(int window) const {
+  const auto found = state_->windows.find(window);
+  return found == state_->windows.end() ? std::vector<int>() : found->second.controlOrder;
+}
+
+std::optional<ControlKind> QtWidgetServices::KindOf(int control) const {
+  const State::Control* found = state_->Find(control);
+  if (found == nullptr) {
+    return std::nullopt;
+  }
+  return found->kind;
+}
+
+std::vector<std::string> QtWidgetServices::ShownStatusTexts() const {
+  const auto window = state_->windows.find(state_->statusWindow);
+  if (window == state_->windows.end()) {
+    return state_->lastStatusTexts;
+  }
+  std::vector<std::string> texts;
+  for (const QLabel* field : window->second.statusFields) {
+    texts.push_back(ToBytes(field->text()));
+  }
+  return texts;
+}
+
+std::string QtWidgetServices::LastChooserStart() const {
+  return state_->lastChooserStart;
 }
 
 QWidget* QtWidgetServices::WindowWidget(int window) const {

@@ -82,7 +82,10 @@ void RowModel::RemoveRows(const std::vector<int>& ascendingRows) {
   std::size_t kept = 0;
   for (std::size_t row = 0; row < rows_.size(); ++row) {
     if (!doomed[row]) {
-      rows_[kept++] = std::move(rows_[row]);
+      if (kept != row) {  // a row moved onto itself would lose its cells
+        rows_[kept] = std::move(rows_[row]);
+      }
+      ++kept;
     }
   }
   rows_.resize(kept);
