@@ -11,6 +11,7 @@
 #include "platform/headless/script_driver.h"
 #include "platform/posix/posix_file_services.h"
 #include "platform/qt/driver/qt_script_target.h"
+#include "platform/qt/german_translations.h"
 #include "platform/qt/qt_widget_services.h"
 #include "shell/startup.h"
 
@@ -40,6 +41,8 @@ int main(int argc, char** argv) {
     char* qtArguments[] = {argv[0], nullptr};
     QApplication application(qtArgumentCount, qtArguments);
     QApplication::setQuitOnLastWindowClosed(false);
+    // The dialogs the script answers are the ones users see: German.
+    kopiensieb::InstallGermanTranslations(application);
     if (argc == 2) {
       std::ifstream script(argv[1]);
       if (!script) {

@@ -121,9 +121,11 @@ void FillMember(GroupMember& member, FileRecord& file) {
 }
 
 // The group headed by `head`, behind the last group, its members as one new chain.
-void AddGroup(SearchResults& results, std::vector<SearchEntry>& entries, std::size_t head) {
+void AddGroup(SearchResults& results, std::vector<SearchEntry>& entries, std::size_t head,
+              SearchMode mode) {
   FileRecord& reference = *entries[head].record;
   DuplicateGroup& group = results.groups.Add();
+  group.equalContent = mode == SearchMode::SameContent;
   GroupMember& first = results.members.AddStartingChain();
   FillMember(first, reference);
   group.firstMember = &first;
@@ -165,7 +167,7 @@ void FindDuplicates(FileServices& files, FileCatalogue& catalogue, const SearchR
         classReader.Decide(index);
       }
       if (entries[index].role == SearchRole::GroupHead) {
-        AddGroup(results, entries, index);
+        AddGroup(results, entries, index, request.mode);
       }
     }
     ++processed;

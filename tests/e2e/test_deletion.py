@@ -10,6 +10,7 @@ from harness import Session, control, make_tree, quote, run_script, window
 CREDITS = {"title": "Credits", "text": "Kopiensieb\rProgrammed by Tesmarin", "icon": "none"}
 EMPTY_STATE_ROW = "(keine Dateien zum Löschen)"
 FAILURE = "Die folgende Datei konnte nicht gelöscht werden:\r"
+LAST_COPY = "Die folgende Datei wurde nicht gelöscht, weil sonst keine Kopie übrig bliebe:\r"
 
 # Three copies of one content, two of another, and files without a copy.
 TREE = {
@@ -311,6 +312,138 @@ class DeletionTest(unittest.TestCase):
         self.assertEqual(len(states), 2, "nothing runs after the close request")
         self.assertEqual(window(states[0], 1)["title"], "ToDelete-Liste")
         self.assert_disk(gone=set())
+
+
+class LastCopyTest(unittest.TestCase):
+    """"Mark. löschen" never takes the last copy, however the files came onto the list."""
+
+    CONTENT = "the one content " * 100
+
+    def setUp(self):
+        self.folder = tempfile.TemporaryDirectory()
+        self.addCleanup(self.folder.cleanup)
+        self.root = self.folder.name
+
+    def path(self, relative):
+        return os.path.join(self.root, relative)
+
+    def scan(self, session):
+        session.send(f"chooser {quote(self.root)}")
+        session.send("click 0")
+        session.send("idle 0")
+
+    def search_and_mark(self, session, relative, search_button=9):
+        """A new search, the group of the file chosen, the file marked with "Lösche markierte
+        Datei"."""
+        session.send(f"click {search_button}")
+        session.send("idle 0")
+        state = session.dump()
+        rows = control(state, 4)["rows"]
+        name = os.path.basename(relative)
+        matching = [i for i, row in enumerate(rows) if name in group_names(row)]
+        self.assertEqual(len(matching), 1, rows)
+        session.send(f"select 4 {matching[0]}")
+        state = session.dump()
+        members = control(state, 6)["rows"]
+        self.assertIn(self.path(relative), members)
+        session.send(f"select 6 {members.index(self.path(relative))}")
+        session.send("click 7")
+        session.send("idle 0")
+
+    def delete_all(self, session, change=None):
+        """Opens the ToDelete window, lets `change` act on the disk, then "Alles markieren" and
+        "Mark. löschen"; the dump afterwards."""
+        session.send("click 15")
+        session.dump()
+        if change:
+            change()
+        session.send("click 205")
+        session.send("click 202")
+        state = session.dump()
+        session.finish()
+        return state
+
+    def assert_boxes(self, state, last_copy=(), failed=()):
+        expected = [LAST_COPY + self.path(p) for p in last_copy]
+        expected += [FAILURE + self.path(p) for p in failed]
+        boxes = state["messageboxes"]
+        self.assertEqual(sorted(box["text"] for box in boxes), sorted(expected))
+        self.assertTrue(all(box["title"] == "ERROR" and box["icon"] == "error" for box in boxes))
+
+    def test_two_equal_files_marked_after_two_searches_keep_one(self):
+        make_tree(self.root, {"a.txt": self.CONTENT, "b.txt": self.CONTENT})
+        with Session() as session:
+            self.scan(session)
+            self.search_and_mark(session, "a.txt")
+            self.search_and_mark(session, "b.txt")  # a.txt is still on disk: the group is back
+            state = self.delete_all(session)
+
+        self.assertFalse(os.path.exists(self.path("a.txt")))
+        with open(self.path("b.txt")) as stream:
+            self.assertEqual(stream.read(), self.CONTENT)
+        self.assert_boxes(state, last_copy=["b.txt"])
+        self.assertEqual(todelete_paths(state), [self.path("b.txt")])
+        self.assertEqual([row[0] for row in control(state, 2)["rows"]], ["b.txt"])
+
+    def test_three_copies_marked_over_three_searches_keep_one(self):
+        copies = ("a.txt", "b/a.txt", "c/a.txt")
+        make_tree(self.root, {name: self.CONTENT for name in copies})
+        with Session() as session:
+            self.scan(session)
+            for relative in copies:
+                self.search_and_mark(session, relative)
+            state = self.delete_all(session)
+
+        left = [p for p in copies if os.path.exists(self.path(p))]
+        self.assertEqual(left, ["c/a.txt"], "the list's order decides: the last one is kept")
+        self.assert_boxes(state, last_copy=["c/a.txt"])
+
+    def test_a_group_of_equal_names_keeps_one_file_of_the_name(self):
+        make_tree(self.root, {"x/Bericht.txt": "first text", "y/bericht.TXT": "another text"})
+        with Session() as session:
+            self.scan(session)
+            self.search_and_mark(session, "x/Bericht.txt", search_button=13)
+            self.search_and_mark(session, "y/bericht.TXT", search_button=13)
+            state = self.delete_all(session)
+
+        self.assertFalse(os.path.exists(self.path("x/Bericht.txt")))
+        self.assertTrue(os.path.exists(self.path("y/bericht.TXT")))
+        self.assert_boxes(state, last_copy=["y/bericht.TXT"])
+
+    def test_a_survivor_changed_after_the_marking_keeps_the_file(self):
+        def rewrite():
+            with open(self.path("b.txt"), "a") as stream:
+                stream.write("more")
+
+        def remove():
+            os.remove(self.path("b.txt"))
+
+        def touch():
+            info = os.stat(self.path("b.txt"))
+            os.utime(self.path("b.txt"), ns=(info.st_atime_ns, info.st_mtime_ns - 10**10))
+
+        def change_bytes_keep_size_and_time():
+            info = os.stat(self.path("b.txt"))
+            with open(self.path("b.txt"), "r+b") as stream:
+                stream.seek(1200)
+                stream.write(b"X")
+            os.utime(self.path("b.txt"), ns=(info.st_atime_ns, info.st_mtime_ns))
+
+        for change in (rewrite, remove, touch, change_bytes_keep_size_and_time):
+            with self.subTest(change.__name__):
+                make_tree(self.root, {"a.txt": self.CONTENT, "b.txt": self.CONTENT})
+                with Session() as session:
+                    self.scan(session)
+                    self.search_and_mark(session, "a.txt")
+                    state = self.delete_all(session, change)
+
+                with open(self.path("a.txt")) as stream:
+                    self.assertEqual(stream.read(), self.CONTENT)
+                self.assert_boxes(state, last_copy=["a.txt"])
+                self.assertEqual(todelete_paths(state), [self.path("a.txt")])
+                for name in ("a.txt", "b.txt"):
+                    if os.path.exists(self.path(name)):
+                        os.remove(self.path(name))
 
 
 if __name__ == "__main__":

@@ -135,6 +135,21 @@ std::unique_ptr<DirectoryEnumeration> MemoryFileServices::StartEnumeration(
   return std::make_unique<Enumeration>(*this, isFolder ? node : -1);
 }
 
+std::unique_ptr<DirectoryEnumeration> MemoryFileServices::StartEnumerationBelow(
+    const std::string& root, const std::string& relative) {
+  for (std::size_t slash = relative.find('/', 1); slash != std::string::npos;
+       slash = relative.find('/', slash + 1)) {
+    if (replacedByLinks.contains(root + relative.substr(0, slash))) {
+      return std::make_unique<Enumeration>(*this, -1);
+    }
+  }
+  const std::string path = root + relative;
+  if (replacedByLinks.contains(path)) {
+    return std::make_unique<Enumeration>(*this, -1);
+  }
+  return StartEnumeration(path);
+}
+
 PathKind MemoryFileServices::WhatExists(const std::string& path) {
   if (everyPathIs) {
     return *everyPathIs;

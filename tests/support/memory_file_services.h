@@ -33,7 +33,7 @@ class MemoryFileServices final : public FileServices {
   std::vector<std::string> startedPaths;  // every StartEnumeration
   int openEnumerations = 0;
   int mostOpenEnumerations = 0;
-  // Folders listed as folders that stand replaced by links when looked at again.
+  // Folders listed as folders that stand replaced by links when looked at or opened again.
   std::set<std::string> replacedByLinks;
   // Set: every path is this (Unknown: nothing may be looked at), whatever the tree holds.
   std::optional<PathKind> everyPathIs;
@@ -43,6 +43,9 @@ class MemoryFileServices final : public FileServices {
   std::optional<FileStatus> StatusOf(const std::string& path) override;
   std::unique_ptr<ReadableFile> OpenForReading(const std::string& path) override;
   bool Delete(const std::string& path) override;
+  // Below the root, a folder replaced by a link is not entered, wherever it stands on the way.
+  std::unique_ptr<DirectoryEnumeration> StartEnumerationBelow(const std::string& root,
+                                                              const std::string& relative) override;
 
  private:
   struct Node {

@@ -964,9 +964,11 @@ std::string QtWidgetServices::ChooseFolder(const std::string& title,
   if (state_->chooser) {
     chosen = state_->chooser(title, startFolder);
   } else {
-    chosen = ToBytes(QFileDialog::getExistingDirectory(QApplication::activeWindow(),
-                                                       FromBytes(title), FromBytes(startFolder),
-                                                       QFileDialog::ShowDirsOnly));
+    // Qt's own dialog rather than the desktop's: it speaks German with the program (a
+    // desktop's dialog follows the desktop's language) and looks the same everywhere.
+    chosen = ToBytes(QFileDialog::getExistingDirectory(
+        QApplication::activeWindow(), FromBytes(title), FromBytes(startFolder),
+        QFileDialog::ShowDirsOnly | QFileDialog::DontUseNativeDialog));
   }
   if (!chosen.empty() && chosen.back() != '/') {
     chosen.push_back('/');
