@@ -150,7 +150,8 @@ void FindDuplicates(FileServices& files, FileCatalogue& catalogue, const SearchR
   results.groups.Clear();
   results.members.Clear();
 
-  std::vector<SearchEntry> entries = BuildSearchIndex(catalogue, request.mode, files);
+  std::vector<SearchEntry> entries =
+      BuildSearchIndex(catalogue, request.mode, files, [&progress] { progress.KeepPainting(); });
   FileProgress fileProgress(progress);
   ContentClassReader classReader(files, request.comparePercent, entries, fileProgress);
   const auto total = static_cast<std::int64_t>(entries.size());

@@ -1,7 +1,14 @@
 #include "common/text.h"
 
+#include <locale.h>
+#include <clocale>
+#include <cwchar>
+#include <cwctype>
+
 #include <charconv>
 #include <iterator>
+#include <memory>
+#include <type_traits>
 
 namespace kopiensieb {
 
@@ -152,12 +159,98 @@ std::string DisplayText(std::string_view text) {
   return shown;
 }
 
+std::string DisplayRowText(std::string_view text) {
+  constexpr unsigned char kDelete = 0x7F;
+  const std::string shown = DisplayText(text);
+  std::string row;
+  row.reserve(shown.size());
+  for (const char c : shown) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (byte >= 0x20 && byte != kDelete) {
+      row.push_back(c);
+      continue;
+    }
+    // U+2400 + c (U+2421 for DEL) in UTF-8: E2 90 80+c, E2 90 A1.
+    const unsigned char last = byte == kDelete ? 0xA1 : static_cast<unsigned char>(0x80 + byte);
+    row.append({'\xE2', '\x90', static_cast<char>(last)});
+  }
+  return row;
+}
+
 std::string_view FirstCharacters(std::string_view text, std::size_t count) {
   std::size_t position = 0;
   for (std::size_t taken = 0; taken < count && position < text.size(); ++taken) {
     position += CharacterLength(text, position);
   }
   return text.substr(0, position);
+}
+
+namespace {
+
+struct LocaleDeleter {
+  void operator()(locale_t locale) const { freelocale(locale); }
+};
+using LocaleHandle = std::unique_ptr<std::remove_pointer_t<locale_t>, LocaleDeleter>;
+
+LocaleHandle Utf8Locale() {
+  locale_t locale = newlocale(LC_ALL_MASK, "C.UTF-8", locale_t{});
+  return LocaleHandle(locale);
+}
+
+// Switches this thread to a locale for the lifetime of the object.
+class ThreadLocaleScope {
+ public:
+  explicit ThreadLocaleScope(locale_t locale) : previous_(uselocale(locale)) {}
+  ~ThreadLocaleScope() { uselocale(previous_); }
+  ThreadLocaleScope(const ThreadLocaleScope&) = delete;
+  ThreadLocaleScope& operator=(const ThreadLocaleScope&) = delete;
+
+ private:
+  locale_t previous_;
+};
+
+}  // namespace
+
+std::string TypedLowerCase(const std::string& text) {
+  const LocaleHandle locale = Utf8Locale();
+  if (!locale) {
+    std::string lowered = text;
+    for (char& c : lowered) {
+      if (c >= 'A' && c <= 'Z') {
+        c = static_cast<char>(c + ('a' - 'A'));
+      }
+    }
+    return lowered;
+  }
+  const ThreadLocaleScope scope(locale.get());
+  std::string lowered;
+  lowered.reserve(text.size());
+  std::mbstate_t state{};
+  std::size_t position = 0;
+  while (position < text.size()) {
+    wchar_t wide = 0;
+    const std::size_t length =
+        std::mbrtowc(&wide, text.data() + position, text.size() - position, &state);
+    if (length == static_cast<std::size_t>(-1) || length == static_cast<std::size_t>(-2) ||
+        length == 0) {
+      // Not UTF-8 here: keep the byte as it is and carry on behind it.
+      lowered.push_back(text[position]);
+      ++position;
+      state = std::mbstate_t{};
+      continue;
+    }
+    const wchar_t lower = static_cast<wchar_t>(std::towlower(static_cast<wint_t>(wide)));
+    char encoded[MB_LEN_MAX];
+    std::mbstate_t outState{};
+    const std::size_t written = std::wcrtomb(encoded, lower, &outState);
+    if (written == static_cast<std::size_t>(-1)) {
+      lowered.append(text, position, length);
+    } else {
+      lowered.append(encoded, written);
+    }
+    position += length;
+  }
+  return lowered;
 }
 
 }  // namespace kopiensieb

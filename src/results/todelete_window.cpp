@@ -40,6 +40,14 @@ const char* const kDeleteFailedText = "Die folgende Datei konnte nicht gelöscht
 const char* const kLastCopyText =
     "Die folgende Datei wurde nicht gelöscht, weil sonst keine Kopie übrig bliebe:\r";
 
+// The loops over the entries write no status; every so many entries the windows repaint.
+void KeepPaintingNowAndThen(WidgetServices& widgets, std::int64_t entry) {
+  constexpr std::int64_t kEntriesBetweenPaints = 256;
+  if (entry % kEntriesBetweenPaints == 0) {
+    widgets.KeepPainting();
+  }
+}
+
 void CreateControls(WidgetServices& widgets) {
   ControlOptions hintOptions;
   hintOptions.centred = true;
@@ -267,6 +275,7 @@ void DeleteSelectedCommand(Program& program) {
   SurvivorCache survivors;
   for (std::int64_t i = 0; i < entries; ++i) {
     toDelete.StepForward();
+    KeepPaintingNowAndThen(widgets, i);
     if (!widgets.IsRowSelected(kToDeleteView, static_cast<int>(i))) {
       continue;
     }
@@ -306,6 +315,7 @@ void DiscardSelectedCommand(Program& program) {
   const std::int64_t entries = toDelete.Count();
   for (std::int64_t i = 0; i < entries; ++i) {
     toDelete.StepForward();
+    KeepPaintingNowAndThen(program.widgets, i);
     if (program.widgets.IsRowSelected(kToDeleteView, static_cast<int>(i))) {
       toDelete.Current()->done = 1;
     }

@@ -38,6 +38,10 @@ void MainWindowProgress::FileProgress(int percent) {
   program_.widgets.SetProgress(kFileProgressBar, percent);
 }
 
+void MainWindowProgress::KeepPainting() {
+  program_.widgets.KeepPainting();
+}
+
 void AddFolderCommand(Program& program) {
   ProgramState& state = program.state;
   std::string chosen = program.widgets.ChooseFolder("Pfad hinzufügen...", state.lastFolder);

@@ -19,6 +19,7 @@ class MainWindowProgress final : public EngineProgress {
   void SearchedCount(std::int64_t processed, std::int64_t total) override;
   void SearchProgress(int percent) override;
   void FileProgress(int percent) override;
+  void KeepPainting() override;
 
  private:
   Program& program_;

@@ -46,6 +46,7 @@ class LoggingWidgets final : public NullWidgets {
   void ShowMessageBox(const std::string&, const std::string&, MessageIcon) override {
     ++messageBoxes;
   }
+  void KeepPainting() override { ++keepPaintingCalls; }
 
   std::vector<int> ProgressValues(int control) const {
     std::vector<int> values;
@@ -69,6 +70,7 @@ class LoggingWidgets final : public NullWidgets {
   std::vector<WidgetWrite> writes;
   std::function<void()> onSearchProgress;
   int messageBoxes = 0;
+  int keepPaintingCalls = 0;
 };
 
 // A group as paths, in member order.

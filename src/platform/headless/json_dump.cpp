@@ -48,7 +48,7 @@ Json ListViewRows(const HeadlessControl& control) {
     const std::size_t width = std::max(columnCount, cells.size());
     shown.reserve(width);
     for (std::size_t column = 0; column < width; ++column) {
-      shown.emplace_back(column < cells.size() ? DisplayText(cells[column]) : std::string());
+      shown.emplace_back(column < cells.size() ? DisplayRowText(cells[column]) : std::string());
     }
     rows.push_back(std::move(row));
   }
@@ -69,7 +69,7 @@ Json ListBoxRows(const HeadlessControl& control) {
   Json rows = Json::array();
   rows.get_ref<Json::array_t&>().reserve(control.rows.size());
   for (const std::vector<std::string>& cells : control.rows) {
-    rows.push_back(cells.empty() ? std::string() : DisplayText(cells.front()));
+    rows.push_back(cells.empty() ? std::string() : DisplayRowText(cells.front()));
   }
   return rows;
 }

@@ -14,6 +14,7 @@
 #include <QLineEdit>
 #include <QListView>
 #include <QMessageBox>
+#include <QPointer>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QScreen>
@@ -138,20 +139,18 @@ class RowDelegate final : public QStyledItemDelegate {
   bool firstColumnSelectionOnly_;
 };
 
-// Sees every event of the application and hands those of the program's windows on.
+// Sees every event of the application and hands those of the program's windows on; an event
+// the handler answers true for is held back from its widget.
 class EventWatcher final : public QObject {
  public:
-  explicit EventWatcher(std::function<void(QObject*, QEvent*)> onEvent)
+  explicit EventWatcher(std::function<bool(QObject*, QEvent*)> onEvent)
       : onEvent_(std::move(onEvent)) {}
 
  protected:
-  bool eventFilter(QObject* watched, QEvent* event) override {
-    onEvent_(watched, event);
-    return false;
-  }
+  bool eventFilter(QObject* watched, QEvent* event) override { return onEvent_(watched, event); }
 
  private:
-  std::function<void(QObject*, QEvent*)> onEvent_;
+  std::function<bool(QObject*, QEvent*)> onEvent_;
 };
 
 bool IsInputEvent(QEvent::Type type) {
@@ -171,6 +170,13 @@ bool IsInputEvent(QEvent::Type type) {
   }
 }
 
+// The input that acts on controls (text an input method commits included), as opposed to
+// focus changes that follow from it.
+bool IsActingInput(QEvent::Type type) {
+  return (IsInputEvent(type) && type != QEvent::FocusIn && type != QEvent::FocusOut) ||
+         type == QEvent::InputMethod;
+}
+
 bool IsWindowEvent(QEvent::Type type) {
   return type == QEvent::Paint || type == QEvent::WindowActivate ||
          type == QEvent::WindowDeactivate || type == QEvent::Show;
@@ -178,6 +184,12 @@ bool IsWindowEvent(QEvent::Type type) {
 
 bool IsList(ControlKind kind) {
   return kind == ControlKind::ListView || kind == ControlKind::ListBox;
+}
+
+// Lower case one character at a time, as typed letters are lower-cased everywhere in the
+// program: QString::toLower() would turn "İ" into two characters.
+QString SimpleLowerCase(const QString& text) {
+  return FromBytes(TypedLowerCase(ToBytes(text)));
 }
 
 }  // namespace
@@ -194,6 +206,17 @@ struct QtWidgetServices::State {
     // at a time through the selection model costs time in the number of rows already selected.
     std::map<int, bool> pendingSelection;
     int pendingCurrent = -1;
+    // The view's selected rows, read from its selection model once and kept until the
+    // selection or the rows change: the model answers row by row only by walking all its
+    // ranges, which made a loop over the rows quadratic.
+    std::vector<bool> selectedRows;
+    bool selectedRowsKnown = false;
+  };
+
+  // User input that arrived while an event it may depend on was still waiting for its pass.
+  struct HeldInput {
+    QPointer<QObject> target;
+    std::unique_ptr<QEvent> event;
   };
 
   struct Window {
@@ -225,6 +248,8 @@ struct QtWidgetServices::State {
   int container = -1;
   int statusWindow = -1;
   std::deque<Event> queue;
+  std::deque<HeldInput> heldInput;
+  bool replayingInput = false;
   int programChanging = 0;
   bool publishScheduled = false;
   QElapsedTimer sinceRepaint;
@@ -232,9 +257,6 @@ struct QtWidgetServices::State {
   int eventsDelivered = 0;
   std::vector<int> statusWrites;
   std::string lastChooserStart;
-  // Mouse presses seen so far, and the press during which the last control event was queued.
-  long pressesSeen = 0;
-  long lastReportedPress = -1;
   std::vector<std::string> lastStatusTexts;
 
   Control* Find(int number) {
@@ -262,21 +284,17 @@ struct QtWidgetServices::State {
   }
 
   void PushControlEvent(int window, int control) {
-    if (programChanging == 0) {
-      queue.push_back(Event{EventKind::Control, window, control});
-      lastReportedPress = pressesSeen;
+    if (programChanging != 0) {
+      return;
     }
-  }
-
-  // A click on a list row reports the press that chose the row a second time; a click that
-  // chose nothing new (the row was chosen already) is news of its own.
-  void PushClickEvent(int window, int control) {
-    const bool pressAlreadyReported = lastReportedPress == pressesSeen && !queue.empty() &&
-                                      queue.back().kind == EventKind::Control &&
-                                      queue.back().control == control;
-    if (!pressAlreadyReported) {
-      PushControlEvent(window, control);
+    // One mouse action on a list may say both "pressed" and "selection changed": one event.
+    const Control* found = Find(control);
+    if (found != nullptr && IsList(found->kind) && !queue.empty() &&
+        queue.back().kind == EventKind::Control && queue.back().window == window &&
+        queue.back().control == control) {
+      return;
     }
+    queue.push_back(Event{EventKind::Control, window, control});
   }
 
   // Other events only need to start one pass, so one waiting is enough.
@@ -286,30 +304,83 @@ struct QtWidgetServices::State {
     }
   }
 
-  void OnApplicationEvent(QObject* watched, QEvent* event) {
+  // True when the event is held back from its widget until the events before it are handled.
+  bool OnApplicationEvent(QObject* watched, QEvent* event) {
     const QEvent::Type type = event->type();
-    if (type == QEvent::MouseButtonPress || type == QEvent::MouseButtonDblClick) {
-      ++pressesSeen;
-    }
     const bool input = IsInputEvent(type);
-    if (!input && !IsWindowEvent(type)) {
-      return;
+    const bool acting = IsActingInput(type);
+    if (!input && !acting && !IsWindowEvent(type)) {
+      return false;
     }
     const int window = WindowOf(watched);
     if (window < 0) {
-      return;
+      return false;
+    }
+    if (acting && MustHoldInput()) {
+      heldInput.push_back(HeldInput{watched, std::unique_ptr<QEvent>(event->clone())});
+      return true;
     }
     if (type == QEvent::FocusIn || type == QEvent::FocusOut) {
       const auto field = controlOfWidget.find(watched);
       if (field != controlOfWidget.end() && Find(field->second) != nullptr &&
           Find(field->second)->kind == ControlKind::Field) {
         PushControlEvent(window, field->second);
-        return;
+        return false;
       }
     }
     // Paint and activation count for the window itself only, not for each child widget.
     if (input || watched == windows.at(window).widget.get()) {
       PushOtherEvent(window);
+    }
+    return false;
+  }
+
+  // Input is checked against the state the passes before it leave: while a control event or a
+  // close request waits for its pass (a field typed into, whose pass enables a button), later
+  // input waits too, and so does everything behind input already waiting. An event that only
+  // starts a pass changes nothing later input depends on.
+  bool MustHoldInput() const {
+    if (replayingInput) {
+      return false;
+    }
+    return !heldInput.empty() || std::any_of(queue.begin(), queue.end(), [](const Event& event) {
+      return event.kind != EventKind::Other;
+    });
+  }
+
+  // Hands held input to its widgets in order until one of them raises an event.
+  void ReplayHeldInput() {
+    while (queue.empty() && !heldInput.empty()) {
+      HeldInput next = std::move(heldInput.front());
+      heldInput.pop_front();
+      if (next.target.isNull()) {
+        continue;  // its widget went with its window
+      }
+      replayingInput = true;
+      QCoreApplication::sendEvent(next.target.data(), next.event.get());
+      replayingInput = false;
+    }
+  }
+
+  // The view's selected rows, read once per change of the selection or the rows.
+  const std::vector<bool>& SelectedRowsOf(Control& control) {
+    if (!control.selectedRowsKnown) {
+      control.selectedRows.assign(static_cast<std::size_t>(control.model->rowCount()), false);
+      const auto* view = static_cast<QAbstractItemView*>(control.widget);
+      for (const QItemSelectionRange& range : view->selectionModel()->selection()) {
+        const int last = std::min(range.bottom(), control.model->rowCount() - 1);
+        for (int row = std::max(0, range.top()); row <= last; ++row) {
+          control.selectedRows[static_cast<std::size_t>(row)] = true;
+        }
+      }
+      control.selectedRowsKnown = true;
+    }
+    return control.selectedRows;
+  }
+
+  void ForgetSelectedRows(int number) {
+    if (Control* control = Find(number)) {
+      control->selectedRowsKnown = false;
     }
   }
 
@@ -437,7 +508,7 @@ struct QtWidgetServices::State {
       return;
     }
     QObject::connect(field, &QLineEdit::textEdited, field, [this, field](const QString& typed) {
-      const QString lower = typed.toLower();
+      const QString lower = SimpleLowerCase(typed);
       if (lower == typed) {
         return;
       }
@@ -449,13 +520,17 @@ struct QtWidgetServices::State {
     });
   }
 
+  // Every press on a row is reported, with any button, also on a row that is already
+  // selected (which changes no selection); the events of one press are merged when queued.
   void ConnectView(QAbstractItemView* view, int window, int number) {
     const auto report = [this, window, number] { PushControlEvent(window, number); };
-    const auto reportClick = [this, window, number] { PushClickEvent(window, number); };
+    const auto forget = [this, number] { ForgetSelectedRows(number); };
+    QObject::connect(view->selectionModel(), &QItemSelectionModel::selectionChanged, view, forget);
+    QObject::connect(view->model(), &QAbstractItemModel::modelReset, view, forget);
     QObject::connect(view->selectionModel(), &QItemSelectionModel::selectionChanged, view, report);
-    QObject::connect(view, &QAbstractItemView::doubleClicked, view, reportClick);
-    QObject::connect(view, &QAbstractItemView::clicked, view, reportClick);
-    QObject::connect(view, &QAbstractItemView::activated, view, reportClick);
+    QObject::connect(view, &QAbstractItemView::pressed, view, report);
+    QObject::connect(view, &QAbstractItemView::doubleClicked, view, report);
+    QObject::connect(view, &QAbstractItemView::activated, view, report);
   }
 
   RowModel* AttachModel(QAbstractItemView* view, bool hasHeader) {
@@ -572,8 +647,9 @@ QtWidgetServices::QtWidgetServices(FolderChooser chooser, MessageBoxHandler mess
   state_->chooser = std::move(chooser);
   state_->messageBox = std::move(messageBox);
   State* state = state_.get();
-  state_->watcher = std::make_unique<EventWatcher>(
-      [state](QObject* watched, QEvent* event) { state->OnApplicationEvent(watched, event); });
+  state_->watcher = std::make_unique<EventWatcher>([state](QObject* watched, QEvent* event) {
+    return state->OnApplicationEvent(watched, event);
+  });
   if (QCoreApplication* application = QCoreApplication::instance()) {
     application->installEventFilter(state_->watcher.get());
   }
@@ -889,9 +965,8 @@ bool QtWidgetServices::IsRowSelected(int control, int row) const {
       pending != found->pendingSelection.end()) {
     return pending->second;
   }
-  return static_cast<QAbstractItemView*>(found->widget)
-      ->selectionModel()
-      ->isSelected(found->model->index(row, 0));
+  const std::vector<bool>& selected = state_->SelectedRowsOf(*found);
+  return static_cast<std::size_t>(row) < selected.size() && selected[static_cast<std::size_t>(row)];
 }
 
 void QtWidgetServices::SetRowSelected(int control, int row, bool selected, bool focused) {
@@ -939,6 +1014,10 @@ void QtWidgetServices::SetStatusText(int field, const std::string& text) {
   state_->RepaintNowAndThen();
 }
 
+void QtWidgetServices::KeepPainting() {
+  state_->RepaintNowAndThen();
+}
+
 void QtWidgetServices::ShowMessageBox(const std::string& title, const std::string& text,
                                       MessageIcon icon) {
   state_->PublishAll();
@@ -982,6 +1061,10 @@ Event QtWidgetServices::WaitForEvent() {
     return NextDrivenEvent();
   }
   while (state_->queue.empty()) {
+    state_->ReplayHeldInput();
+    if (!state_->queue.empty()) {
+      break;
+    }
     if (state_->windows.empty()) {
       // With no window left no message can come; waiting would never end.
       return Event{EventKind::CloseRequest, -1, -1};
@@ -1093,8 +1176,13 @@ std::string QtWidgetServices::RowText(int control, int row, int column) const {
 }
 
 std::deque<Event> QtWidgetServices::TakeQueuedEvents() {
+  // No pass runs between the events taken here, so input held back for one is handed on too.
   std::deque<Event> taken;
-  taken.swap(state_->queue);
+  do {
+    taken.insert(taken.end(), state_->queue.begin(), state_->queue.end());
+    state_->queue.clear();
+    state_->ReplayHeldInput();
+  } while (!state_->queue.empty());
   return taken;
 }
 

@@ -55,6 +55,7 @@ class QtWidgetServices final : public WidgetServices {
 
   void SetProgress(int control, int value) override;
   void SetStatusText(int field, const std::string& text) override;
+  void KeepPainting() override;
 
   void ShowMessageBox(const std::string& title, const std::string& text, MessageIcon icon) override;
   std::string ChooseFolder(const std::string& title, const std::string& startFolder) override;
@@ -62,8 +63,8 @@ class QtWidgetServices final : public WidgetServices {
   Event WaitForEvent() override;
 
   // For tests and tools: the widgets behind the numbers (null when there is none), the text
-  // of a row cell, the events queued so far (taken out of the queue), and handing pending
-  // row changes to the views at once.
+  // of a row cell, the events queued so far (taken out of the queue, with the events of any
+  // input held back behind them), and handing pending row changes to the views at once.
   QWidget* WindowWidget(int window) const;
   QWidget* ControlWidget(int control) const;
   QWidget* StatusFieldWidget(int field) const;
