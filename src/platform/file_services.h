@@ -49,6 +49,16 @@ class DirectoryEnumeration {
   virtual std::unique_ptr<DirectoryEnumeration> OpenSubfolder(const std::string& name) = 0;
 };
 
+// A folder without entries: what a folder that cannot be read, or is not to be entered,
+// enumerates as, and so does every subfolder of it.
+class EmptyEnumeration final : public DirectoryEnumeration {
+ public:
+  DirectoryEntry Next() override { return {}; }
+  std::unique_ptr<DirectoryEnumeration> OpenSubfolder(const std::string&) override {
+    return std::make_unique<EmptyEnumeration>();
+  }
+};
+
 // A file open for reading, positioned at byte 0 when opened.
 class ReadableFile {
  public:

@@ -6,9 +6,9 @@
 #include <vector>
 
 #include "catalogue/chunk_reader.h"
-#include "catalogue/duplicate_search.h"
 #include "common/md5.h"
 #include "search_test_support.h"
+#include "shell/search_commands.h"
 
 namespace kopiensieb {
 namespace {
@@ -61,7 +61,7 @@ class ReadOnceTest : public SearchTest {
 };
 
 TEST_F(ReadOnceTest, EveryByteIsReadAtMostOnceAndTheGroupsAreThoseOfPairwiseComparing) {
-  FindDuplicates(program, SearchMode::SameContent);
+  SearchCommand(program, SearchMode::SameContent);
 
   const GroupPaths groups = Groups();
   PosixFileServices plainFiles;
@@ -121,7 +121,7 @@ TEST_F(ReadOnceTest, AShareOfEachFileCoversOnlyThatShare) {
   // At 50 percent the late differences lie beyond the compared part.
   program.state.comparePercent = 50;
 
-  FindDuplicates(program, SearchMode::SameContent);
+  SearchCommand(program, SearchMode::SameContent);
 
   const GroupPaths groups = Groups();
   PosixFileServices plainFiles;
@@ -146,7 +146,7 @@ TEST_F(SearchTest, APairIsComparedOnceAndStopsAtItsFirstDifference) {
     Catalogue(name);
   }
 
-  FindDuplicates(program, SearchMode::SameContent);
+  SearchCommand(program, SearchMode::SameContent);
 
   EXPECT_EQ(Groups(), (GroupPaths{{Path("a"), Path("b")}}));
   for (const char* name : {"a", "b"}) {
@@ -168,7 +168,7 @@ TEST_F(SearchTest, FilesOfOneChunkNeedNoSecondRead) {
     Catalogue(name);
   }
 
-  FindDuplicates(program, SearchMode::SameContent);
+  SearchCommand(program, SearchMode::SameContent);
 
   EXPECT_EQ(Groups(), (GroupPaths{{Path("a"), Path("b"), Path("d")}}));
   for (const auto& [path, log] : files.logs) {
@@ -232,7 +232,7 @@ TEST_F(LockstepTest, TwoPairsThatDivergeAtDifferentLaterChunksFormTwoGroups) {
   const std::string r = WithByteChanged(base, kLateChunk * 1024 + 7, 3);  // leaves q at chunk 150
   WriteAndCatalogue({{"p1", p}, {"q1", q}, {"r", r}, {"p2", p}, {"q2", q}});
 
-  FindDuplicates(program, SearchMode::SameContent);
+  SearchCommand(program, SearchMode::SameContent);
 
   const GroupPaths expected{{Path("p1"), Path("p2")}, {Path("q1"), Path("q2")}};
   EXPECT_EQ(Groups(), expected);
@@ -262,7 +262,7 @@ TEST_F(LockstepTest, OneChunkSplitsAClassThreeWaysAndLeavesAFourthAlone) {
   WriteAndCatalogue(
       {{"c1", c}, {"a1", a}, {"b1", b}, {"d", d}, {"c2", c}, {"b2", b}, {"a2", a}, {"b3", b}});
 
-  FindDuplicates(program, SearchMode::SameContent);
+  SearchCommand(program, SearchMode::SameContent);
 
   const GroupPaths expected{
       {Path("c1"), Path("c2")}, {Path("a1"), Path("a2")}, {Path("b1"), Path("b2"), Path("b3")}};
@@ -295,7 +295,7 @@ TEST_F(LockstepTest, AFileThatShrinksWhileItIsReadJoinsNoGroup) {
     }
   };
 
-  FindDuplicates(program, SearchMode::SameContent);
+  SearchCommand(program, SearchMode::SameContent);
   files.watch.beforeRead = nullptr;
 
   EXPECT_TRUE(cut);
@@ -321,7 +321,7 @@ TEST_F(LockstepTest, ChunksWithEqualDigestsButOtherBytesCountAsEqual) {
             Md5Of(std::span<const char>(n.data() + 1024, 1024)));
   WriteAndCatalogue({{"n1", n}, {"o", other}, {"m1", m}, {"n2", n}, {"m2", m}});
 
-  FindDuplicates(program, SearchMode::SameContent);
+  SearchCommand(program, SearchMode::SameContent);
 
   const GroupPaths expected{{Path("n1"), Path("m1"), Path("n2"), Path("m2")}};
   EXPECT_EQ(Groups(), expected);
@@ -358,7 +358,7 @@ TEST_F(LockstepTest, AClassAboveTheOpenFileBoundStillGivesThePairwiseVerdicts) {
     }
   };
 
-  FindDuplicates(program, SearchMode::SameContent);
+  SearchCommand(program, SearchMode::SameContent);
   files.watch.beforeRead = nullptr;
 
   const GroupPaths groups = Groups();

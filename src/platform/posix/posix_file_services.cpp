@@ -174,14 +174,6 @@ Location Locate(const std::string& path) {
   return location;
 }
 
-class EmptyEnumeration final : public DirectoryEnumeration {
- public:
-  DirectoryEntry Next() override { return {}; }
-  std::unique_ptr<DirectoryEnumeration> OpenSubfolder(const std::string&) override {
-    return std::make_unique<EmptyEnumeration>();
-  }
-};
-
 struct DirCloser {
   void operator()(DIR* dir) const { ::closedir(dir); }
 };
