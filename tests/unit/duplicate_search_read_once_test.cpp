@@ -94,7 +94,7 @@ TEST_F(ReadOnceTest, TheSearchAnnouncesExactlyTheFilesItOpens) {
   temp.WriteFile("alone", PatternBytes(kFileSize + 1, 99));
   Catalogue("alone");
 
-  FindDuplicates(program, SearchMode::SameContent);
+  SearchCommand(program, SearchMode::SameContent);
 
   std::vector<std::string> announced;
   for (const PlannedRead& read : files.planned) {
@@ -113,7 +113,7 @@ TEST_F(ReadOnceTest, TheSearchAnnouncesExactlyTheFilesItOpens) {
   EXPECT_EQ(files.logs.count(Path("alone")), 0U);
 
   files.planned.clear();
-  FindDuplicates(program, SearchMode::SameName);
+  SearchCommand(program, SearchMode::SameName);
   EXPECT_TRUE(files.planned.empty());
 }
 
