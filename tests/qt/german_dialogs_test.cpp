@@ -21,36 +21,14 @@
 
 #include "platform/qt/german_translations.h"
 #include "platform/qt/qt_widget_services.h"
+#include "temp_folder.h"
 
 using kopiensieb::MessageIcon;
 using kopiensieb::QtWidgetServices;
 
 namespace {
 
-// A fresh folder under the temporary folder, removed with everything in it.
-class ScratchFolder {
- public:
-  ScratchFolder() {
-    std::string pattern =
-        (std::filesystem::temp_directory_path() / "kopiensieb-dialog-XXXXXX").string();
-    if (mkdtemp(pattern.data()) != nullptr) {
-      path_ = pattern;
-    }
-  }
-  ~ScratchFolder() {
-    std::error_code ignored;
-    if (!path_.empty()) {
-      std::filesystem::remove_all(path_, ignored);
-    }
-  }
-  ScratchFolder(const ScratchFolder&) = delete;
-  ScratchFolder& operator=(const ScratchFolder&) = delete;
-
-  const std::string& Path() const { return path_; }
-
- private:
-  std::string path_;
-};
+using ScratchFolder = kopiensieb::testing::TempFolder;
 
 // What a user reads on a dialog: the texts of its buttons and labels, without mnemonics.
 struct DialogTexts {

@@ -19,7 +19,6 @@
 #include <algorithm>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <memory>
 #include <string>
 #include <vector>
@@ -31,6 +30,7 @@
 #include "shell/event_loop.h"
 #include "shell/main_window.h"
 #include "shell/program.h"
+#include "temp_folder.h"
 
 using kopiensieb::ControlKind;
 using kopiensieb::ControlOptions;
@@ -79,35 +79,7 @@ QRect GeometryRect(Geometry geometry) {
   return QRect(geometry.x, geometry.y, geometry.width, geometry.height);
 }
 
-// A fresh folder under the temporary folder, removed with its contents at the end.
-class ScratchFolder {
- public:
-  ScratchFolder() {
-    std::string pattern =
-        (std::filesystem::temp_directory_path() / "kopiensieb-qt-XXXXXX").string();
-    if (mkdtemp(pattern.data()) != nullptr) {
-      path_ = pattern;
-    }
-  }
-  ~ScratchFolder() {
-    std::error_code ignored;
-    if (!path_.empty()) {
-      std::filesystem::remove_all(path_, ignored);
-    }
-  }
-  ScratchFolder(const ScratchFolder&) = delete;
-  ScratchFolder& operator=(const ScratchFolder&) = delete;
-
-  const std::string& Path() const { return path_; }
-  std::string Write(const std::string& name, const std::string& bytes) const {
-    const std::string path = path_ + "/" + name;
-    std::ofstream(path, std::ios::binary) << bytes;
-    return path;
-  }
-
- private:
-  std::string path_;
-};
+using ScratchFolder = kopiensieb::testing::TempFolder;
 
 // The Qt class that stands for each kind of control.
 const char* QtClassOf(kopiensieb::ControlKind kind) {
@@ -787,9 +759,9 @@ class QtSmokeTest : public QObject {
   void addingAFolderThroughTheWindowListsItsFiles() {
     ScratchFolder folder;
     QVERIFY(!folder.Path().empty());
-    folder.Write("Äpfel.txt", "Äpfel");
-    folder.Write("birnen.txt", "Birnen");
-    folder.Write("kirschen.bak", "Kirschen!");
+    folder.WriteFile("Äpfel.txt", "Äpfel");
+    folder.WriteFile("birnen.txt", "Birnen");
+    folder.WriteFile("kirschen.bak", "Kirschen!");
     chooserAnswer_ = folder.Path();
 
     kopiensieb::PosixFileServices files;
@@ -816,9 +788,9 @@ class QtSmokeTest : public QObject {
   void oneRoundFromSearchToDeletionRemovesExactlyTheChosenFile() {
     ScratchFolder folder;
     QVERIFY(!folder.Path().empty());
-    const std::string original = folder.Write("bericht.txt", "Quartalszahlen");
-    const std::string copy = folder.Write("bericht.bak", "Quartalszahlen");
-    const std::string other = folder.Write("notiz.txt", "etwas anderes");
+    const std::string original = folder.WriteFile("bericht.txt", "Quartalszahlen");
+    const std::string copy = folder.WriteFile("bericht.bak", "Quartalszahlen");
+    const std::string other = folder.WriteFile("notiz.txt", "etwas anderes");
     chooserAnswer_ = folder.Path();
 
     kopiensieb::PosixFileServices files;
