@@ -20,7 +20,9 @@ import json
 import os
 import queue
 import subprocess
+import tempfile
 import threading
+import unittest
 
 __all__ = [
     "binary",
@@ -30,6 +32,7 @@ __all__ = [
     "run_script",
     "run_script_raw",
     "Session",
+    "TreeTestCase",
     "window",
 ]
 
@@ -224,3 +227,18 @@ def make_tree(root, files):
         with open(path, "wb") as out:
             out.write(data)
     return root
+
+
+class TreeTestCase(unittest.TestCase):
+    """A test case with a fresh temporary folder holding the class's TREE (see make_tree)."""
+
+    TREE = {}
+
+    def setUp(self):
+        self._temp = tempfile.TemporaryDirectory()
+        self.addCleanup(self._temp.cleanup)
+        self.root = self._temp.name
+        make_tree(self.root, self.TREE)
+
+    def folder(self, relative):
+        return os.path.join(self.root, relative)

@@ -3,10 +3,9 @@
 import json
 import os
 import subprocess
-import tempfile
 import unittest
 
-from harness import Session, control, make_tree, quote
+from harness import TreeTestCase, Session, control, quote
 
 NO_GROUPS = "(keine doppelten Dateien)"
 
@@ -65,15 +64,8 @@ def program_groups(folders, pattern, button):
     return groups
 
 
-class FindTest(unittest.TestCase):
-    def setUp(self):
-        self._temp = tempfile.TemporaryDirectory()
-        self.addCleanup(self._temp.cleanup)
-        self.root = self._temp.name
-        make_tree(self.root, TREE)
-
-    def folder(self, relative):
-        return os.path.join(self.root, relative)
+class FindTest(TreeTestCase):
+    TREE = TREE
 
     def test_groups_equal_the_programs(self):
         # The third folder lies inside the first: both refuse it.

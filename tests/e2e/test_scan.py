@@ -4,7 +4,7 @@ import os
 import tempfile
 import unittest
 
-from harness import Session, control, make_tree, quote, run_script, window
+from harness import TreeTestCase, Session, control, make_tree, quote, run_script, window
 
 WELCOME = ["Willkommen beim Kopiensieb", "Programmed by Tesmarin"]
 EVERY_CONTROL = {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 100, 101}
@@ -42,15 +42,8 @@ def enabled_numbers(state):
     return {item["number"] for item in window(state, 0)["controls"] if item["enabled"]}
 
 
-class ScanTestCase(unittest.TestCase):
-    def setUp(self):
-        self._temp = tempfile.TemporaryDirectory()
-        self.addCleanup(self._temp.cleanup)
-        self.root = self._temp.name
-        make_tree(self.root, TREE)
-
-    def folder(self, relative):
-        return os.path.join(self.root, relative)
+class ScanTestCase(TreeTestCase):
+    TREE = TREE
 
     def add(self, relative):
         """Script lines that add a folder (given without its trailing "/")."""
