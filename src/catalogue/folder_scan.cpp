@@ -7,6 +7,7 @@
 #include <utility>
 #include <vector>
 
+#include "platform/path_conventions.h"
 #include "results/refresh_lists.h"
 #include "selection/name_patterns.h"
 #include "shell/control_numbers.h"
@@ -16,7 +17,7 @@ namespace kopiensieb {
 
 namespace {
 
-constexpr char kSeparator = '/';
+constexpr char kSeparator = kNativePaths.separator;
 
 // One open folder level of the walk. The walk keeps its own stack of these instead of
 // recursing, so a tree thousands of levels deep costs heap, not call stack.
@@ -53,7 +54,7 @@ class ReadAheadLevel final : public DirectoryEnumeration {
   }
 
   std::unique_ptr<DirectoryEnumeration> OpenSubfolder(const std::string& name) override {
-    std::string path = folder_;  // "" for the root
+    std::string path = folder_;  // the root's folder text ("" or "D:") takes the separator too
     path.push_back(kSeparator);
     path.append(name);
     // Below the chosen folder links are not followed: a folder replaced by a link since it
@@ -123,10 +124,6 @@ void CatalogueFile(ProgramState& state, const std::string& folder, DirectoryEntr
   record.grouped = false;
 }
 
-bool StartsWith(const std::string& text, const std::string& prefix) {
-  return text.size() >= prefix.size() && text.compare(0, prefix.size(), prefix) == 0;
-}
-
 }  // namespace
 
 void AddFolderCommand(Program& program) {
@@ -135,7 +132,8 @@ void AddFolderCommand(Program& program) {
   if (chosen.empty()) {
     return;
   }
-  // Coverage compares prefixes that end in "/"; without it "/a/b" would cover "/a/bc/".
+  // Coverage compares prefixes that end in the separator; without it "/a/b" would cover
+  // "/a/bc/".
   if (chosen.back() != kSeparator) {
     chosen.push_back(kSeparator);
   }
@@ -151,12 +149,11 @@ void AddFolderCommand(Program& program) {
 }
 
 bool IsFolderCovered(ProgramState& state, const std::string& chosen) {
-  // Names on this file system are case-sensitive: "/data/" and "/Data/" are different folders.
+  // On Linux "/data/" and "/Data/" are different folders; on Windows they are one.
   FolderList& folders = state.folderList;
   folders.ResetCursor();
   while (folders.StepForward()) {
-    const std::string& added = folders.Current()->text;
-    if (chosen == added || StartsWith(chosen, added)) {
+    if (FolderCovers(folders.Current()->text, chosen)) {
       return true;
     }
   }
@@ -170,17 +167,16 @@ int FolderScan(Program& program, const std::string& folder, const std::string& p
   if (depth == 0) {
     ParsePatterns(state.patternList, patternText);
   }
-  // The folder text of the level being read; files of the root get "" and paths "/name".
+  // The folder text of the level being read; files of the root get "" and paths "/name" (on
+  // Windows "D:" and "D:\name").
   std::string currentFolder = folder;
   if (!currentFolder.empty() && currentFolder.back() == kSeparator) {
     currentFolder.pop_back();
   }
   LevelStack stack;
   std::vector<OpenLevel>& levels = stack.levels;
-  levels.push_back(
-      OpenLevel{program.files.StartEnumeration(currentFolder.empty() ? std::string(1, kSeparator)
-                                                                     : currentFolder),
-                currentFolder.size()});
+  levels.push_back(OpenLevel{program.files.StartEnumeration(FolderPathToEnumerate(currentFolder)),
+                             currentFolder.size()});
   FileCountReporter counter;
   counter.Report(program);  // for "." and "..", which every folder begins with
 

@@ -81,7 +81,8 @@ enum class PathKind {
   Unknown  // could not be looked at (no permission on a folder of the path, an I/O error)
 };
 
-// The file-system operations the program needs. Paths are absolute byte strings with "/".
+// The file-system operations the program needs. Paths are absolute UTF-8 byte strings
+// with the platform's separator (kNativePaths).
 class FileServices {
  public:
   virtual ~FileServices() = default;

@@ -5,6 +5,7 @@
 
 #include "common/text.h"
 #include "common/unicode_lower.h"
+#include "platform/path_conventions.h"
 
 namespace kopiensieb {
 
@@ -383,8 +384,8 @@ void HeadlessWidgetServices::QueueEvent(const Event& event) {
 }
 
 void HeadlessWidgetServices::QueueChooserAnswer(const std::string& folder) {
-  if (!folder.empty() && folder.back() != '/') {
-    chooserAnswers_.push_back(folder + "/");
+  if (!folder.empty() && folder.back() != kNativePaths.separator) {
+    chooserAnswers_.push_back(folder + kNativePaths.separator);
   } else {
     chooserAnswers_.push_back(folder);
   }
