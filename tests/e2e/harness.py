@@ -20,9 +20,13 @@ import subprocess
 import threading
 
 __all__ = [
+    "SEP",
+    "WINDOWS",
     "binary",
+    "command",
     "control",
     "make_tree",
+    "native",
     "quote",
     "run_script",
     "run_script_raw",
@@ -37,6 +41,31 @@ def binary():
     if not path:
         raise RuntimeError("KOPIENSIEB_HEADLESS is not set (run the tests through ctest)")
     return path
+
+
+def emulator():
+    """What the Windows build runs its programs under (Wine), from KOPIENSIEB_EMULATOR; "" on
+    Linux."""
+    return os.environ.get("KOPIENSIEB_EMULATOR", "")
+
+
+# Whether the program under test is the Windows build: it then speaks Windows paths.
+WINDOWS = bool(emulator())
+# What the program puts between folder and name.
+SEP = "\\" if WINDOWS else "/"
+
+
+def command():
+    """The command line that starts the program under test."""
+    return ([emulator()] if WINDOWS else []) + [binary()]
+
+
+def native(path):
+    """A path of this machine as the program under test writes it: unchanged on Linux; on
+    Windows the Wine drive Z: that holds the root, with backslashes."""
+    if not WINDOWS:
+        return path
+    return "Z:" + os.path.abspath(path).replace("/", "\\")
 
 
 def quote(text):
@@ -57,9 +86,8 @@ def _parse_lines(stdout):
 
 def run_script_raw(lines, timeout=120, args=None):
     """Runs the script (lines of str or bytes) on standard input; the CompletedProcess."""
-    command = [binary()] + list(args or [])
     return subprocess.run(
-        command, input=_script_bytes(lines), capture_output=True, timeout=timeout, check=False
+        command() + list(args or []), input=_script_bytes(lines), capture_output=True, timeout=timeout, check=False
     )
 
 
@@ -84,7 +112,7 @@ class Session:
         self.timeout = timeout
         self.lines = []  # every JSON line read so far, parsed
         self._process = subprocess.Popen(
-            [binary()], stdin=subprocess.PIPE, stdout=subprocess.PIPE, stderr=subprocess.PIPE
+            command(), stdin=subprocess.PIPE, stdout=subprocess.PIPE, stderr=subprocess.PIPE
         )
         self._stdout = queue.Queue()
         self._stderr = []

@@ -5,7 +5,7 @@ import os
 import tempfile
 import unittest
 
-from harness import Session, control, make_tree, quote, run_script, window
+from harness import SEP, Session, control, make_tree, native, quote, run_script, window
 
 CREDITS = {"title": "Credits", "text": "Kopiensieb\rProgrammed by Tesmarin", "icon": "none"}
 EMPTY_STATE_ROW = "(keine Dateien zum Löschen)"
@@ -63,7 +63,7 @@ def todelete_paths(state):
     """The full paths that the ToDelete window's list shows, in row order."""
     if shows_empty_state(state):
         return []
-    return [os.path.join(row[1], row[0]) for row in control(state, 201)["rows"]]
+    return [row[1] + SEP + row[0] for row in control(state, 201)["rows"]]
 
 
 def todelete_row(state, path):
@@ -82,9 +82,13 @@ class DeletionTest(unittest.TestCase):
     def path(self, relative):
         return os.path.join(self.root, relative)
 
+    def shown(self, relative):
+        """The path of a file below the root as the program writes it."""
+        return native(self.path(relative))
+
     def start(self, session):
         """Scan the tree and search for equal content; the dump after the search."""
-        session.send(f"chooser {quote(self.root)}")
+        session.send(f"chooser {quote(native(self.root))}")
         session.send("click 0")
         session.send("idle 0")  # the search button comes on at the pass after the scan
         session.send("click 9")
@@ -99,7 +103,7 @@ class DeletionTest(unittest.TestCase):
     def mark(self, session, relative, button=7):
         """Marks the member with this path in the group shown and presses a marking button."""
         state = session.dump()
-        session.send(f"select 6 {member_row(state, self.path(relative))}")
+        session.send(f"select 6 {member_row(state, self.shown(relative))}")
         session.send(f"click {button}")
         session.send("idle 0")  # availability follows the lists from the next pass on
         return session.dump()
@@ -125,7 +129,7 @@ class DeletionTest(unittest.TestCase):
             self.assertEqual(window(state, 1)["title"], "ToDelete-Liste")
             self.assertEqual(
                 sorted(todelete_paths(state)),
-                sorted([self.path("copy1/a.txt"), self.path("sub/b2.txt")]),
+                sorted([self.shown("copy1/a.txt"), self.shown("sub/b2.txt")]),
             )
             # While the window is open, a new entry shows at once.
             self.choose_group(session, "a.txt")
@@ -133,16 +137,16 @@ class DeletionTest(unittest.TestCase):
             state = session.dump()
             paths = todelete_paths(state)
             self.assertEqual(len(paths), 3)
-            self.assertEqual(paths[2], self.path("copy2/a.txt"))
+            self.assertEqual(paths[2], self.shown("copy2/a.txt"))
 
-            chosen = [todelete_row(state, self.path(p)) for p in ("copy1/a.txt", "copy2/a.txt")]
+            chosen = [todelete_row(state, self.shown(p)) for p in ("copy1/a.txt", "copy2/a.txt")]
             session.send("select 201 " + " ".join(map(str, chosen)))
             session.send("click 202")
             state = session.dump()
             final = session.finish()
 
         self.assert_disk(gone={"copy1/a.txt", "copy2/a.txt"})
-        self.assertEqual(todelete_paths(state), [self.path("sub/b2.txt")])
+        self.assertEqual(todelete_paths(state), [self.shown("sub/b2.txt")])
         self.assertEqual(state["messageboxes"], [])
         files_view = [row[0] for row in control(state, 2)["rows"]]
         self.assertEqual(
@@ -167,9 +171,9 @@ class DeletionTest(unittest.TestCase):
 
         self.assertEqual(
             state["messageboxes"],
-            [{"title": "ERROR", "text": FAILURE + self.path("sub/b2.txt"), "icon": "error"}],
+            [{"title": "ERROR", "text": FAILURE + self.shown("sub/b2.txt"), "icon": "error"}],
         )
-        self.assertEqual(todelete_paths(state), [self.path("sub/b2.txt")])
+        self.assertEqual(todelete_paths(state), [self.shown("sub/b2.txt")])
         self.assertTrue(os.path.isdir(self.path("sub/b2.txt")))
 
     def test_a_file_rewritten_after_the_scan_is_kept_with_the_error_box(self):
@@ -193,7 +197,7 @@ class DeletionTest(unittest.TestCase):
         boxes = state["messageboxes"]
         self.assertEqual(
             sorted(box["text"] for box in boxes),
-            sorted(FAILURE + self.path(p) for p in ("copy1/a.txt", "copy2/a.txt")),
+            sorted(FAILURE + self.shown(p) for p in ("copy1/a.txt", "copy2/a.txt")),
         )
         self.assertTrue(all(box["title"] == "ERROR" and box["icon"] == "error" for box in boxes))
         with open(self.path("copy1/a.txt")) as stream:
@@ -266,7 +270,7 @@ class DeletionTest(unittest.TestCase):
 
         self.assertIsNone(window(closed, 1))
         self.assertTrue(control(closed, 15)["enabled"])
-        self.assertEqual(todelete_paths(reopened), [self.path("copy2/a.txt")])
+        self.assertEqual(todelete_paths(reopened), [self.shown("copy2/a.txt")])
         self.assertEqual(todelete_paths(opened), todelete_paths(reopened))
         self.assert_disk(gone=set())
 
@@ -288,7 +292,7 @@ class DeletionTest(unittest.TestCase):
     def test_a_close_request_for_the_todelete_window_ends_the_program(self):
         states = run_script(
             [
-                f"chooser {quote(self.root)}",
+                f"chooser {quote(native(self.root))}",
                 "click 0",
                 "idle 0",
                 "click 9",

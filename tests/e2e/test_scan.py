@@ -4,7 +4,7 @@ import os
 import tempfile
 import unittest
 
-from harness import Session, control, make_tree, quote, run_script, window
+from harness import SEP, WINDOWS, Session, control, make_tree, native, quote, run_script, window
 
 WELCOME = ["Willkommen beim Kopiensieb", "Programmed by Tesmarin"]
 EVERY_CONTROL = {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 100, 101}
@@ -50,7 +50,8 @@ class ScanTestCase(unittest.TestCase):
         make_tree(self.root, TREE)
 
     def folder(self, relative):
-        return os.path.join(self.root, relative)
+        """The folder as the program writes it."""
+        return native(os.path.join(self.root, relative))
 
     def add(self, relative):
         """Script lines that add a folder (given without its trailing "/")."""
@@ -138,12 +139,12 @@ class FolderCoverageTest(ScanTestCase):
         self.assertEqual(enabled_numbers(idle), ON_WITH_FILES_ONLY)
 
         # Each chooser opens on the folder accepted last; refusals and cancels keep it.
-        sub_folder = self.folder("Daten/sub") + "/"
+        sub_folder = self.folder("Daten/sub") + SEP
         starts = [shown["start"] for shown in cancelled["choosers"]]
         self.assertEqual(
             starts,
-            ["", sub_folder, sub_folder, sub_folder, self.folder("Daten") + "/",
-             self.folder("Daten2") + "/"],
+            ["", sub_folder, sub_folder, sub_folder, self.folder("Daten") + SEP,
+             self.folder("Daten2") + SEP],
         )
         self.assertTrue(all(c["title"] == "Pfad hinzufügen..." for c in cancelled["choosers"]))
         self.assertEqual([s["passes"] for s in states[:6]], [1, 2, 3, 4, 5, 6])
@@ -180,7 +181,7 @@ class FolderCoverageTest(ScanTestCase):
 
 class ResetTest(ScanTestCase):
     def test_reset_empties_the_lists_and_keeps_the_last_folder(self):
-        daten = self.folder("Daten") + "/"
+        daten = self.folder("Daten") + SEP
         states = run_script(
             self.add("Daten")
             + ["idle 0", "dump", "click 8", "dump", "idle 0", "dump"]
@@ -210,6 +211,9 @@ class ResetTest(ScanTestCase):
         self.assertEqual(enabled_numbers(again), ON_WITH_FILES_ONLY)
 
 
+# Windows has no FIFOs or POSIX permissions, and under Wine deleting a Unix link deletes its
+# target: the Windows build is never shown a link.
+@unittest.skipIf(WINDOWS, "links, FIFOs and permission bits are POSIX matters")
 class SpecialEntriesTest(unittest.TestCase):
     def test_links_fifos_unreadable_folders_and_odd_names(self):
         with tempfile.TemporaryDirectory() as root:

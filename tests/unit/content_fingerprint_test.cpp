@@ -83,7 +83,7 @@ class FingerprintSizeClassTest : public ::testing::Test {
   // at once than allowed.
   void ExpectPairwiseVerdicts(const std::vector<FingerprintJob>& jobs, std::int64_t size,
                               std::int32_t percent, const ReadingLimits& limits) {
-    PosixFileServices plain;
+    NativeFileServices plain;
     std::map<std::size_t, int> partSizes;
     for (const FingerprintJob& job : jobs) {
       EXPECT_NE(job.state, FingerprintState::Unread) << job.path;

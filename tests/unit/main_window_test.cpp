@@ -3,7 +3,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/posix/posix_file_services.h"
+#include "platform/native_file_services.h"
 #include "program_fixture.h"
 #include "shell/control_numbers.h"
 #include "shell/main_window.h"
@@ -188,7 +188,7 @@ TEST(StartupTest, AFailedWindowEndsSilentlyWithoutCredits) {
   for (const auto step : {FailingWidgets::Step::Window, FailingWidgets::Step::Container,
                           FailingWidgets::Step::StatusBar}) {
     FailingWidgets widgets(step);
-    PosixFileServices files;
+    NativeFileServices files;
     widgets.inner.Idle(kMainWindow);
     EXPECT_EQ(RunProgram(widgets, files), 0);
     EXPECT_TRUE(widgets.inner.MessageBoxes().empty());
@@ -201,7 +201,7 @@ TEST(StartupTest, AFailedWindowEndsSilentlyWithoutCredits) {
 
 TEST(StartupTest, CloseRightAfterStartShowsCreditsAndClosesTheWindow) {
   HeadlessWidgetServices widgets;
-  PosixFileServices files;
+  NativeFileServices files;
   widgets.Idle(kMainWindow);
   widgets.RequestClose(kMainWindow);
   widgets.Idle(kMainWindow);  // after the close request: never taken

@@ -35,7 +35,7 @@ class ToDeleteWindowTest : public ProgramTest {
     const std::string path = folder.WriteFile(name, content);
     FileRecord& record =
         harness.AddFile(folder.Path(), name, static_cast<std::int64_t>(content.size()));
-    const std::optional<FileStatus> status = harness.posixFiles.StatusOf(path);
+    const std::optional<FileStatus> status = harness.nativeFiles.StatusOf(path);
     EXPECT_TRUE(status.has_value()) << path;
     if (status) {
       record.identity = status->identity;
@@ -471,7 +471,8 @@ TEST(ToDeleteWindowLookupTest, AFileThatCannotBeLookedAtIsAFailureNotADeletion) 
   DeleteSelectedCommand(harness.program);
 
   ASSERT_EQ(harness.widgets.MessageBoxes().size(), 1u);
-  EXPECT_EQ(harness.widgets.MessageBoxes()[0].text, kFailurePrefix + "/verschlossen/a.txt");
+  EXPECT_EQ(harness.widgets.MessageBoxes()[0].text,
+            kFailurePrefix + NativePath("/verschlossen/a.txt"));
   EXPECT_EQ(harness.State().toDeleteList.Count(), 1);
   EXPECT_EQ(harness.RowTexts(kFilesView), Names({"a.txt"}));
 }
