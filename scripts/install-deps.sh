@@ -5,7 +5,8 @@ set -eu
 
 PACKAGES="build-essential cmake ninja-build ccache pkg-config python3
 qt6-base-dev libgl-dev nlohmann-json3-dev libgtest-dev libgmock-dev libbenchmark-dev
-xvfb xauth x11-apps imagemagick time jdupes fdupes rdfind clang-format"
+xvfb xauth x11-apps imagemagick time jdupes fdupes rdfind clang-format
+mingw-w64 wine wine64"
 
 missing=""
 for package in $PACKAGES; do
