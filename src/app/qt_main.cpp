@@ -4,6 +4,7 @@
 #include <cstdlib>
 
 #include "platform/posix/posix_file_services.h"
+#include "platform/qt/german_translations.h"
 #include "platform/qt/qt_widget_services.h"
 #include "shell/startup.h"
 
@@ -29,6 +30,10 @@ int main(int /*argc*/, char* argv[]) {
   QApplication application(qtArgumentCount, qtArguments);
   qInstallMessageHandler(earlier);
   QApplication::setQuitOnLastWindowClosed(false);
+  // Lets the desktop match the windows to the installed menu entry and its icon.
+  QGuiApplication::setDesktopFileName(QStringLiteral("de.kopiensieb.Kopiensieb"));
+  // The program speaks German, and so do the folder dialog and the message boxes.
+  kopiensieb::InstallGermanTranslations(application);
   kopiensieb::QtWidgetServices widgets;
   kopiensieb::PosixFileServices files;
   return kopiensieb::RunProgram(widgets, files);

@@ -122,9 +122,11 @@ void FillMember(GroupMember& member, FileRecord& file) {
 }
 
 // The group headed by `head`, behind the last group, its members as one new chain.
-void AddGroup(ProgramState& state, std::vector<SearchEntry>& entries, std::size_t head) {
+void AddGroup(ProgramState& state, std::vector<SearchEntry>& entries, std::size_t head,
+              SearchMode mode) {
   FileRecord& reference = *entries[head].record;
   DuplicateGroup& group = state.duplicateGroupList.Add();
+  group.equalContent = mode == SearchMode::SameContent;
   GroupMember& first = state.groupMemberList.AddStartingChain();
   FillMember(first, reference);
   group.firstMember = &first;
@@ -157,7 +159,8 @@ void FindDuplicates(Program& program, SearchMode mode) {
   state.duplicateGroupList.Clear();
   state.groupMemberList.Clear();
 
-  std::vector<SearchEntry> entries = BuildSearchIndex(catalogue, mode, program.files);
+  std::vector<SearchEntry> entries = BuildSearchIndex(
+      catalogue, mode, program.files, [&program] { program.widgets.KeepPainting(); });
   FileProgress fileProgress(program.widgets);
   ContentClassReader classReader(program, entries, fileProgress);
   const auto total = static_cast<std::int64_t>(entries.size());
@@ -175,7 +178,7 @@ void FindDuplicates(Program& program, SearchMode mode) {
         classReader.Decide(index);
       }
       if (entries[index].role == SearchRole::GroupHead) {
-        AddGroup(state, entries, index);
+        AddGroup(state, entries, index, mode);
       }
     }
     ++processed;

@@ -26,21 +26,15 @@ struct OpenLevel {
   std::size_t parentFolderLength = 0;  // where the shared folder text is cut on leaving
 };
 
-// A folder that is not to be read.
-class NothingLeft final : public DirectoryEnumeration {
- public:
-  DirectoryEntry Next() override { return {}; }
-  std::unique_ptr<DirectoryEnumeration> OpenSubfolder(const std::string&) override {
-    return std::make_unique<NothingLeft>();
-  }
-};
-
 // A folder level read to its end ahead of time, so that its descriptor can be closed. Its
-// subfolders are opened by path, since there is no open folder left to open them from.
+// subfolders are opened from the chosen folder down, one folder at a time, since there is no
+// open folder left to open them from.
 class ReadAheadLevel final : public DirectoryEnumeration {
  public:
-  ReadAheadLevel(FileServices& files, std::string folder, DirectoryEnumeration& open)
-      : files_(files), folder_(std::move(folder)) {
+  // `relative`: this level's folder below the chosen folder `root`, "" or starting with "/".
+  ReadAheadLevel(FileServices& files, std::string root, std::string relative,
+                 DirectoryEnumeration& open)
+      : files_(files), root_(std::move(root)), relative_(std::move(relative)) {
     for (DirectoryEntry entry = open.Next(); entry.kind != EntryKind::None; entry = open.Next()) {
       entries_.push_back(std::move(entry));
     }
@@ -53,21 +47,19 @@ class ReadAheadLevel final : public DirectoryEnumeration {
     return std::move(entries_[next_++]);
   }
 
+  // Below the chosen folder links are not followed: a folder on the way that was replaced by
+  // a link since it was listed is not entered.
   std::unique_ptr<DirectoryEnumeration> OpenSubfolder(const std::string& name) override {
-    std::string path = folder_;  // the root's folder text ("" or "D:") takes the separator too
-    path.push_back(kSeparator);
-    path.append(name);
-    // Below the chosen folder links are not followed: a folder replaced by a link since it
-    // was listed is not entered.
-    if (files_.WhatExists(path) != PathKind::Folder) {
-      return std::make_unique<NothingLeft>();
-    }
-    return files_.StartEnumeration(path);
+    std::string relative = relative_;
+    relative.push_back(kSeparator);
+    relative.append(name);
+    return files_.StartEnumerationBelow(root_, relative);
   }
 
  private:
   FileServices& files_;
-  std::string folder_;
+  std::string root_;
+  std::string relative_;
   std::vector<DirectoryEntry> entries_;
   std::size_t next_ = 0;
 };
@@ -79,15 +71,19 @@ struct LevelStack {
   std::size_t firstOpen = 0;
 
   // Makes room for one more open folder: reads the shallowest open level ahead. Its folder
-  // text is where the next level's folder text was cut off, in `currentFolder`.
+  // text is where the next level's folder text was cut off, in `currentFolder`; the chosen
+  // folder's text ends where the first level's was cut off, and "" stands for the root.
   void MakeRoomForAnotherFolder(FileServices& files, const std::string& currentFolder) {
     if (levels.size() - firstOpen < kMostOpenFolders || firstOpen + 1 >= levels.size()) {
       return;
     }
     OpenLevel& shallowest = levels[firstOpen];
-    std::string folder = currentFolder.substr(0, levels[firstOpen + 1].parentFolderLength);
-    shallowest.enumeration =
-        std::make_unique<ReadAheadLevel>(files, std::move(folder), *shallowest.enumeration);
+    const std::size_t rootLength = levels.front().parentFolderLength;
+    const std::size_t folderLength = levels[firstOpen + 1].parentFolderLength;
+    std::string root = FolderPathToEnumerate(currentFolder.substr(0, rootLength));
+    shallowest.enumeration = std::make_unique<ReadAheadLevel>(
+        files, std::move(root), currentFolder.substr(rootLength, folderLength - rootLength),
+        *shallowest.enumeration);
     ++firstOpen;
   }
 

@@ -1,7 +1,9 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
+#include <vector>
 
 #include "catalogue/cursor_list.h"
 #include "platform/file_services.h"
@@ -18,6 +20,9 @@ struct FileRecord : ListLinks<FileRecord> {
   std::string name;
   bool grouped = false;           // placed into a group by the running search as a non-first member
   bool shownInFilesView = false;  // FilesView has a row for it (cleared when its file is deleted)
+  // Deleted by "Mark. löschen" (or found gone by it): no longer a copy that another can rely on,
+  // even if a new file of the same size, time and inode number turns up at its path.
+  bool deleted = false;
 };
 
 struct GroupMember;
@@ -26,6 +31,7 @@ struct DuplicateGroup : ListLinks<DuplicateGroup> {
   std::int32_t memberCount = 0;
   GroupMember* firstMember = nullptr;  // into GroupMemberList, not owned
   std::int64_t size = 0;
+  bool equalContent = true;  // found by content; false for a group of equal names
 };
 
 struct GroupMember : ListLinks<GroupMember> {
@@ -39,9 +45,20 @@ struct TextRecord : ListLinks<TextRecord> {
   std::string text;
 };
 
+// A group as it stood when files were marked from it: its members' files (into FileCatalogue,
+// not owned), in chain order, and whether it was one of equal content. Shared by every entry
+// marked from it in one command, so that marking all of a large group costs linear space.
+struct MarkedGroup {
+  std::vector<FileRecord*> files;
+  bool equalContent = true;
+};
+
 struct ToDeleteEntry : ListLinks<ToDeleteEntry> {
   FileRecord* file = nullptr;  // into FileCatalogue, not owned
   std::int32_t done = 0;
+  // The group the file was marked from. The file is deleted only while another of its files
+  // is left as a copy; with no group, no copy is known and the file is never deleted.
+  std::shared_ptr<const MarkedGroup> group;
 };
 
 using FileCatalogue = CursorList<FileRecord>;

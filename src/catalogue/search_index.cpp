@@ -13,10 +13,30 @@
 namespace kopiensieb {
 namespace {
 
-std::vector<SearchEntry> EntriesInCatalogueOrder(FileCatalogue& catalogue) {
+// Building the index writes no status, so the loops over the records let the windows repaint
+// every few hundred records.
+class PaintPacer {
+ public:
+  explicit PaintPacer(const std::function<void()>& keepPainting) : keepPainting_(keepPainting) {}
+  void Step() {
+    if (++steps_ % kStepsBetweenPaints == 0 && keepPainting_) {
+      keepPainting_();
+    }
+  }
+
+ private:
+  static constexpr std::size_t kStepsBetweenPaints = 256;
+  const std::function<void()>& keepPainting_;
+  std::size_t steps_ = 0;
+};
+
+std::vector<SearchEntry> EntriesInCatalogueOrder(FileCatalogue& catalogue, PaintPacer& pacer) {
   std::vector<SearchEntry> entries;
   entries.reserve(static_cast<std::size_t>(catalogue.Count()));
-  catalogue.ForEach([&entries](FileRecord& record) { entries.push_back({.record = &record}); });
+  catalogue.ForEach([&entries, &pacer](FileRecord& record) {
+    entries.push_back({.record = &record});
+    pacer.Step();
+  });
   return entries;
 }
 
@@ -41,10 +61,12 @@ bool MarkLaterOfEqualIdentities(std::vector<IdentityOfEntry>& identities,
 
 // Marks the records whose file (device and inode, as the scan saw them) is that of an earlier
 // record: a folder added twice through a parent, a hard link.
-void MarkRepeatedIdentities(const std::vector<SearchEntry>& entries, std::vector<bool>& repeated) {
+void MarkRepeatedIdentities(const std::vector<SearchEntry>& entries, std::vector<bool>& repeated,
+                            PaintPacer& pacer) {
   std::vector<IdentityOfEntry> known;
   known.reserve(entries.size());
   for (std::size_t index = 0; index < entries.size(); ++index) {
+    pacer.Step();
     if (entries[index].record->identity.Known()) {
       known.emplace_back(entries[index].record->identity, index);
     }
@@ -61,10 +83,12 @@ std::size_t PathHash(const FileRecord& record) {
 // Marks the records whose path is that of an earlier record. Their identities may differ: a
 // file replaced (saved anew, renamed over) between two scans that both reached it has a new
 // inode, yet both records lead to the one file now at that path.
-void MarkRepeatedPaths(const std::vector<SearchEntry>& entries, std::vector<bool>& repeated) {
+void MarkRepeatedPaths(const std::vector<SearchEntry>& entries, std::vector<bool>& repeated,
+                       PaintPacer& pacer) {
   std::vector<std::pair<std::size_t, std::size_t>> hashed;  // path hash, entry number
   hashed.reserve(entries.size());
   for (std::size_t index = 0; index < entries.size(); ++index) {
+    pacer.Step();
     hashed.emplace_back(PathHash(*entries[index].record), index);
   }
   std::sort(hashed.begin(), hashed.end());
@@ -73,6 +97,7 @@ void MarkRepeatedPaths(const std::vector<SearchEntry>& entries, std::vector<bool
   };
   // Within a run of equal hashes, a path counts as repeated behind its first occurrence.
   ForEachRun(hashed.size(), sameHash, [&](std::size_t start, std::size_t end) {
+    pacer.Step();
     for (std::size_t later = start + 1; later < end; ++later) {
       const FileRecord& record = *entries[hashed[later].second].record;
       for (std::size_t earlier = start; earlier < later; ++earlier) {
@@ -87,10 +112,10 @@ void MarkRepeatedPaths(const std::vector<SearchEntry>& entries, std::vector<bool
 }
 
 // The records that take part in neither search, so that no group pairs a file with itself.
-std::vector<bool> RepeatedFiles(const std::vector<SearchEntry>& entries) {
+std::vector<bool> RepeatedFiles(const std::vector<SearchEntry>& entries, PaintPacer& pacer) {
   std::vector<bool> repeated(entries.size(), false);
-  MarkRepeatedIdentities(entries, repeated);
-  MarkRepeatedPaths(entries, repeated);
+  MarkRepeatedIdentities(entries, repeated, pacer);
+  MarkRepeatedPaths(entries, repeated, pacer);
   return repeated;
 }
 
@@ -155,10 +180,11 @@ std::vector<std::size_t> MembersOfRuns(const std::vector<std::size_t>& order, Eq
 // any was.
 bool MarkFilesThatAreNowTheSame(FileServices& files, const std::vector<SearchEntry>& entries,
                                 const std::vector<std::size_t>& candidates,
-                                std::vector<bool>& repeated) {
+                                std::vector<bool>& repeated, PaintPacer& pacer) {
   std::vector<IdentityOfEntry> now;
   now.reserve(candidates.size());
   for (std::size_t index : candidates) {
+    pacer.Step();
     const std::optional<FileStatus> status = files.StatusOf(FullPath(*entries[index].record));
     if (status && status->identity.Known()) {
       now.emplace_back(status->identity, index);
@@ -169,11 +195,12 @@ bool MarkFilesThatAreNowTheSame(FileServices& files, const std::vector<SearchEnt
 
 // In name mode a class is a group: equal names need no reading.
 void GroupByName(std::vector<SearchEntry>& entries, std::vector<bool>& repeated,
-                 FileServices& files) {
+                 FileServices& files, PaintPacer& pacer) {
   std::vector<std::string> lowered(entries.size());
   std::vector<std::size_t> order;
   order.reserve(entries.size());
   for (std::size_t index = 0; index < entries.size(); ++index) {
+    pacer.Step();
     if (!repeated[index]) {
       lowered[index] = LowerCase(entries[index].record->name);
       order.push_back(index);
@@ -186,7 +213,7 @@ void GroupByName(std::vector<SearchEntry>& entries, std::vector<bool>& repeated,
   const auto sameName = [&lowered](std::size_t left, std::size_t right) {
     return lowered[left] == lowered[right];
   };
-  if (MarkFilesThatAreNowTheSame(files, entries, MembersOfRuns(order, sameName), repeated)) {
+  if (MarkFilesThatAreNowTheSame(files, entries, MembersOfRuns(order, sameName), repeated, pacer)) {
     std::erase_if(order, [&repeated](std::size_t index) { return repeated[index]; });
   }
   LinkClasses(entries, order, sameName);
@@ -198,13 +225,15 @@ void GroupByName(std::vector<SearchEntry>& entries, std::vector<bool>& repeated,
 }  // namespace
 
 std::vector<SearchEntry> BuildSearchIndex(FileCatalogue& catalogue, SearchMode mode,
-                                          FileServices& files) {
-  std::vector<SearchEntry> entries = EntriesInCatalogueOrder(catalogue);
-  std::vector<bool> repeated = RepeatedFiles(entries);
+                                          FileServices& files,
+                                          const std::function<void()>& keepPainting) {
+  PaintPacer pacer(keepPainting);
+  std::vector<SearchEntry> entries = EntriesInCatalogueOrder(catalogue, pacer);
+  std::vector<bool> repeated = RepeatedFiles(entries, pacer);
   if (mode == SearchMode::SameContent) {
     ClassBySize(entries, repeated);
   } else {
-    GroupByName(entries, repeated, files);
+    GroupByName(entries, repeated, files, pacer);
   }
   return entries;
 }

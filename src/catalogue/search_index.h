@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <limits>
 #include <vector>
 
@@ -41,8 +42,10 @@ struct SearchEntry {
 // contents are read, and a file found replaced then joins no group. Name mode classes them
 // by LowerCase(name), and each class of two or more is one group once the records of the
 // would-be groups whose paths now lead to the same file have been passed over as well.
+// keepPainting is called every few hundred records, so the windows repaint meanwhile.
 std::vector<SearchEntry> BuildSearchIndex(FileCatalogue& catalogue, SearchMode mode,
-                                          FileServices& files);
+                                          FileServices& files,
+                                          const std::function<void()>& keepPainting);
 
 // Turns runs of equal keys into groups: `order` holds entry numbers sorted so that equal keys
 // stand together and, among equals, in catalogue order; sameKeyAt(i, j) tells whether

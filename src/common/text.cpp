@@ -2,6 +2,10 @@
 
 #include <charconv>
 #include <iterator>
+#include <memory>
+#include <type_traits>
+
+#include "common/unicode_lower.h"
 
 namespace kopiensieb {
 
@@ -150,12 +154,34 @@ std::string DisplayText(std::string_view text) {
   return shown;
 }
 
+std::string DisplayRowText(std::string_view text) {
+  constexpr unsigned char kDelete = 0x7F;
+  const std::string shown = DisplayText(text);
+  std::string row;
+  row.reserve(shown.size());
+  for (const char c : shown) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (byte >= 0x20 && byte != kDelete) {
+      row.push_back(c);
+      continue;
+    }
+    // U+2400 + c (U+2421 for DEL) in UTF-8: E2 90 80+c, E2 90 A1.
+    const unsigned char last = byte == kDelete ? 0xA1 : static_cast<unsigned char>(0x80 + byte);
+    row.append({'\xE2', '\x90', static_cast<char>(last)});
+  }
+  return row;
+}
+
 std::string_view FirstCharacters(std::string_view text, std::size_t count) {
   std::size_t position = 0;
   for (std::size_t taken = 0; taken < count && position < text.size(); ++taken) {
     position += CharacterLength(text, position);
   }
   return text.substr(0, position);
+}
+
+std::string TypedLowerCase(const std::string& text) {
+  return UnicodeLowerCase(text);
 }
 
 }  // namespace kopiensieb

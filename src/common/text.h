@@ -10,6 +10,11 @@ namespace kopiensieb {
 // byte, invalid sequences included, stays as it is. U+00D7 becomes U+00F7, U+00DF U+00FF.
 std::string LowerCase(std::string_view text);
 
+// Unicode lower case of a UTF-8 text, one character at a time (the simple mapping: "İ" becomes
+// "i"), as a lower-casing text field turns typed letters; bytes that are not UTF-8 stay as
+// they are.
+std::string TypedLowerCase(const std::string& text);
+
 // Removes the space characters (0x20 only) at both ends.
 std::string TrimSpaces(std::string_view text);
 
@@ -25,6 +30,11 @@ std::size_t CharacterLength(std::string_view text, std::size_t position);
 
 // The text with every byte sequence that is not UTF-8 replaced by U+FFFD, for display.
 std::string DisplayText(std::string_view text);
+
+// DisplayText for one row of a list: control characters (U+0000..U+001F and U+007F) become
+// their visible pictures (U+2400..U+241F, U+2421), so a name holding a line break stays on one
+// line and shows where the break is.
+std::string DisplayRowText(std::string_view text);
 
 // The first `count` characters of `text` (characters as CharacterLength counts them), or all
 // of it when it has fewer.

@@ -81,6 +81,14 @@ enum class PathKind {
   Unknown  // could not be looked at (no permission on a folder of the path, an I/O error)
 };
 
+// What DeleteIfUnchanged did.
+enum class DeleteOutcome {
+  Deleted,  // the file was still the one expected, and now it is gone
+  Missing,  // nothing stood at the path: the file was already gone
+  Kept      // another file or a folder stands there, it could not be looked at, or the
+            // deletion failed: nothing was deleted
+};
+
 // The file-system operations the program needs. Paths are absolute UTF-8 byte strings
 // with the platform's separator (kNativePaths).
 class FileServices {
@@ -98,6 +106,43 @@ class FileServices {
   virtual std::unique_ptr<ReadableFile> OpenForReading(const std::string& path) = 0;
   // Removes the directory entry for good (unlink). False on failure.
   virtual bool Delete(const std::string& path) = 0;
+  // Removes the file at a path only while it is still the regular file described by
+  // `expected` (size, identity, modification time). A final symbolic link is never followed.
+  // This version looks and then deletes by path; file services that can, close the gap
+  // between the two.
+  virtual DeleteOutcome DeleteIfUnchanged(const std::string& path, const FileStatus& expected) {
+    const std::optional<FileStatus> now = StatusOf(path);
+    if (!now) {
+      return WhatExists(path) == PathKind::Nothing ? DeleteOutcome::Missing : DeleteOutcome::Kept;
+    }
+    if (*now != expected || WhatExists(path) != PathKind::File) {
+      return DeleteOutcome::Kept;
+    }
+    if (Delete(path)) {
+      return DeleteOutcome::Deleted;
+    }
+    return WhatExists(path) == PathKind::Nothing ? DeleteOutcome::Missing : DeleteOutcome::Kept;
+  }
+  // The folder `relative` ("a/b", components separated by "/") below the folder `root`: the
+  // root is reached as StartEnumeration reaches it, and every folder below it without
+  // following a symbolic link. Never null; a folder that cannot be reached gives an
+  // enumeration without entries.
+  virtual std::unique_ptr<DirectoryEnumeration> StartEnumerationBelow(const std::string& root,
+                                                                      const std::string& relative) {
+    std::unique_ptr<DirectoryEnumeration> folder = StartEnumeration(root);
+    std::size_t start = 0;
+    while (start < relative.size()) {
+      std::size_t end = relative.find('/', start);
+      if (end == std::string::npos) {
+        end = relative.size();
+      }
+      if (end > start) {
+        folder = folder->OpenSubfolder(relative.substr(start, end - start));
+      }
+      start = end + 1;
+    }
+    return folder;
+  }
   // Whether OpenForReading and the files it opens may be used from several threads at once
   // (each file by one thread). Only then does a search read many small files side by side.
   virtual bool ReadsConcurrently() const { return false; }

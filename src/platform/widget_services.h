@@ -88,6 +88,9 @@ class WidgetServices {
 
   virtual void SetProgress(int control, int value) = 0;
   virtual void SetStatusText(int field, const std::string& text) = 0;
+  // Called now and then by long loops that write no status, so the windows keep painting
+  // while a command runs; cheap enough to call every few hundred items.
+  virtual void KeepPainting() {}
 
   // Modal; returns when dismissed.
   virtual void ShowMessageBox(const std::string& title, const std::string& text,

@@ -2,9 +2,11 @@
 
 #include <optional>
 #include <string>
+#include <unordered_map>
 #include <unordered_set>
 #include <vector>
 
+#include "catalogue/content_comparison.h"
 #include "common/text.h"
 #include "results/refresh_lists.h"
 #include "shell/control_numbers.h"
@@ -35,6 +37,16 @@ constexpr Geometry ButtonAt(int top) {
 const char* const kHintText =
     "Markieren sie die Dateien,\rdie sie löschen wollen,\rmit STRG oder SHIFT";
 const char* const kDeleteFailedText = "Die folgende Datei konnte nicht gelöscht werden:\r";
+const char* const kLastCopyText =
+    "Die folgende Datei wurde nicht gelöscht, weil sonst keine Kopie übrig bliebe:\r";
+
+// The loops over the entries write no status; every so many entries the windows repaint.
+void KeepPaintingNowAndThen(WidgetServices& widgets, std::int64_t entry) {
+  constexpr std::int64_t kEntriesBetweenPaints = 256;
+  if (entry % kEntriesBetweenPaints == 0) {
+    widgets.KeepPainting();
+  }
+}
 
 void CreateControls(WidgetServices& widgets) {
   ControlOptions hintOptions;
@@ -68,34 +80,100 @@ bool RowsPairWithEntries(Program& program) {
   return entries == 0 || program.widgets.CountRows(kToDeleteView) == entries;
 }
 
-bool IsStillTheCataloguedFile(const FileStatus& now, const FileRecord& record) {
-  return now.size == record.size && now.modifiedNs == record.modifiedNs &&
-         now.identity == record.identity;
+FileStatus CataloguedStatus(const FileRecord& record) {
+  FileStatus status;
+  status.size = record.size;
+  status.identity = record.identity;
+  status.modifiedNs = record.modifiedNs;
+  return status;
 }
 
-// Deletes the file of a record if it is still the file that was catalogued. True when nothing
-// stands at its path afterwards (a file that is already gone counts as deleted).
-bool DeleteCataloguedFile(FileServices& files, const FileRecord& record, const std::string& path) {
+// What became of one selected entry.
+enum class Handling {
+  Deleted,  // gone from disk: deleted now, or already gone
+  Failed,   // the file is there but could not be deleted, or is not the catalogued one
+  LastCopy  // kept: no copy of it would be left
+};
+
+// Whether `mate` can stand in as the copy of `file` at this moment: a file of its group that
+// this command or an earlier one has not deleted, a different file, still on disk as it was
+// catalogued, and for a group of equal content equal in its bytes once more.
+bool IsCopyLeft(FileServices& files, const FileRecord& file, const std::string& path,
+                const FileRecord& mate, bool equalContent) {
+  if (&mate == &file || mate.deleted || mate.identity == file.identity) {
+    return false;
+  }
+  const std::string matePath = FullPath(mate);
+  const std::optional<FileStatus> now = files.StatusOf(matePath);
+  if (!now || *now != CataloguedStatus(mate)) {
+    return false;
+  }
+  if (!equalContent) {
+    return true;
+  }
+  // The whole of both files, whatever share a search compares: this decides over the data.
+  constexpr std::int32_t kWholeFile = 100;
+  return CompareFileContents(files, CataloguedPath{.path = matePath, .identity = mate.identity},
+                             CataloguedPath{.path = path, .identity = file.identity}, file.size,
+                             kWholeFile, {}) == 1;
+}
+
+// The survivors found so far, one per group: the next file of the same group tries it first,
+// so that deleting every other file of a large group stays linear.
+using SurvivorCache = std::unordered_map<const MarkedGroup*, const FileRecord*>;
+
+bool HasCopyLeft(FileServices& files, const ToDeleteEntry& entry, const std::string& path,
+                 SurvivorCache& survivors) {
+  if (!entry.group) {
+    return false;
+  }
+  const MarkedGroup& group = *entry.group;
+  const auto known = survivors.find(&group);
+  if (known != survivors.end() &&
+      IsCopyLeft(files, *entry.file, path, *known->second, group.equalContent)) {
+    return true;
+  }
+  for (const FileRecord* mate : group.files) {
+    if (IsCopyLeft(files, *entry.file, path, *mate, group.equalContent)) {
+      survivors[&group] = mate;
+      return true;
+    }
+  }
+  return false;
+}
+
+// Deletes the file of an entry if it is still the file that was catalogued and a copy of it is
+// left. A file that is already gone counts as deleted.
+Handling DeleteCataloguedFile(FileServices& files, const ToDeleteEntry& entry,
+                              const std::string& path, SurvivorCache& survivors) {
+  const FileRecord& record = *entry.file;
   switch (files.WhatExists(path)) {
     case PathKind::Nothing:
-      return true;
+      return Handling::Deleted;
     case PathKind::Folder:
     case PathKind::Unknown:  // it may well be there still
-      return false;
+      return Handling::Failed;
     case PathKind::File:
       break;
   }
   const std::optional<FileStatus> now = files.StatusOf(path);
   if (!now) {
-    return files.WhatExists(path) == PathKind::Nothing;
+    return files.WhatExists(path) == PathKind::Nothing ? Handling::Deleted : Handling::Failed;
   }
-  if (!IsStillTheCataloguedFile(*now, record)) {
-    return false;  // rewritten or replaced since the scan: not the file the user chose
+  if (*now != CataloguedStatus(record)) {
+    return Handling::Failed;  // rewritten or replaced since the scan: not the file the user chose
   }
-  if (files.Delete(path)) {
-    return true;
+  if (!HasCopyLeft(files, entry, path, survivors)) {
+    return Handling::LastCopy;
   }
-  return files.WhatExists(path) == PathKind::Nothing;
+  switch (files.DeleteIfUnchanged(path, CataloguedStatus(record))) {
+    case DeleteOutcome::Deleted:
+    case DeleteOutcome::Missing:
+      return Handling::Deleted;
+    case DeleteOutcome::Kept:
+      break;
+  }
+  return Handling::Failed;
 }
 
 // Removes the FilesView rows of the given records in one call. A record's row is the number of
@@ -194,8 +272,10 @@ void DeleteSelectedCommand(Program& program) {
       deletedFiles.clear();
     }
   };
+  SurvivorCache survivors;
   for (std::int64_t i = 0; i < entries; ++i) {
     toDelete.StepForward();
+    KeepPaintingNowAndThen(widgets, i);
     if (!widgets.IsRowSelected(kToDeleteView, static_cast<int>(i))) {
       continue;
     }
@@ -204,12 +284,20 @@ void DeleteSelectedCommand(Program& program) {
     // behind the last of them, as after any other walk over the list.
     state.fileCatalogue.MakeCurrent(*entry.file);
     const std::string path = FullPath(*entry.file);
-    if (DeleteCataloguedFile(program.files, *entry.file, path)) {
-      entry.done = 1;
-      deletedFiles.insert(entry.file);
-    } else {
-      showDeletions();
-      widgets.ShowMessageBox("ERROR", kDeleteFailedText + path, MessageIcon::Error);
+    switch (DeleteCataloguedFile(program.files, entry, path, survivors)) {
+      case Handling::Deleted:
+        entry.done = 1;
+        entry.file->deleted = true;
+        deletedFiles.insert(entry.file);
+        break;
+      case Handling::Failed:
+        showDeletions();
+        widgets.ShowMessageBox("ERROR", kDeleteFailedText + path, MessageIcon::Error);
+        break;
+      case Handling::LastCopy:
+        showDeletions();
+        widgets.ShowMessageBox("ERROR", kLastCopyText + path, MessageIcon::Error);
+        break;
     }
   }
   showDeletions();
@@ -227,6 +315,7 @@ void DiscardSelectedCommand(Program& program) {
   const std::int64_t entries = toDelete.Count();
   for (std::int64_t i = 0; i < entries; ++i) {
     toDelete.StepForward();
+    KeepPaintingNowAndThen(program.widgets, i);
     if (program.widgets.IsRowSelected(kToDeleteView, static_cast<int>(i))) {
       toDelete.Current()->done = 1;
     }

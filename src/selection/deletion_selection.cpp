@@ -1,6 +1,8 @@
 #include "selection/deletion_selection.h"
 
+#include <algorithm>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -16,7 +18,10 @@ namespace {
 // Entries go behind the last one. The cursor normally rests there already (the last refresh
 // or the last append left it so); walking to the end from wherever it stands keeps the order
 // right even when something else moved it, at no cost in the usual case.
-void AppendToDeleteEntry(ToDeleteList& toDelete, FileRecord* file) {
+// The entry remembers the group, so that "Mark. löschen" can make sure a copy is left when it
+// deletes the file.
+void AppendToDeleteEntry(ToDeleteList& toDelete, FileRecord* file,
+                         const std::shared_ptr<const MarkedGroup>& group) {
   if (!toDelete.Empty()) {
     while (toDelete.StepForward()) {
     }
@@ -24,6 +29,20 @@ void AppendToDeleteEntry(ToDeleteList& toDelete, FileRecord* file) {
   ToDeleteEntry& entry = toDelete.Add();
   entry.file = file;
   entry.done = 0;
+  entry.group = group;
+}
+
+// The group as it stands, without moving the cursor of GroupMemberList.
+std::shared_ptr<const MarkedGroup> MarkGroup(const DuplicateGroup& group) {
+  auto marked = std::make_shared<MarkedGroup>();
+  marked->equalContent = group.equalContent;
+  marked->files.reserve(static_cast<std::size_t>(std::max(group.memberCount, 0)));
+  const GroupMember* member = group.firstMember;
+  for (std::int32_t k = 0; k < group.memberCount && member != nullptr; ++k) {
+    marked->files.push_back(member->file);
+    member = GroupMemberList::Next(*member);
+  }
+  return marked;
 }
 
 // The group shown in row `row` of GroupsBox, or none when the row stands for no group (no
@@ -103,6 +122,7 @@ void TakeMatchingMembers(ProgramState& state, DuplicateGroup& group) {
   if (!matches.empty() && AllTrue(matches)) {
     matches.front() = false;
   }
+  const std::shared_ptr<const MarkedGroup> marked = MarkGroup(group);
   members.MakeCurrent(*group.firstMember);
   int kept = 0;
   for (const bool matched : matches) {
@@ -115,7 +135,7 @@ void TakeMatchingMembers(ProgramState& state, DuplicateGroup& group) {
       members.StepForward();
       continue;
     }
-    AppendToDeleteEntry(state.toDeleteList, member->file);
+    AppendToDeleteEntry(state.toDeleteList, member->file, marked);
     members.DeleteCurrent();
     if (kept == 0) {
       // Everything before it is gone, so the deletion made its successor (or none) current.
@@ -142,11 +162,12 @@ void DeleteMarkedCommand(Program& program) {
   }
 
   GroupMemberList& members = state.groupMemberList;
+  const std::shared_ptr<const MarkedGroup> marked = MarkGroup(*group);
   members.MakeCurrent(*group->firstMember);
   for (int step = 0; step < memberRow; ++step) {
     members.StepForward();
   }
-  AppendToDeleteEntry(state.toDeleteList, members.Current()->file);
+  AppendToDeleteEntry(state.toDeleteList, members.Current()->file, marked);
   members.DeleteCurrent();
   if (memberRow == 0) {
     group->firstMember = members.Current();
@@ -179,6 +200,7 @@ void DeleteOthersCommand(Program& program) {
 
   GroupMemberList& members = state.groupMemberList;
   const std::int32_t memberCount = group->memberCount;
+  const std::shared_ptr<const MarkedGroup> marked = MarkGroup(*group);
   members.MakeCurrent(*group->firstMember);
   bool kept = false;
   std::vector<int> removedRows;
@@ -190,7 +212,7 @@ void DeleteOthersCommand(Program& program) {
       kept = true;
       continue;
     }
-    AppendToDeleteEntry(state.toDeleteList, members.Current()->file);
+    AppendToDeleteEntry(state.toDeleteList, members.Current()->file, marked);
     members.DeleteCurrent();
     if (kept) {
       members.StepForward();  // from the kept member to the one after the deleted one

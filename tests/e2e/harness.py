@@ -1,6 +1,9 @@
 """Runs kopiensieb-headless for end-to-end tests.
 
-The binary comes from the environment variable KOPIENSIEB_HEADLESS (ctest sets it).
+The binary comes from the environment variable KOPIENSIEB_HEADLESS (ctest sets it): the
+headless driver, or a driver of a real backend that takes the same script and prints the same
+dump. When KOPIENSIEB_DUMP_LOG names a file, every JSON line read is appended to it, so that a
+parity run (parity.py) can compare what two drivers printed for the same suite.
 
     states = run_script(['chooser "/tmp/x"', "click 0", "idle 0", "dump"])
     final = states[-1]                       # the line printed after shutdown
@@ -20,7 +23,6 @@ import subprocess
 import threading
 
 __all__ = [
-    "SEP",
     "WINDOWS",
     "binary",
     "command",
@@ -49,10 +51,12 @@ def emulator():
     return os.environ.get("KOPIENSIEB_EMULATOR", "")
 
 
-# Whether the program under test is the Windows build: it then speaks Windows paths.
+# Whether the program under test is the Windows build. It speaks Windows paths: the harness
+# hands it this machine's paths on Wine's drive Z: (the root), and turns the paths in its
+# dumps back, so that one set of scripts and expectations serves both builds. A path in a
+# dump that is not wholly in the Windows form (drive, backslashes) is left as it is, and the
+# test comparing it fails.
 WINDOWS = bool(emulator())
-# What the program puts between folder and name.
-SEP = "\\" if WINDOWS else "/"
 
 
 def command():
@@ -68,6 +72,43 @@ def native(path):
     return "Z:" + os.path.abspath(path).replace("/", "\\")
 
 
+def _from_windows(text):
+    """A text of a dump with its Windows paths ("Z:\\tmp\\a.txt", one per line) in this
+    machine's form ("/tmp/a.txt")."""
+    parts = text.split("\r")
+    for index, part in enumerate(parts):
+        if part.startswith("Z:") and "/" not in part:
+            parts[index] = part[2:].replace("\\", "/")
+    return "\r".join(parts)
+
+
+def _from_program(state):
+    if not WINDOWS:
+        return state
+    if isinstance(state, str):
+        return _from_windows(state)
+    if isinstance(state, list):
+        return [_from_program(item) for item in state]
+    if isinstance(state, dict):
+        return {key: _from_program(value) for key, value in state.items()}
+    return state
+
+
+def _to_program(line):
+    """A script line with the path of a chooser line in the program's form."""
+    if not WINDOWS:
+        return line
+    try:
+        text = line.decode("utf-8") if isinstance(line, bytes) else line
+        if text.startswith("chooser "):
+            path = json.loads(text[len("chooser ") :])
+            if isinstance(path, str) and path.startswith("/"):
+                return "chooser " + quote(native(path))
+    except ValueError:
+        pass
+    return line
+
+
 def quote(text):
     """A script TEXT argument: the JSON string literal of text (str, or UTF-8 bytes)."""
     if isinstance(text, bytes):
@@ -76,18 +117,34 @@ def quote(text):
 
 
 def _script_bytes(lines):
+    lines = [_to_program(line) for line in lines]
     encoded = [line.encode("utf-8") if isinstance(line, str) else bytes(line) for line in lines]
     return b"".join(line + b"\n" for line in encoded)
 
 
+def _log_lines(lines):
+    path = os.environ.get("KOPIENSIEB_DUMP_LOG")
+    if not path or not lines:
+        return
+    with open(path, "a", encoding="utf-8") as log:
+        for line in lines:
+            log.write(line.rstrip("\n") + "\n")
+
+
 def _parse_lines(stdout):
-    return [json.loads(line) for line in stdout.decode("utf-8").splitlines() if line.strip()]
+    lines = [line for line in stdout.decode("utf-8").splitlines() if line.strip()]
+    _log_lines(lines)
+    return [_from_program(json.loads(line)) for line in lines]
 
 
 def run_script_raw(lines, timeout=120, args=None):
     """Runs the script (lines of str or bytes) on standard input; the CompletedProcess."""
     return subprocess.run(
-        command() + list(args or []), input=_script_bytes(lines), capture_output=True, timeout=timeout, check=False
+        command() + list(args or []),
+        input=_script_bytes(lines),
+        capture_output=True,
+        timeout=timeout,
+        check=False,
     )
 
 
@@ -154,7 +211,9 @@ class Session:
         if line is None:
             self._stdout.put(None)  # keep reporting the end to later reads
             raise AssertionError(f"kopiensieb-headless ended its output; stderr:\n{self.stderr}")
-        state = json.loads(line.decode("utf-8"))
+        text = line.decode("utf-8")
+        _log_lines([text])
+        state = _from_program(json.loads(text))
         self.lines.append(state)
         return state
 

@@ -5,11 +5,12 @@ import os
 import tempfile
 import unittest
 
-from harness import SEP, Session, control, make_tree, native, quote, run_script, window
+from harness import Session, control, make_tree, quote, run_script, window
 
 CREDITS = {"title": "Credits", "text": "Kopiensieb\rProgrammed by Tesmarin", "icon": "none"}
 EMPTY_STATE_ROW = "(keine Dateien zum Löschen)"
 FAILURE = "Die folgende Datei konnte nicht gelöscht werden:\r"
+LAST_COPY = "Die folgende Datei wurde nicht gelöscht, weil sonst keine Kopie übrig bliebe:\r"
 
 # Three copies of one content, two of another, and files without a copy.
 TREE = {
@@ -63,7 +64,7 @@ def todelete_paths(state):
     """The full paths that the ToDelete window's list shows, in row order."""
     if shows_empty_state(state):
         return []
-    return [row[1] + SEP + row[0] for row in control(state, 201)["rows"]]
+    return [os.path.join(row[1], row[0]) for row in control(state, 201)["rows"]]
 
 
 def todelete_row(state, path):
@@ -82,13 +83,9 @@ class DeletionTest(unittest.TestCase):
     def path(self, relative):
         return os.path.join(self.root, relative)
 
-    def shown(self, relative):
-        """The path of a file below the root as the program writes it."""
-        return native(self.path(relative))
-
     def start(self, session):
         """Scan the tree and search for equal content; the dump after the search."""
-        session.send(f"chooser {quote(native(self.root))}")
+        session.send(f"chooser {quote(self.root)}")
         session.send("click 0")
         session.send("idle 0")  # the search button comes on at the pass after the scan
         session.send("click 9")
@@ -103,7 +100,7 @@ class DeletionTest(unittest.TestCase):
     def mark(self, session, relative, button=7):
         """Marks the member with this path in the group shown and presses a marking button."""
         state = session.dump()
-        session.send(f"select 6 {member_row(state, self.shown(relative))}")
+        session.send(f"select 6 {member_row(state, self.path(relative))}")
         session.send(f"click {button}")
         session.send("idle 0")  # availability follows the lists from the next pass on
         return session.dump()
@@ -129,7 +126,7 @@ class DeletionTest(unittest.TestCase):
             self.assertEqual(window(state, 1)["title"], "ToDelete-Liste")
             self.assertEqual(
                 sorted(todelete_paths(state)),
-                sorted([self.shown("copy1/a.txt"), self.shown("sub/b2.txt")]),
+                sorted([self.path("copy1/a.txt"), self.path("sub/b2.txt")]),
             )
             # While the window is open, a new entry shows at once.
             self.choose_group(session, "a.txt")
@@ -137,16 +134,16 @@ class DeletionTest(unittest.TestCase):
             state = session.dump()
             paths = todelete_paths(state)
             self.assertEqual(len(paths), 3)
-            self.assertEqual(paths[2], self.shown("copy2/a.txt"))
+            self.assertEqual(paths[2], self.path("copy2/a.txt"))
 
-            chosen = [todelete_row(state, self.shown(p)) for p in ("copy1/a.txt", "copy2/a.txt")]
+            chosen = [todelete_row(state, self.path(p)) for p in ("copy1/a.txt", "copy2/a.txt")]
             session.send("select 201 " + " ".join(map(str, chosen)))
             session.send("click 202")
             state = session.dump()
             final = session.finish()
 
         self.assert_disk(gone={"copy1/a.txt", "copy2/a.txt"})
-        self.assertEqual(todelete_paths(state), [self.shown("sub/b2.txt")])
+        self.assertEqual(todelete_paths(state), [self.path("sub/b2.txt")])
         self.assertEqual(state["messageboxes"], [])
         files_view = [row[0] for row in control(state, 2)["rows"]]
         self.assertEqual(
@@ -171,9 +168,9 @@ class DeletionTest(unittest.TestCase):
 
         self.assertEqual(
             state["messageboxes"],
-            [{"title": "ERROR", "text": FAILURE + self.shown("sub/b2.txt"), "icon": "error"}],
+            [{"title": "ERROR", "text": FAILURE + self.path("sub/b2.txt"), "icon": "error"}],
         )
-        self.assertEqual(todelete_paths(state), [self.shown("sub/b2.txt")])
+        self.assertEqual(todelete_paths(state), [self.path("sub/b2.txt")])
         self.assertTrue(os.path.isdir(self.path("sub/b2.txt")))
 
     def test_a_file_rewritten_after_the_scan_is_kept_with_the_error_box(self):
@@ -197,7 +194,7 @@ class DeletionTest(unittest.TestCase):
         boxes = state["messageboxes"]
         self.assertEqual(
             sorted(box["text"] for box in boxes),
-            sorted(FAILURE + self.shown(p) for p in ("copy1/a.txt", "copy2/a.txt")),
+            sorted(FAILURE + self.path(p) for p in ("copy1/a.txt", "copy2/a.txt")),
         )
         self.assertTrue(all(box["title"] == "ERROR" and box["icon"] == "error" for box in boxes))
         with open(self.path("copy1/a.txt")) as stream:
@@ -270,7 +267,7 @@ class DeletionTest(unittest.TestCase):
 
         self.assertIsNone(window(closed, 1))
         self.assertTrue(control(closed, 15)["enabled"])
-        self.assertEqual(todelete_paths(reopened), [self.shown("copy2/a.txt")])
+        self.assertEqual(todelete_paths(reopened), [self.path("copy2/a.txt")])
         self.assertEqual(todelete_paths(opened), todelete_paths(reopened))
         self.assert_disk(gone=set())
 
@@ -292,7 +289,7 @@ class DeletionTest(unittest.TestCase):
     def test_a_close_request_for_the_todelete_window_ends_the_program(self):
         states = run_script(
             [
-                f"chooser {quote(native(self.root))}",
+                f"chooser {quote(self.root)}",
                 "click 0",
                 "idle 0",
                 "click 9",
@@ -315,6 +312,138 @@ class DeletionTest(unittest.TestCase):
         self.assertEqual(len(states), 2, "nothing runs after the close request")
         self.assertEqual(window(states[0], 1)["title"], "ToDelete-Liste")
         self.assert_disk(gone=set())
+
+
+class LastCopyTest(unittest.TestCase):
+    """"Mark. löschen" never takes the last copy, however the files came onto the list."""
+
+    CONTENT = "the one content " * 100
+
+    def setUp(self):
+        self.folder = tempfile.TemporaryDirectory()
+        self.addCleanup(self.folder.cleanup)
+        self.root = self.folder.name
+
+    def path(self, relative):
+        return os.path.join(self.root, relative)
+
+    def scan(self, session):
+        session.send(f"chooser {quote(self.root)}")
+        session.send("click 0")
+        session.send("idle 0")
+
+    def search_and_mark(self, session, relative, search_button=9):
+        """A new search, the group of the file chosen, the file marked with "Lösche markierte
+        Datei"."""
+        session.send(f"click {search_button}")
+        session.send("idle 0")
+        state = session.dump()
+        rows = control(state, 4)["rows"]
+        name = os.path.basename(relative)
+        matching = [i for i, row in enumerate(rows) if name in group_names(row)]
+        self.assertEqual(len(matching), 1, rows)
+        session.send(f"select 4 {matching[0]}")
+        state = session.dump()
+        members = control(state, 6)["rows"]
+        self.assertIn(self.path(relative), members)
+        session.send(f"select 6 {members.index(self.path(relative))}")
+        session.send("click 7")
+        session.send("idle 0")
+
+    def delete_all(self, session, change=None):
+        """Opens the ToDelete window, lets `change` act on the disk, then "Alles markieren" and
+        "Mark. löschen"; the dump afterwards."""
+        session.send("click 15")
+        session.dump()
+        if change:
+            change()
+        session.send("click 205")
+        session.send("click 202")
+        state = session.dump()
+        session.finish()
+        return state
+
+    def assert_boxes(self, state, last_copy=(), failed=()):
+        expected = [LAST_COPY + self.path(p) for p in last_copy]
+        expected += [FAILURE + self.path(p) for p in failed]
+        boxes = state["messageboxes"]
+        self.assertEqual(sorted(box["text"] for box in boxes), sorted(expected))
+        self.assertTrue(all(box["title"] == "ERROR" and box["icon"] == "error" for box in boxes))
+
+    def test_two_equal_files_marked_after_two_searches_keep_one(self):
+        make_tree(self.root, {"a.txt": self.CONTENT, "b.txt": self.CONTENT})
+        with Session() as session:
+            self.scan(session)
+            self.search_and_mark(session, "a.txt")
+            self.search_and_mark(session, "b.txt")  # a.txt is still on disk: the group is back
+            state = self.delete_all(session)
+
+        self.assertFalse(os.path.exists(self.path("a.txt")))
+        with open(self.path("b.txt")) as stream:
+            self.assertEqual(stream.read(), self.CONTENT)
+        self.assert_boxes(state, last_copy=["b.txt"])
+        self.assertEqual(todelete_paths(state), [self.path("b.txt")])
+        self.assertEqual([row[0] for row in control(state, 2)["rows"]], ["b.txt"])
+
+    def test_three_copies_marked_over_three_searches_keep_one(self):
+        copies = ("a.txt", "b/a.txt", "c/a.txt")
+        make_tree(self.root, {name: self.CONTENT for name in copies})
+        with Session() as session:
+            self.scan(session)
+            for relative in copies:
+                self.search_and_mark(session, relative)
+            state = self.delete_all(session)
+
+        left = [p for p in copies if os.path.exists(self.path(p))]
+        self.assertEqual(left, ["c/a.txt"], "the list's order decides: the last one is kept")
+        self.assert_boxes(state, last_copy=["c/a.txt"])
+
+    def test_a_group_of_equal_names_keeps_one_file_of_the_name(self):
+        make_tree(self.root, {"x/Bericht.txt": "first text", "y/bericht.TXT": "another text"})
+        with Session() as session:
+            self.scan(session)
+            self.search_and_mark(session, "x/Bericht.txt", search_button=13)
+            self.search_and_mark(session, "y/bericht.TXT", search_button=13)
+            state = self.delete_all(session)
+
+        self.assertFalse(os.path.exists(self.path("x/Bericht.txt")))
+        self.assertTrue(os.path.exists(self.path("y/bericht.TXT")))
+        self.assert_boxes(state, last_copy=["y/bericht.TXT"])
+
+    def test_a_survivor_changed_after_the_marking_keeps_the_file(self):
+        def rewrite():
+            with open(self.path("b.txt"), "a") as stream:
+                stream.write("more")
+
+        def remove():
+            os.remove(self.path("b.txt"))
+
+        def touch():
+            info = os.stat(self.path("b.txt"))
+            os.utime(self.path("b.txt"), ns=(info.st_atime_ns, info.st_mtime_ns - 10**10))
+
+        def change_bytes_keep_size_and_time():
+            info = os.stat(self.path("b.txt"))
+            with open(self.path("b.txt"), "r+b") as stream:
+                stream.seek(1200)
+                stream.write(b"X")
+            os.utime(self.path("b.txt"), ns=(info.st_atime_ns, info.st_mtime_ns))
+
+        for change in (rewrite, remove, touch, change_bytes_keep_size_and_time):
+            with self.subTest(change.__name__):
+                make_tree(self.root, {"a.txt": self.CONTENT, "b.txt": self.CONTENT})
+                with Session() as session:
+                    self.scan(session)
+                    self.search_and_mark(session, "a.txt")
+                    state = self.delete_all(session, change)
+
+                with open(self.path("a.txt")) as stream:
+                    self.assertEqual(stream.read(), self.CONTENT)
+                self.assert_boxes(state, last_copy=["a.txt"])
+                self.assertEqual(todelete_paths(state), [self.path("a.txt")])
+                for name in ("a.txt", "b.txt"):
+                    if os.path.exists(self.path(name)):
+                        os.remove(self.path(name))
 
 
 if __name__ == "__main__":

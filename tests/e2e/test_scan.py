@@ -4,7 +4,7 @@ import os
 import tempfile
 import unittest
 
-from harness import SEP, WINDOWS, Session, control, make_tree, native, quote, run_script, window
+from harness import WINDOWS, Session, control, make_tree, quote, run_script, window
 
 WELCOME = ["Willkommen beim Kopiensieb", "Programmed by Tesmarin"]
 EVERY_CONTROL = {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 100, 101}
@@ -50,8 +50,7 @@ class ScanTestCase(unittest.TestCase):
         make_tree(self.root, TREE)
 
     def folder(self, relative):
-        """The folder as the program writes it."""
-        return native(os.path.join(self.root, relative))
+        return os.path.join(self.root, relative)
 
     def add(self, relative):
         """Script lines that add a folder (given without its trailing "/")."""
@@ -139,12 +138,12 @@ class FolderCoverageTest(ScanTestCase):
         self.assertEqual(enabled_numbers(idle), ON_WITH_FILES_ONLY)
 
         # Each chooser opens on the folder accepted last; refusals and cancels keep it.
-        sub_folder = self.folder("Daten/sub") + SEP
+        sub_folder = self.folder("Daten/sub") + "/"
         starts = [shown["start"] for shown in cancelled["choosers"]]
         self.assertEqual(
             starts,
-            ["", sub_folder, sub_folder, sub_folder, self.folder("Daten") + SEP,
-             self.folder("Daten2") + SEP],
+            ["", sub_folder, sub_folder, sub_folder, self.folder("Daten") + "/",
+             self.folder("Daten2") + "/"],
         )
         self.assertTrue(all(c["title"] == "Pfad hinzufügen..." for c in cancelled["choosers"]))
         self.assertEqual([s["passes"] for s in states[:6]], [1, 2, 3, 4, 5, 6])
@@ -181,7 +180,7 @@ class FolderCoverageTest(ScanTestCase):
 
 class ResetTest(ScanTestCase):
     def test_reset_empties_the_lists_and_keeps_the_last_folder(self):
-        daten = self.folder("Daten") + SEP
+        daten = self.folder("Daten") + "/"
         states = run_script(
             self.add("Daten")
             + ["idle 0", "dump", "click 8", "dump", "idle 0", "dump"]

@@ -1,21 +1,28 @@
 // Photographs the program's windows as a user sees them: the real main window built by the
-// program's own start-up pieces, after adding a folder of files with umlauts in their names,
-// a search and a chosen group, and then with the ToDelete window open over it. Writes
+// program's own start-up pieces with Qt's German translations, the real folder dialog that
+// "Pfad hinzufügen" opens (answered by a click on its button), the main window after a search
+// with a group chosen, and then the ToDelete window over it. Writes kopiensieb-dialog.png,
 // kopiensieb-main.png and kopiensieb-todelete.png of the whole screen into the given folder.
 
 #include <QAbstractButton>
 #include <QApplication>
+#include <QDialogButtonBox>
+#include <QFileDialog>
 #include <QPixmap>
+#include <QPushButton>
 #include <QScreen>
 #include <QThread>
+#include <QTimer>
 
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <utility>
 
 #include "platform/posix/posix_file_services.h"
+#include "platform/qt/german_translations.h"
 #include "platform/qt/qt_widget_services.h"
 #include "shell/control_numbers.h"
 #include "shell/event_loop.h"
@@ -46,6 +53,9 @@ class SampleFolder {
     Write("Brief an Jürgen.txt", "Lieber Jürgen, ...");
     Write("Straßenkarte.tmp", "Kärtchen");
     Write("Ödland – Notizen mit einem sehr langen Dateinamen.txt", "ß");
+    std::filesystem::create_directory(path_ + "/Ältere Sicherungen");
+    std::filesystem::create_directory(path_ + "/Urlaubsfotos");
+    Write("Ältere Sicherungen/Größenliste.csv", "Größe;Länge;Höhe");
   }
   ~SampleFolder() {
     std::error_code ignored;
@@ -87,6 +97,48 @@ void Click(QtWidgetServices& widgets, Program& program, int control) {
   RunQueuedPasses(widgets, program);
 }
 
+bool SaveScreen(const std::string& path);
+
+// Answers the folder dialog that the next click opens, as a user would: once it shows, it is
+// turned to the sample folder, photographed, and taken with its accept button.
+class FolderDialogAnswer {
+ public:
+  FolderDialogAnswer(std::string folder, std::string shot)
+      : folder_(std::move(folder)), shot_(std::move(shot)) {
+    QObject::connect(&timer_, &QTimer::timeout, [this] { Poll(); });
+    timer_.start(50);
+  }
+  bool Photographed() const { return photographed_; }
+
+ private:
+  void Poll() {
+    auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+    if (dialog == nullptr || !dialog->isVisible()) {
+      // A dialog that never comes must not leave the tool waiting.
+      if (++polls_ > 200) {
+        timer_.stop();
+      }
+      return;
+    }
+    timer_.stop();
+    dialog->setDirectory(QString::fromStdString(folder_));
+    photographed_ = SaveScreen(shot_);
+    const auto* buttons = dialog->findChild<QDialogButtonBox*>();
+    QPushButton* accept = buttons != nullptr ? buttons->button(QDialogButtonBox::Open) : nullptr;
+    if (accept != nullptr) {
+      accept->click();
+    } else {
+      dialog->reject();
+    }
+  }
+
+  std::string folder_;
+  std::string shot_;
+  QTimer timer_;
+  int polls_ = 0;
+  bool photographed_ = false;
+};
+
 bool SaveScreen(const std::string& path) {
   // Let the window system catch up with the last changes before the picture is taken.
   for (int i = 0; i < 20; ++i) {
@@ -101,21 +153,30 @@ bool SaveScreen(const std::string& path) {
 
 int main(int argc, char* argv[]) {
   QApplication application(argc, argv);
+  kopiensieb::InstallGermanTranslations(application);
   const std::string outFolder = argc > 1 ? argv[1] : ".";
   SampleFolder samples;
   if (samples.Path().empty()) {
     std::fprintf(stderr, "no sample folder\n");
     return 1;
   }
-  QtWidgetServices widgets(
-      [&samples](const std::string&, const std::string&) { return samples.Path(); });
+  QtWidgetServices widgets;
   kopiensieb::PosixFileServices files;
   Program program(widgets, files);
   if (!kopiensieb::BuildMainWindow(program)) {
     std::fprintf(stderr, "the main window could not be built\n");
     return 1;
   }
-  Click(widgets, program, kopiensieb::kAddFolderButton);
+  const std::string dialogShot = outFolder + "/kopiensieb-dialog.png";
+  {
+    const FolderDialogAnswer answer(samples.Path(), dialogShot);
+    Click(widgets, program, kopiensieb::kAddFolderButton);
+    if (!answer.Photographed()) {
+      std::fprintf(stderr, "the folder dialog did not show, or %s was not saved\n",
+                   dialogShot.c_str());
+      return 1;
+    }
+  }
   Click(widgets, program, kopiensieb::kSameContentButton);
   widgets.SelectRow(kopiensieb::kGroupsBox, 0);
   kopiensieb::RunPass(program,
@@ -135,6 +196,6 @@ int main(int argc, char* argv[]) {
     std::fprintf(stderr, "could not save %s\n", listShot.c_str());
     return 1;
   }
-  std::printf("%s\n%s\n", mainShot.c_str(), listShot.c_str());
+  std::printf("%s\n%s\n%s\n", dialogShot.c_str(), mainShot.c_str(), listShot.c_str());
   return 0;
 }

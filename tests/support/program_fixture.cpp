@@ -1,5 +1,6 @@
 #include "program_fixture.h"
 
+#include <memory>
 #include <stdexcept>
 
 #include "shell/event_loop.h"
@@ -96,10 +97,17 @@ DuplicateGroup& ProgramHarness::AddGroup(const std::vector<FileRecord*>& files) 
   return group;
 }
 
-ToDeleteEntry& ProgramHarness::AddToDelete(FileRecord& file) {
+ToDeleteEntry& ProgramHarness::AddToDelete(FileRecord& file, const std::vector<FileRecord*>& group,
+                                           bool equalContent) {
   MoveCursorToLast(program.state.toDeleteList);
   ToDeleteEntry& entry = program.state.toDeleteList.Add();
   entry.file = &file;
+  if (!group.empty()) {
+    auto marked = std::make_shared<MarkedGroup>();
+    marked->files = group;
+    marked->equalContent = equalContent;
+    entry.group = std::move(marked);
+  }
   return entry;
 }
 

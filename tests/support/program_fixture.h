@@ -49,7 +49,10 @@ class ProgramHarness {
   FileRecord& AddFile(const std::string& folder, const std::string& name, std::int64_t size);
   // A group of these catalogue records (first one = reference file), members chained in order.
   DuplicateGroup& AddGroup(const std::vector<FileRecord*>& files);
-  ToDeleteEntry& AddToDelete(FileRecord& file);
+  // An entry for the file as if marked from a group of `group` (the file among them); with no
+  // group, an entry that knows no copy of its file.
+  ToDeleteEntry& AddToDelete(FileRecord& file, const std::vector<FileRecord*>& group = {},
+                             bool equalContent = true);
 
   // --- inspection
   const HeadlessControl& Control(int control) const;

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -452,6 +453,71 @@ TEST_F(MarkingTest, OpenToDeleteWindowShowsWhatEachCommandGathered) {
   widgets.SetText(kDeletePatternField, "*.bak");
   DeleteByPatternCommand(program);
   EXPECT_EQ(harness.RowTexts(kToDeleteView), Names({"b1.bak"}));
+}
+
+// Every entry remembers the group it was marked from, as the group stood (the file among its
+// members) and of which kind, whichever command made it: "Mark. löschen" relies on it to leave
+// a copy.
+TEST(MarkedGroupTest, EveryMarkingCommandRemembersTheGroup) {
+  struct Case {
+    const char* what;
+    Names members;
+    bool equalContent;
+    std::function<void(ProgramHarness&)> command;
+    Names marked;  // the entries, in list order
+  };
+  const auto chooseAndRun = [](int memberRow, void (*command)(Program&)) {
+    return [memberRow, command](ProgramHarness& harness) {
+      RefreshLists(harness.program, kRefreshGroups);
+      harness.widgets.SelectRow(kGroupsBox, 0);
+      RefreshLists(harness.program, kRefreshMembers);
+      harness.widgets.SelectRow(kMembersBox, memberRow);
+      command(harness.program);
+    };
+  };
+  const auto byPattern = [](ProgramHarness& harness) {
+    harness.widgets.SetText(kDeletePatternField, "*.bak");
+    DeleteByPatternCommand(harness.program);
+  };
+  const std::vector<Case> cases{
+      {"the marked file", {"a1", "a2", "a3"}, true, chooseAndRun(1, DeleteMarkedCommand), {"a2"}},
+      {"the marked file of a group of names",
+       {"n", "N"},
+       false,
+       chooseAndRun(0, DeleteMarkedCommand),
+       {"n"}},
+      {"all but the marked file",
+       {"a1", "a2", "a3"},
+       true,
+       chooseAndRun(0, DeleteOthersCommand),
+       {"a2", "a3"}},
+      {"the files matching the patterns",
+       {"x.bak", "y.txt", "z.bak"},
+       true,
+       byPattern,
+       {"x.bak", "z.bak"}},
+      {"every file but the first when all match", {"x.bak", "z.bak"}, false, byPattern, {"z.bak"}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    ProgramHarness harness;
+    std::vector<FileRecord*> files;
+    for (const std::string& name : c.members) {
+      files.push_back(&harness.AddFile("/d", name, 10));
+    }
+    harness.AddGroup(files).equalContent = c.equalContent;
+
+    c.command(harness);
+
+    Names marked;
+    harness.State().toDeleteList.ForEach([&](const ToDeleteEntry& entry) {
+      marked.push_back(entry.file->name);
+      ASSERT_NE(entry.group, nullptr);
+      EXPECT_EQ(entry.group->files, files);
+      EXPECT_EQ(entry.group->equalContent, c.equalContent);
+    });
+    EXPECT_EQ(marked, c.marked);
+  }
 }
 
 }  // namespace

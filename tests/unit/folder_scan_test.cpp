@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <climits>
 #include <cstdint>
+#include <cstdio>
 #include <map>
 #include <memory>
 #include <set>
@@ -53,8 +54,25 @@ class FakeFileServices final : public FileServices {
     }
     return FolderAt(path) >= 0 ? PathKind::Folder : PathKind::Nothing;
   }
-  // Folders that were listed as folders but stand replaced by links when looked at again.
+  // Folders that were listed as folders but stand replaced by links when opened again.
   std::set<std::string> replacedByLinks;
+  // Below the root, a folder replaced by a link is not entered, wherever it stands on the way.
+  std::unique_ptr<DirectoryEnumeration> StartEnumerationBelow(
+      const std::string& root, const std::string& relative) override {
+    std::string path = root;
+    for (std::size_t slash = relative.find('/', 1); slash != std::string::npos;
+         slash = relative.find('/', slash + 1)) {
+      if (replacedByLinks.contains(root + relative.substr(0, slash))) {
+        return std::make_unique<Enumeration>(*this, -1);
+      }
+    }
+    path.append(relative);
+    if (replacedByLinks.contains(path)) {
+      return std::make_unique<Enumeration>(*this, -1);
+    }
+    startedPaths.push_back(path);
+    return std::make_unique<Enumeration>(*this, FolderAt(path));
+  }
   std::optional<FileStatus> StatusOf(const std::string&) override { return std::nullopt; }
   std::unique_ptr<ReadableFile> OpenForReading(const std::string&) override { return nullptr; }
   bool Delete(const std::string&) override { return false; }
@@ -372,6 +390,54 @@ TEST_F(PosixFolderScanTest, LinksFifosAndLoopsAreSkipped) {
   folder.MakeFifo("tree/pipe.txt");
   harness.AddFolderAndRun(folder.PathOf("tree"));
   EXPECT_EQ(FullPaths(program), Names{folder.PathOf("tree/real.txt")});
+}
+
+// Side folders near the top of a tree deeper than the scan holds folders open are opened after
+// their level was read ahead, or from their open parent, as the folder's order has it. Either
+// way, a side folder swapped for a link to another tree just before it is opened is not
+// entered.
+TEST(PosixFolderScanRaceTest, AFolderSwappedForALinkWhileTheScanRunsIsNotEntered) {
+  for (const bool swap : {false, true}) {
+    SCOPED_TRACE(swap ? "swapped" : "left alone");
+    TempFolder folder;
+    TempFolder elsewhere;
+    elsewhere.WriteFile("outside.txt", "outside");
+    const std::string deepest =
+        folder.MakeDeepFolders("top/d", static_cast<int>(kMostOpenFolders) + 20, 1);
+    folder.WriteFile(deepest + "/bottom.txt", "b");
+    const std::vector<std::string> sides{"side1", "side2", "side3", "side4"};
+    for (const std::string& side : sides) {
+      folder.WriteFile("top/d/" + side + "/inside.txt", side);
+    }
+    ProgramHarness harness;
+    int swaps = 0;
+    harness.nativeFiles.SetRaceHook(
+        [&](PosixFileServices::RacePoint point, const std::string& name) {
+          if (swap && point == PosixFileServices::RacePoint::BeforeOpenSubfolder &&
+              name.starts_with("side")) {
+            const std::string relative = "top/d/" + name;
+            ASSERT_EQ(std::rename(folder.PathOf(relative).c_str(),
+                                  folder.PathOf(relative + ".moved").c_str()),
+                      0);
+            folder.MakeSymlink(relative, elsewhere.Path());
+            ++swaps;
+          }
+        });
+
+    harness.AddFolderAndRun(folder.PathOf("top"));
+
+    std::vector<std::string> found = FullPaths(harness.program);
+    std::sort(found.begin(), found.end());
+    std::vector<std::string> expected{folder.PathOf(deepest + "/bottom.txt")};
+    if (!swap) {
+      for (const std::string& side : sides) {
+        expected.push_back(folder.PathOf("top/d/" + side + "/inside.txt"));
+      }
+    }
+    std::sort(expected.begin(), expected.end());
+    EXPECT_EQ(found, expected);
+    EXPECT_EQ(swaps, swap ? 4 : 0) << "every side folder was raced";
+  }
 }
 
 TEST_F(PosixFolderScanTest, ThreeThousandLevelsAndPathsBeyondPathMax) {

@@ -482,5 +482,207 @@ TEST_F(PosixPathOperationsTest, PathsLongerThanPathMaxWorkThroughout) {
   EXPECT_EQ(files.OpenForReading(filePath), nullptr);
 }
 
+// Races played through the race hook: another process changes the tree between the moment a
+// folder was listed or a file was looked at and the moment it is opened or deleted.
+class PosixRaceTest : public ::testing::Test {
+ protected:
+  // Replaces the entry `relative` by a symbolic link to the folder `outside`, keeping the old
+  // entry under relative + ".moved".
+  void SwapForLinkToOutside(const std::string& relative) {
+    ASSERT_EQ(::rename(temp.PathOf(relative).c_str(), temp.PathOf(relative + ".moved").c_str()), 0);
+    temp.MakeSymlink(relative, outside.Path());
+  }
+
+  // Names in a folder, sorted, so that no entry moved aside is left behind unnoticed.
+  std::vector<std::string> SortedNames(const std::string& relative) {
+    std::vector<std::string> names = ReaddirOrder(temp.PathOf(relative));
+    std::sort(names.begin(), names.end());
+    return names;
+  }
+
+  TempFolder temp;
+  TempFolder outside;
+  PosixFileServices files;
+};
+
+TEST_F(PosixRaceTest, AFolderSwappedForALinkBeforeItIsOpenedIsNotEntered) {
+  struct Case {
+    const char* what;
+    std::string swapped;  // the folder swapped when it is about to be opened; "" for none
+    // Opens "a/sub" below the temporary folder, with the race hook set.
+    std::function<std::unique_ptr<DirectoryEnumeration>(PosixFileServices&, const std::string&)>
+        open;
+  };
+  const auto fromTheParent = [](PosixFileServices& services, const std::string& root) {
+    return services.StartEnumeration(root + "/a")->OpenSubfolder("sub");
+  };
+  const auto fromTheRootDown = [](PosixFileServices& services, const std::string& root) {
+    return services.StartEnumerationBelow(root, "/a/sub");
+  };
+  const std::vector<Case> cases{
+      {"opened from its parent, nothing swapped", "", fromTheParent},
+      {"opened from its parent, swapped", "sub", fromTheParent},
+      {"opened from the root down, nothing swapped", "", fromTheRootDown},
+      {"opened from the root down, swapped", "sub", fromTheRootDown},
+      {"opened from the root down, a folder on the way swapped", "a", fromTheRootDown},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    TempFolder tree;
+    tree.WriteFile("a/sub/inside.txt", "inside");
+    TempFolder elsewhere;
+    elsewhere.WriteFile("outside.txt", "outside");
+    elsewhere.WriteFile("sub/outside.txt", "outside");
+    PosixFileServices services;
+    int swaps = 0;
+    services.SetRaceHook([&](PosixFileServices::RacePoint point, const std::string& name) {
+      if (point == PosixFileServices::RacePoint::BeforeOpenSubfolder && name == c.swapped &&
+          swaps++ == 0) {
+        const std::string relative = name == "a" ? "a" : "a/sub";
+        ASSERT_EQ(::rename(tree.PathOf(relative).c_str(), tree.PathOf(relative + ".moved").c_str()),
+                  0);
+        tree.MakeSymlink(relative, elsewhere.Path());
+      }
+    });
+
+    const std::vector<std::string> found = Names(AllEntries(*c.open(services, tree.Path())));
+
+    if (c.swapped.empty()) {
+      EXPECT_EQ(found, std::vector<std::string>{"inside.txt"});
+    } else {
+      EXPECT_EQ(swaps, 1) << "the race was played";
+      EXPECT_TRUE(found.empty()) << found.front();
+    }
+  }
+}
+
+// Beyond PATH_MAX the path is walked one folder at a time, and a link on the way is not
+// entered: a folder of the tree swapped for a link leads nowhere.
+TEST_F(PosixRaceTest, TheLongPathWalkEntersNoLink) {
+  const std::string deep = temp.MakeDeepFolders("long", 30, 200);
+  temp.WriteFile(deep + "/file.txt", "far down");
+  temp.MakeSymlink("via-link", temp.PathOf("long"));
+  const std::string viaLink = temp.PathOf("via-link") + deep.substr(std::string("long").size());
+  ASSERT_GT(viaLink.size(), static_cast<std::size_t>(PATH_MAX));
+  ASSERT_EQ(files.WhatExists(temp.PathOf(deep) + "/file.txt"), PathKind::File);
+
+  // Unknown, not Nothing: the file may well be there, behind the link.
+  EXPECT_EQ(files.WhatExists(viaLink + "/file.txt"), PathKind::Unknown);
+  EXPECT_EQ(files.WhatExists(viaLink), PathKind::Unknown);
+  EXPECT_FALSE(files.StatusOf(viaLink + "/file.txt").has_value());
+  EXPECT_EQ(files.OpenForReading(viaLink + "/file.txt"), nullptr);
+  EXPECT_TRUE(AllEntries(*files.StartEnumeration(viaLink)).empty());
+  EXPECT_FALSE(files.Delete(viaLink + "/file.txt"));
+  const std::optional<FileStatus> status = files.StatusOf(temp.PathOf(deep) + "/file.txt");
+  ASSERT_TRUE(status.has_value());
+  EXPECT_EQ(files.DeleteIfUnchanged(viaLink + "/file.txt", *status), DeleteOutcome::Kept);
+  EXPECT_EQ(temp.ReadFile(deep + "/file.txt"), "far down");
+}
+
+TEST_F(PosixRaceTest, DeleteIfUnchangedDeletesOnlyTheFileThatWasLookedAt) {
+  struct Case {
+    const char* what;
+    std::function<void(TempFolder&)> before;  // after the status was taken, before the call
+    std::function<void(TempFolder&)> atRace;  // between the look and the deletion
+    DeleteOutcome outcome;
+    std::string leftAtPath;  // the content at the path afterwards; "-" for nothing
+  };
+  const std::vector<Case> cases{
+      {"unchanged", nullptr, nullptr, DeleteOutcome::Deleted, "-"},
+      {"already gone", [](TempFolder& t) { t.Remove("f"); }, nullptr, DeleteOutcome::Missing, "-"},
+      {"rewritten", [](TempFolder& t) { t.WriteFile("f", "rewritten!"); }, nullptr,
+       DeleteOutcome::Kept, "rewritten!"},
+      {"a folder in its place",
+       [](TempFolder& t) {
+         t.Remove("f");
+         t.MakeFolder("f");
+       },
+       nullptr, DeleteOutcome::Kept, "folder"},
+      {"a link to it in its place",
+       [](TempFolder& t) {
+         ASSERT_EQ(::rename(t.PathOf("f").c_str(), t.PathOf("target").c_str()), 0);
+         t.MakeSymlink("f", "target");
+       },
+       nullptr, DeleteOutcome::Kept, "link"},
+      {"another file renamed over it after the look", nullptr,
+       [](TempFolder& t) {
+         t.WriteFile("intruder", "intruder");
+         ASSERT_EQ(::rename(t.PathOf("intruder").c_str(), t.PathOf("f").c_str()), 0);
+       },
+       DeleteOutcome::Kept, "intruder"},
+      {"deleted by someone else after the look", nullptr, [](TempFolder& t) { t.Remove("f"); },
+       DeleteOutcome::Missing, "-"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    TempFolder folder;
+    const std::string path = folder.WriteFile("f", "original");
+    folder.WriteFile("neighbour", "stays");
+    const std::optional<FileStatus> expected = files.StatusOf(path);
+    ASSERT_TRUE(expected.has_value());
+    if (c.before) {
+      c.before(folder);
+    }
+    int races = 0;
+    files.SetRaceHook([&](PosixFileServices::RacePoint point, const std::string& name) {
+      if (point == PosixFileServices::RacePoint::BeforeDelete && name == "f" && c.atRace) {
+        ++races;
+        c.atRace(folder);
+      }
+    });
+
+    EXPECT_EQ(files.DeleteIfUnchanged(path, *expected), c.outcome);
+
+    if (c.atRace) {
+      EXPECT_EQ(races, 1) << "the race was played";
+    }
+    const std::optional<struct stat> info = [&]() -> std::optional<struct stat> {
+      struct stat found {};
+      if (::lstat(path.c_str(), &found) != 0) {
+        return std::nullopt;
+      }
+      return found;
+    }
+    ();
+    if (c.leftAtPath == "-") {
+      EXPECT_FALSE(info.has_value());
+    } else if (c.leftAtPath == "folder") {
+      ASSERT_TRUE(info.has_value());
+      EXPECT_TRUE(S_ISDIR(info->st_mode));
+    } else if (c.leftAtPath == "link") {
+      ASSERT_TRUE(info.has_value());
+      EXPECT_TRUE(S_ISLNK(info->st_mode));
+      EXPECT_EQ(folder.ReadFile("target"), "original");
+    } else {
+      EXPECT_EQ(folder.ReadFile("f"), c.leftAtPath);
+    }
+    EXPECT_EQ(folder.ReadFile("neighbour"), "stays");
+    // Nothing was left behind under another name.
+    for (const std::string& name : ReaddirOrder(folder.Path())) {
+      EXPECT_TRUE(name == "f" || name == "neighbour" || name == "target") << name;
+    }
+  }
+}
+
+// The folder is held open from the look to the deletion: a folder swapped for a link to
+// another tree meanwhile does not lead the deletion there.
+TEST_F(PosixRaceTest, DeleteIfUnchangedActsInTheFolderItLookedIn) {
+  const std::string path = temp.WriteFile("dir/f", "original");
+  outside.WriteFile("f", "original");  // same name and bytes, outside the tree
+  const std::optional<FileStatus> expected = files.StatusOf(path);
+  ASSERT_TRUE(expected.has_value());
+  files.SetRaceHook([&](PosixFileServices::RacePoint point, const std::string&) {
+    if (point == PosixFileServices::RacePoint::BeforeDelete) {
+      SwapForLinkToOutside("dir");
+    }
+  });
+
+  EXPECT_EQ(files.DeleteIfUnchanged(path, *expected), DeleteOutcome::Deleted);
+
+  EXPECT_EQ(outside.ReadFile("f"), "original");
+  EXPECT_FALSE(temp.Exists("dir.moved/f")) << "the file looked at is the one deleted";
+  EXPECT_TRUE(SortedNames("dir.moved").empty());
+}
+
 }  // namespace
 }  // namespace kopiensieb

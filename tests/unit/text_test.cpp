@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <limits>
 #include <string>
+#include <vector>
 
 namespace kopiensieb {
 namespace {
@@ -149,6 +150,68 @@ TEST(DisplayTextTest, KeepsValidTextAndMarksBrokenSequences) {
     position += length;
   }
   EXPECT_EQ(shown, mark + mark + "\xC3\xA4" + mark + mark + mark);
+}
+
+TEST(TypedLowerCaseTest, LowersOneCharacterAtATimeAndKeepsBrokenBytes) {
+  struct Case {
+    std::string typed;
+    std::string lowered;
+  };
+  const std::vector<Case> cases{
+      {"*.BAK Tmp", "*.bak tmp"},
+      {"\xC3\x84\xC3\x96\xC3\x9C", "\xC3\xA4\xC3\xB6\xC3\xBC"},  // ÄÖÜ
+      {"\xC4\xB0", "i"},                                         // İ: one "i", no dot above
+      {"\xE1\xBA\x9E", "\xC3\x9F"},                              // ẞ -> ß
+      {"\xCE\xA3", "\xCF\x83"},                                  // Σ -> σ, also at the end
+      {"\xE2\x84\xAA", "k"},                                     // Kelvin sign
+      {"\xC3\x9F \xC4\xB1 09", "\xC3\x9F \xC4\xB1 09"},          // nothing to lower
+      {"A\xFF"
+       "B\xC3",
+       "a\xFF"
+       "b\xC3"},  // broken bytes stay
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(TypedLowerCase(c.typed), c.lowered) << c.typed;
+  }
+}
+
+TEST(DisplayRowTextTest, ShowsControlCharactersAsTheirPicturesOnOneLine) {
+  struct Case {
+    std::string text;
+    std::string shown;
+  };
+  const std::string mark = "\xEF\xBF\xBD";
+  const std::vector<Case> cases{
+      {"a.txt", "a.txt"},
+      {"", ""},
+      {"zeile1\nzeile2.txt", "zeile1\xE2\x90\x8Azeile2.txt"},  // U+240A
+      {"a\rb",
+       "a\xE2\x90\x8D"
+       "b"},                                           // U+240D
+      {"tab\there", "tab\xE2\x90\x89here"},            // U+2409
+      {std::string("nul\0x", 5), "nul\xE2\x90\x80x"},  // U+2400
+      {"\x1F", "\xE2\x90\x9F"},                        // U+241F
+      {"del\x7F", "del\xE2\x90\xA1"},                  // U+2421, not U+247F
+      {" ~", " ~"},                                    // the printable edges stay
+      {"\xC3\x9C"
+       "bersicht",
+       "\xC3\x9C"
+       "bersicht"},
+      // Broken sequences are marked as DisplayText marks them; the control after one still
+      // becomes its picture.
+      {"\xFF\n", mark + "\xE2\x90\x8A"},
+      // A picture already in a name stays what it is.
+      {"\xE2\x90\x8A", "\xE2\x90\x8A"},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(DisplayRowText(c.text), c.shown) << c.text;
+  }
+  // Every C0 control becomes one three-byte picture, and nothing in the result breaks a line.
+  for (int code = 0; code < 0x20; ++code) {
+    const std::string shown = DisplayRowText(std::string(1, static_cast<char>(code)));
+    ASSERT_EQ(shown.size(), 3U) << code;
+    EXPECT_EQ(static_cast<unsigned char>(shown[2]), 0x80 + code) << code;
+  }
 }
 
 }  // namespace

@@ -2,12 +2,16 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <memory>
+#include <set>
 #include <string>
 #include <vector>
 
+#include "common/text.h"
 #include "program_fixture.h"
 #include "results/refresh_lists.h"
 #include "selection/deletion_selection.h"
@@ -44,12 +48,27 @@ class ToDeleteWindowTest : public ProgramTest {
     return record;
   }
 
-  // Catalogues the files, shows them in FilesView and gathers them in ToDeleteList.
+  // Catalogues the files, each with a copy of it ("NAME.copy") that stays, shows them in
+  // FilesView and gathers the files (not the copies) in ToDeleteList, each marked from the
+  // group of itself and its copy.
   void GatherAll(const Names& names) {
     for (const std::string& name : names) {
-      harness.AddToDelete(Catalogue(name, "content of " + name));
+      FileRecord& file = Catalogue(name, "content of " + name);
+      FileRecord& copy = Catalogue(name + ".copy", "content of " + name);
+      harness.AddToDelete(file, {&file, &copy});
     }
     RefreshLists(program, kRefreshFiles);
+  }
+
+  // FilesView without the rows of the copies that GatherAll makes.
+  Names FilesViewWithoutCopies() {
+    Names names;
+    for (const std::string& name : harness.RowTexts(kFilesView)) {
+      if (!name.ends_with(".copy")) {
+        names.push_back(name);
+      }
+    }
+    return names;
   }
 
   void SelectRows(const std::vector<int>& rows) {
@@ -214,9 +233,9 @@ TEST_F(ToDeleteWindowTest, SelectAllThenDeleteRemovesEveryFileFromDisk) {
   EXPECT_EQ(folder.ReadFile("bystander.txt"), "stays");
   EXPECT_TRUE(state.toDeleteList.Empty());
   EXPECT_TRUE(widgets.MessageBoxes().empty());
-  EXPECT_EQ(state.fileCatalogue.Count(), 3) << "records of deleted files stay catalogued";
-  EXPECT_EQ(widgets.CountRows(kFilesView), 0);
-  EXPECT_EQ(widgets.GetText(kFilesLabel), "Alle Dateien (3)");
+  EXPECT_EQ(state.fileCatalogue.Count(), 6) << "records of deleted files stay catalogued";
+  EXPECT_EQ(harness.RowTexts(kFilesView), Names({"a.txt.copy", "b.txt.copy", "c.txt.copy"}));
+  EXPECT_EQ(widgets.GetText(kFilesLabel), "Alle Dateien (6)");
 }
 
 TEST_F(ToDeleteWindowTest, TheCatalogueCursorStaysOnTheLastFileHandled) {
@@ -256,7 +275,7 @@ TEST_F(ToDeleteWindowTest, AFolderAtThePathIsAFailureWithTheErrorBox) {
   EXPECT_FALSE(folder.Exists("a.txt"));
   EXPECT_FALSE(folder.Exists("c.txt"));
   EXPECT_TRUE(folder.Exists("b.txt"));
-  EXPECT_EQ(harness.RowTexts(kFilesView), Names({"b.txt"}));
+  EXPECT_EQ(FilesViewWithoutCopies(), Names({"b.txt"}));
 }
 
 TEST_F(ToDeleteWindowTest, AFileChangedSinceTheScanIsKeptWithTheErrorBox) {
@@ -296,7 +315,7 @@ TEST_F(ToDeleteWindowTest, AFileAlreadyGoneCountsAsDeletedWithoutABox) {
 
   EXPECT_TRUE(widgets.MessageBoxes().empty());
   EXPECT_EQ(EntryNames(), Names({"a.txt"}));
-  EXPECT_EQ(harness.RowTexts(kFilesView), Names({"a.txt"}));
+  EXPECT_EQ(FilesViewWithoutCopies(), Names({"a.txt"}));
   EXPECT_TRUE(folder.Exists("a.txt"));
 }
 
@@ -307,12 +326,12 @@ TEST_F(ToDeleteWindowTest, DeletedFilesLeaveFilesViewWhateverTheirPositions) {
     records.push_back(&Catalogue(name, "x" + name));
   }
   RefreshLists(program, kRefreshFiles);
-  // Gathered in another order than the catalogue's.
-  for (const int index : {5, 0, 3}) {
-    harness.AddToDelete(*records[static_cast<std::size_t>(index)]);
+  // Gathered in another order than the catalogue's, each from a group of equal names with f1,
+  // which stays.
+  for (const int index : {5, 0, 3, 6, 2}) {
+    FileRecord& file = *records[static_cast<std::size_t>(index)];
+    harness.AddToDelete(file, {&file, records[1]}, /*equalContent=*/false);
   }
-  harness.AddToDelete(*records[6]);
-  harness.AddToDelete(*records[2]);
   OpenToDeleteWindow(program);
   SelectRows({0, 1, 2});
 
@@ -335,10 +354,10 @@ TEST_F(ToDeleteWindowTest, DeletedFilesLeaveFilesViewWhateverTheirPositions) {
 
 TEST_F(ToDeleteWindowTest, TheSameFileGatheredTwiceLosesOneFilesViewRow) {
   FileRecord& twice = Catalogue("twice.txt", "t");
-  Catalogue("other.txt", "o");
+  FileRecord& other = Catalogue("other.txt", "o");
   RefreshLists(program, kRefreshFiles);
-  harness.AddToDelete(twice);
-  harness.AddToDelete(twice);
+  harness.AddToDelete(twice, {&twice, &other}, /*equalContent=*/false);
+  harness.AddToDelete(twice, {&twice, &other}, /*equalContent=*/false);
   OpenToDeleteWindow(program);
   SelectRows({0, 1});
 
@@ -432,6 +451,260 @@ TEST_F(ToDeleteWindowTest, PurgeRemovesExactlyTheDoneEntriesInOrder) {
     EXPECT_EQ(left, c.left);
     EXPECT_EQ(fresh.State().toDeleteList.Count(), static_cast<std::int64_t>(c.left.size()));
   }
+}
+
+const std::string kLastCopyPrefix =
+    "Die folgende Datei wurde nicht gelöscht, weil sonst keine Kopie übrig bliebe:\r";
+
+// Files on disk, catalogued, some gathered as if marked from groups, a change on disk after the
+// marking, then "Alles markieren" and "Mark. löschen".
+struct CopyCase {
+  const char* what;
+  std::vector<std::pair<std::string, std::string>> files;  // name, content; catalogue order
+  struct Mark {
+    std::string file;
+    Names group;  // the group it was marked from (the file among them); none: no group known
+    bool equalContent = true;
+  };
+  std::vector<Mark> marks;  // in list order
+  std::function<void(TempFolder&, const std::map<std::string, FileRecord*>&)> change;
+  Names leftOnDisk;     // of the catalogued files
+  Names lastCopyBoxes;  // files kept since no copy would be left, in box order
+  Names failureBoxes;   // files that are not the catalogued ones any more
+};
+
+void SetCataloguedTime(TempFolder& folder, const FileRecord& record) {
+  folder.SetModifiedNs(record.name, record.modifiedNs);
+}
+
+const std::vector<CopyCase>& CopyCases() {
+  const std::string text = "equal content, more than a chunk: " + std::string(3000, 'q');
+  static const std::vector<CopyCase> cases{
+      {"two equal files, each marked after its own search: the first goes, the second stays",
+       {{"a.txt", text}, {"b.txt", text}},
+       {{"a.txt", {"a.txt", "b.txt"}}, {"b.txt", {"a.txt", "b.txt"}}},
+       nullptr,
+       {"b.txt"},
+       {"b.txt"},
+       {}},
+      {"three copies all marked over three searches: one survives",
+       {{"a", text}, {"b", text}, {"c", text}},
+       {{"a", {"a", "b", "c"}}, {"b", {"a", "b", "c"}}, {"c", {"a", "b", "c"}}},
+       nullptr,
+       {"c"},
+       {"c"},
+       {}},
+      {"three copies, two marked from one search: the third is the copy of both",
+       {{"a", text}, {"b", text}, {"c", text}},
+       {{"a", {"a", "b", "c"}}, {"b", {"b", "c"}}},
+       nullptr,
+       {"c"},
+       {},
+       {}},
+      {"a group of equal names, both marked: one file of the name survives",
+       {{"Name.txt", "one text"}, {"name.TXT", "quite another text"}},
+       {{"Name.txt", {"Name.txt", "name.TXT"}, false},
+        {"name.TXT", {"Name.txt", "name.TXT"}, false}},
+       nullptr,
+       {"name.TXT"},
+       {"name.TXT"},
+       {}},
+      {"the survivor rewritten with another size",
+       {{"a", text}, {"b", text}},
+       {{"a", {"a", "b"}}},
+       [](TempFolder& folder, auto&) { folder.WriteFile("b", "now something else"); },
+       {"a", "b"},
+       {"a"},
+       {}},
+      {"the survivor deleted",
+       {{"a", text}, {"b", text}},
+       {{"a", {"a", "b"}}},
+       [](TempFolder& folder, auto&) { folder.Remove("b"); },
+       {"a"},
+       {"a"},
+       {}},
+      {"the survivor touched: other modification time",
+       {{"a", text}, {"b", text}},
+       {{"a", {"a", "b"}}},
+       [](TempFolder& folder, const auto& records) {
+         folder.SetModifiedNs("b", records.at("b")->modifiedNs - 3'000'000'000);
+       },
+       {"a", "b"},
+       {"a"},
+       {}},
+      {"the survivor replaced by another file of equal bytes, size and time",
+       {{"a", text}, {"b", text}},
+       {{"a", {"a", "b"}}},
+       [text](TempFolder& folder, const auto& records) {
+         // Made while the old one still exists, so it cannot get the old inode number.
+         folder.WriteFile("b.new", text);
+         std::filesystem::rename(folder.PathOf("b.new"), folder.PathOf("b"));
+         SetCataloguedTime(folder, *records.at("b"));
+       },
+       {"a", "b"},
+       {"a"},
+       {}},
+      {"the survivor's bytes changed with size and time kept",
+       {{"a", text}, {"b", text}},
+       {{"a", {"a", "b"}}},
+       [](TempFolder& folder, const auto& records) {
+         folder.WriteAt("b", 2500, "X");
+         SetCataloguedTime(folder, *records.at("b"));
+       },
+       {"a", "b"},
+       {"a"},
+       {}},
+      {"the same change in a group of equal names: the names still match",
+       {{"a", "first"}, {"A", "second"}},
+       {{"a", {"a", "A"}, false}},
+       [](TempFolder& folder, const auto& records) {
+         folder.WriteAt("A", 1, "X");
+         SetCataloguedTime(folder, *records.at("A"));
+       },
+       {"A"},
+       {},
+       {}},
+      {"an entry that knows no group is never deleted",
+       {{"a", text}, {"b", text}},
+       {{"a", {}}},
+       nullptr,
+       {"a", "b"},
+       {"a"},
+       {}},
+      {"a file changed itself gets the failure box, not the copy box",
+       {{"a", text}, {"b", text}},
+       {{"a", {"a", "b"}}},
+       [](TempFolder& folder, auto&) { folder.WriteFile("a", "changed"); },
+       {"a", "b"},
+       {},
+       {"a"}},
+  };
+  return cases;
+}
+
+// Whether two of the names are one where names ignore case ("a" and "A" on Windows).
+bool NamesCollide(const auto& files) {
+  std::set<std::string> seen;
+  for (const auto& [name, content] : files) {
+    if (!seen.insert(kNativePaths.namesIgnoreCase ? LowerCase(name) : name).second) {
+      return true;
+    }
+  }
+  return false;
+}
+
+TEST(ToDeleteCopyTest, AFileIsDeletedOnlyWhileACopyOfItIsLeft) {
+  for (const CopyCase& c : CopyCases()) {
+    SCOPED_TRACE(c.what);
+    if (NamesCollide(c.files)) {
+      continue;  // the case's files cannot stand side by side in one folder here
+    }
+    TempFolder folder;
+    ProgramHarness harness;
+    std::map<std::string, FileRecord*> records;
+    for (const auto& [name, content] : c.files) {
+      const std::string path = folder.WriteFile(name, content);
+      FileRecord& record =
+          harness.AddFile(folder.Path(), name, static_cast<std::int64_t>(content.size()));
+      const std::optional<FileStatus> status = harness.nativeFiles.StatusOf(path);
+      ASSERT_TRUE(status.has_value());
+      record.identity = status->identity;
+      record.modifiedNs = status->modifiedNs;
+      records[name] = &record;
+    }
+    RefreshLists(harness.program, kRefreshFiles);
+    for (const CopyCase::Mark& mark : c.marks) {
+      std::vector<FileRecord*> group;
+      for (const std::string& name : mark.group) {
+        group.push_back(records.at(name));
+      }
+      harness.AddToDelete(*records.at(mark.file), group, mark.equalContent);
+    }
+    if (c.change) {
+      c.change(folder, records);
+    }
+    OpenToDeleteWindow(harness.program);
+    SelectAllCommand(harness.program);
+
+    DeleteSelectedCommand(harness.program);
+
+    Names left;
+    for (const auto& [name, content] : c.files) {
+      if (folder.Exists(name)) {
+        left.push_back(name);
+      }
+    }
+    EXPECT_EQ(left, c.leftOnDisk);
+    Names lastCopy;
+    Names failed;
+    for (const auto& box : harness.widgets.MessageBoxes()) {
+      EXPECT_EQ(box.title, "ERROR");
+      EXPECT_EQ(box.icon, MessageIcon::Error);
+      if (box.text.starts_with(kLastCopyPrefix)) {
+        lastCopy.push_back(box.text.substr(kLastCopyPrefix.size()));
+      } else if (box.text.starts_with(kFailurePrefix)) {
+        failed.push_back(box.text.substr(kFailurePrefix.size()));
+      } else {
+        ADD_FAILURE() << box.text;
+      }
+    }
+    const auto pathsOf = [&folder](const Names& names) {
+      Names paths;
+      for (const std::string& name : names) {
+        paths.push_back(folder.PathOf(name));
+      }
+      return paths;
+    };
+    EXPECT_EQ(lastCopy, pathsOf(c.lastCopyBoxes));
+    EXPECT_EQ(failed, pathsOf(c.failureBoxes));
+    // Exactly the kept files keep their entries and rows, in list order.
+    Names kept;
+    harness.State().toDeleteList.ForEach(
+        [&](const ToDeleteEntry& entry) { kept.push_back(entry.file->name); });
+    Names expectedKept;
+    for (const CopyCase::Mark& mark : c.marks) {
+      if (std::ranges::find(c.lastCopyBoxes, mark.file) != c.lastCopyBoxes.end() ||
+          std::ranges::find(c.failureBoxes, mark.file) != c.failureBoxes.end()) {
+        expectedKept.push_back(mark.file);
+      }
+    }
+    EXPECT_EQ(kept, expectedKept);
+    if (!expectedKept.empty()) {
+      EXPECT_EQ(harness.RowTexts(kToDeleteView), expectedKept);
+    }
+    // A file kept as the last copy keeps its FilesView row.
+    const Names shown = harness.RowTexts(kFilesView);
+    for (const std::string& name : c.leftOnDisk) {
+      EXPECT_NE(std::ranges::find(shown, name), shown.end()) << name;
+    }
+  }
+}
+
+// A hard link of the file is the same file: deleting one name of it is no loss, but counting it
+// as the copy would let the next deletion take the last name of the content.
+TEST(ToDeleteCopyTest, AHardLinkOfTheFileIsNoCopyOfIt) {
+  TempFolder folder;
+  ProgramHarness harness;
+  folder.WriteFile("a", "content");
+  folder.MakeHardLink("h", "a");
+  std::vector<FileRecord*> group;
+  for (const char* name : {"a", "h"}) {
+    FileRecord& record = harness.AddFile(folder.Path(), name, 7);
+    const std::optional<FileStatus> status = harness.nativeFiles.StatusOf(folder.PathOf(name));
+    ASSERT_TRUE(status.has_value());
+    record.identity = status->identity;
+    record.modifiedNs = status->modifiedNs;
+    group.push_back(&record);
+  }
+  harness.AddToDelete(*group[0], group);
+  OpenToDeleteWindow(harness.program);
+  SelectAllCommand(harness.program);
+
+  DeleteSelectedCommand(harness.program);
+
+  EXPECT_TRUE(folder.Exists("a"));
+  ASSERT_EQ(harness.widgets.MessageBoxes().size(), 1u);
+  EXPECT_EQ(harness.widgets.MessageBoxes()[0].text, kLastCopyPrefix + folder.PathOf("a"));
 }
 
 // File services that report nothing at any path (every entry counts as deleted), or that

@@ -4,14 +4,9 @@
 #include <memory>
 
 #include "common/text.h"
-#include "common/unicode_lower.h"
 #include "platform/path_conventions.h"
 
 namespace kopiensieb {
-
-std::string TypedLowerCase(const std::string& text) {
-  return UnicodeLowerCase(text);
-}
 
 HeadlessWidgetServices::HeadlessWidgetServices() = default;
 

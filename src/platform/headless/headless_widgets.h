@@ -137,8 +137,4 @@ class HeadlessWidgetServices final : public WidgetServices {
   int eventsDelivered_ = 0;
 };
 
-// Unicode lower case of a UTF-8 text (what a lower-casing field does to typed letters);
-// bytes that are not UTF-8 stay as they are.
-std::string TypedLowerCase(const std::string& text);
-
 }  // namespace kopiensieb

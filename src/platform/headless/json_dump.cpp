@@ -48,7 +48,7 @@ Json ListViewRows(const HeadlessControl& control) {
     const std::size_t width = std::max(columnCount, cells.size());
     shown.reserve(width);
     for (std::size_t column = 0; column < width; ++column) {
-      shown.emplace_back(column < cells.size() ? DisplayText(cells[column]) : std::string());
+      shown.emplace_back(column < cells.size() ? DisplayRowText(cells[column]) : std::string());
     }
     rows.push_back(std::move(row));
   }
@@ -69,7 +69,7 @@ Json ListBoxRows(const HeadlessControl& control) {
   Json rows = Json::array();
   rows.get_ref<Json::array_t&>().reserve(control.rows.size());
   for (const std::vector<std::string>& cells : control.rows) {
-    rows.push_back(cells.empty() ? std::string() : DisplayText(cells.front()));
+    rows.push_back(cells.empty() ? std::string() : DisplayRowText(cells.front()));
   }
   return rows;
 }
@@ -105,36 +105,34 @@ Json ControlState(const HeadlessControl& control) {
   return shown;
 }
 
-Json WindowState(const HeadlessWidgetServices& widgets, const HeadlessWindow& window) {
+Json WindowState(const ShownWindow& window) {
   Json shown = Json::object();
-  shown["number"] = window.layout.number;
-  shown["title"] = DisplayText(window.layout.title);
-  shown["width"] = window.layout.clientWidth;
-  shown["height"] = window.layout.clientHeight;
+  shown["number"] = window.number;
+  shown["title"] = DisplayText(window.title);
+  shown["width"] = window.width;
+  shown["height"] = window.height;
   Json controls = Json::array();
-  for (const int number : window.controls) {
-    if (const HeadlessControl* control = widgets.Control(number)) {
-      controls.push_back(ControlState(*control));
-    }
+  for (const HeadlessControl& control : window.controls) {
+    controls.push_back(ControlState(control));
   }
   shown["controls"] = std::move(controls);
   return shown;
 }
 
-Json StatusState(const HeadlessWidgetServices& widgets) {
+Json StatusState(const ShownState& widgets) {
   Json texts = Json::array();
-  for (const std::string& text : widgets.StatusTexts()) {
+  for (const std::string& text : widgets.statusTexts) {
     texts.push_back(DisplayText(text));
   }
   Json status = Json::object();
   status["texts"] = std::move(texts);
-  status["writes"] = widgets.StatusWrites();
+  status["writes"] = widgets.statusWrites;
   return status;
 }
 
-Json MessageBoxesState(const HeadlessWidgetServices& widgets) {
+Json MessageBoxesState(const ShownState& widgets) {
   Json boxes = Json::array();
-  for (const RecordedMessageBox& box : widgets.MessageBoxes()) {
+  for (const RecordedMessageBox& box : widgets.messageBoxes) {
     Json shown = Json::object();
     shown["title"] = DisplayText(box.title);
     shown["text"] = DisplayText(box.text);
@@ -144,9 +142,9 @@ Json MessageBoxesState(const HeadlessWidgetServices& widgets) {
   return boxes;
 }
 
-Json ChoosersState(const HeadlessWidgetServices& widgets) {
+Json ChoosersState(const ShownState& widgets) {
   Json choosers = Json::array();
-  for (const RecordedChooser& chooser : widgets.Choosers()) {
+  for (const RecordedChooser& chooser : widgets.choosers) {
     Json shown = Json::object();
     shown["title"] = DisplayText(chooser.title);
     shown["start"] = DisplayText(chooser.start);
@@ -157,28 +155,34 @@ Json ChoosersState(const HeadlessWidgetServices& widgets) {
 
 }  // namespace
 
-nlohmann::ordered_json DumpState(const HeadlessWidgetServices& widgets, int passes, bool ended) {
+nlohmann::ordered_json DumpState(const ShownState& shown, int passes, bool ended) {
   Json state = Json::object();
   state["ended"] = ended;
   state["passes"] = passes;
-  state["status"] = StatusState(widgets);
+  state["status"] = StatusState(shown);
   Json windows = Json::array();
-  for (const int number : widgets.OpenWindowNumbers()) {
-    if (const HeadlessWindow* window = widgets.Window(number)) {
-      windows.push_back(WindowState(widgets, *window));
-    }
+  for (const ShownWindow& window : shown.windows) {
+    windows.push_back(WindowState(window));
   }
   state["windows"] = std::move(windows);
-  state["messageboxes"] = MessageBoxesState(widgets);
-  state["choosers"] = ChoosersState(widgets);
+  state["messageboxes"] = MessageBoxesState(shown);
+  state["choosers"] = ChoosersState(shown);
+  return state;
+}
+
+nlohmann::ordered_json DumpState(const HeadlessWidgetServices& widgets, int passes, bool ended) {
+  return DumpState(ShownStateOf(widgets), passes, ended);
+}
+
+nlohmann::ordered_json DumpFinalState(const ShownState& shown, int passes, int exitCode) {
+  Json state = DumpState(shown, passes, true);
+  state["exit_code"] = exitCode;
   return state;
 }
 
 nlohmann::ordered_json DumpFinalState(const HeadlessWidgetServices& widgets, int passes,
                                       int exitCode) {
-  Json state = DumpState(widgets, passes, true);
-  state["exit_code"] = exitCode;
-  return state;
+  return DumpFinalState(ShownStateOf(widgets), passes, exitCode);
 }
 
 std::string JsonLine(const nlohmann::ordered_json& state) {

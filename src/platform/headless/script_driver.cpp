@@ -142,9 +142,9 @@ ScriptLine ParseScriptLine(std::string_view line) {
   return Malformed("unknown command \"" + std::string(keyword) + "\"");
 }
 
-ScriptDriver::ScriptDriver(HeadlessWidgetServices& widgets, std::istream& script, std::ostream& out,
+ScriptDriver::ScriptDriver(ScriptTarget& target, std::istream& script, std::ostream& out,
                            std::ostream& errors)
-    : widgets_(widgets), script_(script), out_(out), errors_(errors) {}
+    : target_(target), script_(script), out_(out), errors_(errors) {}
 
 bool ScriptDriver::FillQueue() {
   std::string line;
@@ -160,7 +160,7 @@ bool ScriptDriver::FillQueue() {
 bool ScriptDriver::Apply(const ScriptLine& line) {
   struct Visitor {
     ScriptDriver& driver;
-    HeadlessWidgetServices& widgets;
+    ScriptTarget& widgets;
     bool operator()(const script::Skip&) const { return false; }
     bool operator()(const script::Chooser& chooser) const {
       widgets.QueueChooserAnswer(chooser.folder);
@@ -193,17 +193,18 @@ bool ScriptDriver::Apply(const ScriptLine& line) {
       return false;
     }
   };
-  return std::visit(Visitor{*this, widgets_}, line);
+  return std::visit(Visitor{*this, target_}, line);
 }
 
 void ScriptDriver::PrintState() {
   // The source is asked for a line only between passes, so every delivered event's pass is
   // complete here.
-  out_ << JsonLine(DumpState(widgets_, widgets_.EventsDelivered(), false)) << '\n' << std::flush;
+  out_ << JsonLine(DumpState(target_.Shown(), target_.PassesCompleted(), false)) << '\n'
+       << std::flush;
 }
 
 void ScriptDriver::PrintFinalState(int exitCode) {
-  out_ << JsonLine(DumpFinalState(widgets_, widgets_.EventsDelivered(), exitCode)) << '\n'
+  out_ << JsonLine(DumpFinalState(target_.Shown(), target_.PassesCompleted(), exitCode)) << '\n'
        << std::flush;
 }
 
@@ -214,7 +215,8 @@ void ScriptDriver::ReportMalformed(std::string_view reason) {
 int RunScript(std::istream& script, std::ostream& out, std::ostream& errors,
               const std::function<int(HeadlessWidgetServices&)>& program) {
   HeadlessWidgetServices widgets;
-  ScriptDriver driver(widgets, script, out, errors);
+  HeadlessScriptTarget target(widgets);
+  ScriptDriver driver(target, script, out, errors);
   widgets.SetEventSource([&driver] { return driver.FillQueue(); });
   const int exitCode = program(widgets);
   driver.PrintFinalState(exitCode);

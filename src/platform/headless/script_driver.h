@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "platform/headless/headless_widgets.h"
+#include "platform/headless/shown_state.h"
 
 namespace kopiensieb {
 
@@ -51,14 +52,55 @@ using ScriptLine =
 
 ScriptLine ParseScriptLine(std::string_view line);
 
-// Feeds a program running on HeadlessWidgetServices from a script: each time the event loop
-// waits and nothing is queued, lines are read until one of them queues a message. A line is
-// read only then, so a script on a pipe can wait for the dump of the previous action before
-// the test changes files and sends the next line.
+// What a script acts on: the widgets of one backend, driven as a user would drive them, and
+// read back as the user sees them.
+class ScriptTarget {
+ public:
+  virtual ~ScriptTarget() = default;
+  // Each returns false, and queues no message, when the control does not exist, is disabled
+  // or does not take that action.
+  virtual bool Click(int control) = 0;
+  virtual bool Type(int control, const std::string& text) = 0;
+  virtual bool Select(int control, const std::vector<int>& rows) = 0;
+  virtual bool DoubleClick(int control, int row) = 0;
+  virtual void Idle(int window) = 0;
+  virtual void RequestClose(int window) = 0;
+  // The answer of the next folder chooser; "" answers as cancelled.
+  virtual void QueueChooserAnswer(const std::string& folder) = 0;
+  virtual ShownState Shown() const = 0;
+  // Messages handed to the program so far.
+  virtual int PassesCompleted() const = 0;
+};
+
+// The in-memory widgets as a script target.
+class HeadlessScriptTarget final : public ScriptTarget {
+ public:
+  explicit HeadlessScriptTarget(HeadlessWidgetServices& widgets) : widgets_(widgets) {}
+  bool Click(int control) override { return widgets_.Click(control); }
+  bool Type(int control, const std::string& text) override { return widgets_.Type(control, text); }
+  bool Select(int control, const std::vector<int>& rows) override {
+    return widgets_.Select(control, rows);
+  }
+  bool DoubleClick(int control, int row) override { return widgets_.DoubleClick(control, row); }
+  void Idle(int window) override { widgets_.Idle(window); }
+  void RequestClose(int window) override { widgets_.RequestClose(window); }
+  void QueueChooserAnswer(const std::string& folder) override {
+    widgets_.QueueChooserAnswer(folder);
+  }
+  ShownState Shown() const override { return ShownStateOf(widgets_); }
+  int PassesCompleted() const override { return widgets_.EventsDelivered(); }
+
+ private:
+  HeadlessWidgetServices& widgets_;
+};
+
+// Feeds a running program from a script: each time the event loop waits and nothing is
+// queued, lines are read until one of them queues a message. A line is read only then, so a
+// script on a pipe can wait for the dump of the previous action before the test changes files
+// and sends the next line.
 class ScriptDriver {
  public:
-  ScriptDriver(HeadlessWidgetServices& widgets, std::istream& script, std::ostream& out,
-               std::ostream& errors);
+  ScriptDriver(ScriptTarget& target, std::istream& script, std::ostream& out, std::ostream& errors);
 
   // Reads lines until one queues a message; false when the script has ended.
   bool FillQueue();
@@ -71,7 +113,7 @@ class ScriptDriver {
   void PrintState();
   void ReportMalformed(std::string_view reason);
 
-  HeadlessWidgetServices& widgets_;
+  ScriptTarget& target_;
   std::istream& script_;
   std::ostream& out_;
   std::ostream& errors_;

@@ -9,6 +9,8 @@
 #include <algorithm>
 #include <cerrno>
 #include <climits>
+#include <cstdio>
+#include <string>
 #include <utility>
 #include <vector>
 
@@ -49,9 +51,20 @@ class Fd {
 // O_NONBLOCK: should a folder entry have been swapped for a FIFO meanwhile, opening it must
 // not wait for a writer (O_DIRECTORY refuses it anyway).
 constexpr int kFolderFlags = O_RDONLY | O_DIRECTORY | O_CLOEXEC | O_NONBLOCK;
-// For the folders on the way down a long path: like the kernel's own lookup, this needs the
-// permission to pass through a folder, not to read it.
+// A folder below the chosen one: never a link, even one that replaced the folder a moment ago.
+constexpr int kFolderBelowFlags = kFolderFlags | O_NOFOLLOW;
+// For the folders on the way down: like the kernel's own lookup, this needs the permission to
+// pass through a folder, not to read it.
 constexpr int kPassThroughFlags = O_PATH | O_DIRECTORY | O_CLOEXEC;
+
+using RaceHook = PosixFileServices::RaceHook;
+using RacePoint = PosixFileServices::RacePoint;
+
+void AtRacePoint(const RaceHook* hook, RacePoint point, const std::string& name) {
+  if (hook != nullptr && *hook) {
+    (*hook)(point, name);
+  }
+}
 
 // Whether a failed lookup proves that nothing is there, rather than that nobody may look.
 bool MeansNothingThere(int error) {
@@ -99,6 +112,21 @@ std::vector<std::string> PathComponents(const std::string& path) {
   return components;
 }
 
+std::optional<struct stat> StatNoFollow(int folderFd, const std::string& name) {
+  struct stat info {};
+  if (::fstatat(folderFd, name.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0) {
+    return std::nullopt;
+  }
+  return info;
+}
+
+// Whether a link stands at the name: a link on the way is not entered, but something is there,
+// so a failed lookup through it proves nothing about the file.
+bool IsLinkAt(int folderFd, const std::string& name) {
+  const std::optional<struct stat> info = StatNoFollow(folderFd, name);
+  return info && S_ISLNK(info->st_mode);
+}
+
 Location Locate(const std::string& path) {
   Location location;
   if (path.empty()) {
@@ -111,7 +139,7 @@ Location Locate(const std::string& path) {
     location.found = true;
     return location;
   }
-  // Too long for the kernel in one piece: walk it.
+  // Too long for the kernel in one piece: walk it, entering no link on the way.
   std::vector<std::string> components = PathComponents(path);
   if (components.empty()) {
     location.name = "/";
@@ -124,24 +152,17 @@ Location Locate(const std::string& path) {
     return location;
   }
   for (std::size_t i = 0; i + 1 < components.size(); ++i) {
-    folder = Fd(::openat(folder.Get(), components[i].c_str(), kPassThroughFlags));
-    if (!folder.Valid()) {
-      location.missing = MeansNothingThere(errno);
+    Fd next(::openat(folder.Get(), components[i].c_str(), kPassThroughFlags | O_NOFOLLOW));
+    if (!next.Valid()) {
+      location.missing = MeansNothingThere(errno) && !IsLinkAt(folder.Get(), components[i]);
       return location;
     }
+    folder = std::move(next);
   }
   location.folder = std::move(folder);
   location.name = components.back();
   location.found = true;
   return location;
-}
-
-std::optional<struct stat> StatNoFollow(int folderFd, const std::string& name) {
-  struct stat info {};
-  if (::fstatat(folderFd, name.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0) {
-    return std::nullopt;
-  }
-  return info;
 }
 
 class EmptyEnumeration final : public DirectoryEnumeration {
@@ -160,7 +181,8 @@ struct DirCloser {
 // relative to it.
 class PosixEnumeration final : public DirectoryEnumeration {
  public:
-  explicit PosixEnumeration(std::unique_ptr<DIR, DirCloser> dir) : dir_(std::move(dir)) {}
+  PosixEnumeration(std::unique_ptr<DIR, DirCloser> dir, const RaceHook* hook)
+      : dir_(std::move(dir)), hook_(hook) {}
 
   DirectoryEntry Next() override {
     if (ended_) {
@@ -186,13 +208,11 @@ class PosixEnumeration final : public DirectoryEnumeration {
   }
 
   std::unique_ptr<DirectoryEnumeration> OpenSubfolder(const std::string& name) override {
-    // O_NOFOLLOW: a link to a folder is never entered, even if it replaced the folder that
-    // was listed a moment ago.
-    return EnumerationOf(
-        Fd(::openat(::dirfd(dir_.get()), name.c_str(), kFolderFlags | O_NOFOLLOW)));
+    AtRacePoint(hook_, RacePoint::BeforeOpenSubfolder, name);
+    return EnumerationOf(Fd(::openat(::dirfd(dir_.get()), name.c_str(), kFolderBelowFlags)), hook_);
   }
 
-  static std::unique_ptr<DirectoryEnumeration> EnumerationOf(Fd folder) {
+  static std::unique_ptr<DirectoryEnumeration> EnumerationOf(Fd folder, const RaceHook* hook) {
     if (!folder.Valid()) {
       return std::make_unique<EmptyEnumeration>();
     }
@@ -201,7 +221,7 @@ class PosixEnumeration final : public DirectoryEnumeration {
       return std::make_unique<EmptyEnumeration>();
     }
     folder.Release();  // the DIR owns it now
-    return std::make_unique<PosixEnumeration>(std::move(dir));
+    return std::make_unique<PosixEnumeration>(std::move(dir), hook);
   }
 
  private:
@@ -228,6 +248,7 @@ class PosixEnumeration final : public DirectoryEnumeration {
   }
 
   std::unique_ptr<DIR, DirCloser> dir_;  // never null
+  const RaceHook* hook_;                 // the services' hook; they outlive their enumerations
   bool ended_ = false;
 };
 
@@ -312,7 +333,28 @@ std::unique_ptr<DirectoryEnumeration> PosixFileServices::StartEnumeration(
   }
   // The chosen folder itself may be reached through a link; below it, links are not followed.
   return PosixEnumeration::EnumerationOf(
-      Fd(::openat(location.FolderFd(), location.name.c_str(), kFolderFlags)));
+      Fd(::openat(location.FolderFd(), location.name.c_str(), kFolderFlags)), &raceHook_);
+}
+
+std::unique_ptr<DirectoryEnumeration> PosixFileServices::StartEnumerationBelow(
+    const std::string& root, const std::string& relative) {
+  const std::vector<std::string> components = PathComponents(relative);
+  if (components.empty()) {
+    return StartEnumeration(root);
+  }
+  Location location = Locate(root);
+  if (!location.found) {
+    return std::make_unique<EmptyEnumeration>();
+  }
+  // The root as StartEnumeration reaches it; every folder below it without following a link.
+  Fd folder(::openat(location.FolderFd(), location.name.c_str(), kPassThroughFlags));
+  for (std::size_t i = 0; folder.Valid() && i < components.size(); ++i) {
+    AtRacePoint(&raceHook_, RacePoint::BeforeOpenSubfolder, components[i]);
+    const int flags =
+        i + 1 < components.size() ? kPassThroughFlags | O_NOFOLLOW : kFolderBelowFlags;
+    folder = Fd(::openat(folder.Get(), components[i].c_str(), flags));
+  }
+  return PosixEnumeration::EnumerationOf(std::move(folder), &raceHook_);
 }
 
 PathKind PosixFileServices::WhatExists(const std::string& path) {
@@ -367,6 +409,89 @@ std::unique_ptr<ReadableFile> PosixFileServices::OpenForReading(const std::strin
 bool PosixFileServices::Delete(const std::string& path) {
   Location location = Locate(path);
   return location.found && ::unlinkat(location.FolderFd(), location.name.c_str(), 0) == 0;
+}
+
+namespace {
+
+bool IsExpectedFile(const std::optional<struct stat>& info, const FileStatus& expected) {
+  return info && S_ISREG(info->st_mode) && StatusFrom(*info) == expected;
+}
+
+DeleteOutcome OutcomeOfFailedLook(int error) {
+  return MeansNothingThere(error) ? DeleteOutcome::Missing : DeleteOutcome::Kept;
+}
+
+// Deletes by name where the file system cannot move a file aside without replacing another:
+// the look and the deletion then go through the same folder descriptor, one call apart.
+DeleteOutcome UnlinkLookedAt(int folderFd, const std::string& name) {
+  if (::unlinkat(folderFd, name.c_str(), 0) == 0) {
+    return DeleteOutcome::Deleted;
+  }
+  return OutcomeOfFailedLook(errno);
+}
+
+}  // namespace
+
+DeleteOutcome PosixFileServices::DeleteIfUnchanged(const std::string& path,
+                                                   const FileStatus& expected) {
+  const std::size_t slash = path.rfind('/');
+  if (slash == std::string::npos || slash + 1 == path.size()) {
+    return DeleteOutcome::Kept;  // no file name: nothing the program catalogued
+  }
+  const std::string name = path.substr(slash + 1);
+  // The folder is held open from the look to the deletion, so both act in the same folder
+  // whatever happens to the path meanwhile. The folder itself may be reached through a link
+  // (the chosen folder may be one); the file never is.
+  Location location = Locate(path.substr(0, slash));
+  if (!location.found) {
+    return location.missing ? DeleteOutcome::Missing : DeleteOutcome::Kept;
+  }
+  // A long path was walked entering no link; its last folder is no exception.
+  const int flags = location.folder.Valid() ? kPassThroughFlags | O_NOFOLLOW : kPassThroughFlags;
+  const Fd folder(::openat(location.FolderFd(), location.name.c_str(), flags));
+  if (!folder.Valid()) {
+    if (location.folder.Valid() && IsLinkAt(location.FolderFd(), location.name)) {
+      return DeleteOutcome::Kept;
+    }
+    return OutcomeOfFailedLook(errno);
+  }
+  const std::optional<struct stat> before = StatNoFollow(folder.Get(), name);
+  if (!before) {
+    return OutcomeOfFailedLook(errno);
+  }
+  if (!IsExpectedFile(before, expected)) {
+    return DeleteOutcome::Kept;
+  }
+  AtRacePoint(&raceHook_, RacePoint::BeforeDelete, name);
+
+  // Another file may have been renamed over the name since the look. So the entry is first
+  // moved aside under a name of its own (atomically, replacing nothing), looked at again
+  // there, and only then deleted: what is deleted is exactly what was looked at.
+  std::string aside;
+  bool moved = false;
+  for (int attempt = 0; attempt < 16 && !moved; ++attempt) {
+    aside = ".kopiensieb-" + std::to_string(::getpid()) + "-" +
+            std::to_string(expected.identity.inode) + "-" + std::to_string(attempt);
+    if (::renameat2(folder.Get(), name.c_str(), folder.Get(), aside.c_str(), RENAME_NOREPLACE) ==
+        0) {
+      moved = true;
+    } else if (errno == EINVAL || errno == ENOSYS) {
+      return UnlinkLookedAt(folder.Get(), name);  // no RENAME_NOREPLACE here
+    } else if (errno != EEXIST) {
+      return OutcomeOfFailedLook(errno);
+    }
+  }
+  if (!moved) {
+    return DeleteOutcome::Kept;
+  }
+  if (IsExpectedFile(StatNoFollow(folder.Get(), aside), expected) &&
+      ::unlinkat(folder.Get(), aside.c_str(), 0) == 0) {
+    return DeleteOutcome::Deleted;
+  }
+  // Not the file that was looked at: back under its name. Should yet another entry have taken
+  // the name meanwhile, this one stays under the other name rather than replace it.
+  ::renameat2(folder.Get(), aside.c_str(), folder.Get(), name.c_str(), RENAME_NOREPLACE);
+  return DeleteOutcome::Kept;
 }
 
 }  // namespace kopiensieb

@@ -1,5 +1,9 @@
 #pragma once
 
+#include <functional>
+#include <memory>
+#include <string>
+
 #include "platform/file_services.h"
 
 namespace kopiensieb {
@@ -8,12 +12,23 @@ namespace kopiensieb {
 // that deep trees and paths longer than PATH_MAX work; unlink for deletion.
 //
 // Paths of up to PATH_MAX bytes go to the kernel as they are. Longer paths are walked one
-// component at a time with openat (following symbolic links on the way, as the kernel would
-// for a short path), and the last component is then handled relative to its folder, so a
-// path means the same whatever its length. An empty path names the root folder "/" (the
-// scan's folder text for the root is "").
+// component at a time with openat, never following a symbolic link on the way (O_NOFOLLOW),
+// and the last component is then handled relative to its folder. An empty path names the
+// root folder "/" (the scan's folder text for the root is "").
+//
+// Below a chosen folder no link is followed, also not in a race: subfolders are opened
+// relative to their parent with O_NOFOLLOW | O_DIRECTORY, and a file is looked at and deleted
+// relative to one open descriptor of its folder.
 class PosixFileServices final : public FileServices {
  public:
+  // The moments between a look and the action that relies on it, where another process may
+  // change the tree.
+  enum class RacePoint {
+    BeforeOpenSubfolder,  // a folder was listed as a folder and is about to be opened
+    BeforeDelete          // a file was found unchanged and is about to be deleted
+  };
+  using RaceHook = std::function<void(RacePoint point, const std::string& name)>;
+
   // Raises the soft limit of open files to the hard limit: the scan holds one open folder per
   // level of the tree, and very deep trees would otherwise run out of descriptors early.
   PosixFileServices();
@@ -23,8 +38,18 @@ class PosixFileServices final : public FileServices {
   std::optional<FileStatus> StatusOf(const std::string& path) override;
   std::unique_ptr<ReadableFile> OpenForReading(const std::string& path) override;
   bool Delete(const std::string& path) override;
-  // Holds no state of its own.
+  DeleteOutcome DeleteIfUnchanged(const std::string& path, const FileStatus& expected) override;
+  std::unique_ptr<DirectoryEnumeration> StartEnumerationBelow(const std::string& root,
+                                                              const std::string& relative) override;
+  // Reading changes no state of its own.
   bool ReadsConcurrently() const override { return true; }
+
+  // For tests only: lets a test change the tree at a race point, so that races are played
+  // deterministically. Set it before the enumerations it is to reach are started.
+  void SetRaceHook(RaceHook hook) { raceHook_ = std::move(hook); }
+
+ private:
+  RaceHook raceHook_;
 };
 
 }  // namespace kopiensieb

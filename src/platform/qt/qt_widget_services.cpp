@@ -14,6 +14,7 @@
 #include <QLineEdit>
 #include <QListView>
 #include <QMessageBox>
+#include <QPointer>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QScreen>
@@ -141,20 +142,18 @@ class RowDelegate final : public QStyledItemDelegate {
   bool firstColumnSelectionOnly_;
 };
 
-// Sees every event of the application and hands those of the program's windows on.
+// Sees every event of the application and hands those of the program's windows on; an event
+// the handler answers true for is held back from its widget.
 class EventWatcher final : public QObject {
  public:
-  explicit EventWatcher(std::function<void(QObject*, QEvent*)> onEvent)
+  explicit EventWatcher(std::function<bool(QObject*, QEvent*)> onEvent)
       : onEvent_(std::move(onEvent)) {}
 
  protected:
-  bool eventFilter(QObject* watched, QEvent* event) override {
-    onEvent_(watched, event);
-    return false;
-  }
+  bool eventFilter(QObject* watched, QEvent* event) override { return onEvent_(watched, event); }
 
  private:
-  std::function<void(QObject*, QEvent*)> onEvent_;
+  std::function<bool(QObject*, QEvent*)> onEvent_;
 };
 
 bool IsInputEvent(QEvent::Type type) {
@@ -174,6 +173,13 @@ bool IsInputEvent(QEvent::Type type) {
   }
 }
 
+// The input that acts on controls (text an input method commits included), as opposed to
+// focus changes that follow from it.
+bool IsActingInput(QEvent::Type type) {
+  return (IsInputEvent(type) && type != QEvent::FocusIn && type != QEvent::FocusOut) ||
+         type == QEvent::InputMethod;
+}
+
 bool IsWindowEvent(QEvent::Type type) {
   return type == QEvent::Paint || type == QEvent::WindowActivate ||
          type == QEvent::WindowDeactivate || type == QEvent::Show;
@@ -181,6 +187,12 @@ bool IsWindowEvent(QEvent::Type type) {
 
 bool IsList(ControlKind kind) {
   return kind == ControlKind::ListView || kind == ControlKind::ListBox;
+}
+
+// Lower case one character at a time, as typed letters are lower-cased everywhere in the
+// program: QString::toLower() would turn "İ" into two characters.
+QString SimpleLowerCase(const QString& text) {
+  return FromBytes(TypedLowerCase(ToBytes(text)));
 }
 
 }  // namespace
@@ -197,11 +209,23 @@ struct QtWidgetServices::State {
     // at a time through the selection model costs time in the number of rows already selected.
     std::map<int, bool> pendingSelection;
     int pendingCurrent = -1;
+    // The view's selected rows, read from its selection model once and kept until the
+    // selection or the rows change: the model answers row by row only by walking all its
+    // ranges, which made a loop over the rows quadratic.
+    std::vector<bool> selectedRows;
+    bool selectedRowsKnown = false;
+  };
+
+  // User input that arrived while an event it may depend on was still waiting for its pass.
+  struct HeldInput {
+    QPointer<QObject> target;
+    std::unique_ptr<QEvent> event;
   };
 
   struct Window {
     std::unique_ptr<ProgramWindow> widget;
     std::vector<QLabel*> statusFields;  // owned by the window (Qt parenthood)
+    std::vector<int> controlOrder;      // control numbers in creation order
   };
 
   // Marks changes the program makes, which raise no events.
@@ -227,9 +251,16 @@ struct QtWidgetServices::State {
   int container = -1;
   int statusWindow = -1;
   std::deque<Event> queue;
+  std::deque<HeldInput> heldInput;
+  bool replayingInput = false;
   int programChanging = 0;
   bool publishScheduled = false;
   QElapsedTimer sinceRepaint;
+  std::function<bool()> eventSource;
+  int eventsDelivered = 0;
+  std::vector<int> statusWrites;
+  std::string lastChooserStart;
+  std::vector<std::string> lastStatusTexts;
 
   Control* Find(int number) {
     const auto found = controls.find(number);
@@ -256,9 +287,17 @@ struct QtWidgetServices::State {
   }
 
   void PushControlEvent(int window, int control) {
-    if (programChanging == 0) {
-      queue.push_back(Event{EventKind::Control, window, control});
+    if (programChanging != 0) {
+      return;
     }
+    // One mouse action on a list may say both "pressed" and "selection changed": one event.
+    const Control* found = Find(control);
+    if (found != nullptr && IsList(found->kind) && !queue.empty() &&
+        queue.back().kind == EventKind::Control && queue.back().window == window &&
+        queue.back().control == control) {
+      return;
+    }
+    queue.push_back(Event{EventKind::Control, window, control});
   }
 
   // Other events only need to start one pass, so one waiting is enough.
@@ -268,27 +307,83 @@ struct QtWidgetServices::State {
     }
   }
 
-  void OnApplicationEvent(QObject* watched, QEvent* event) {
+  // True when the event is held back from its widget until the events before it are handled.
+  bool OnApplicationEvent(QObject* watched, QEvent* event) {
     const QEvent::Type type = event->type();
     const bool input = IsInputEvent(type);
-    if (!input && !IsWindowEvent(type)) {
-      return;
+    const bool acting = IsActingInput(type);
+    if (!input && !acting && !IsWindowEvent(type)) {
+      return false;
     }
     const int window = WindowOf(watched);
     if (window < 0) {
-      return;
+      return false;
+    }
+    if (acting && MustHoldInput()) {
+      heldInput.push_back(HeldInput{watched, std::unique_ptr<QEvent>(event->clone())});
+      return true;
     }
     if (type == QEvent::FocusIn || type == QEvent::FocusOut) {
       const auto field = controlOfWidget.find(watched);
       if (field != controlOfWidget.end() && Find(field->second) != nullptr &&
           Find(field->second)->kind == ControlKind::Field) {
         PushControlEvent(window, field->second);
-        return;
+        return false;
       }
     }
     // Paint and activation count for the window itself only, not for each child widget.
     if (input || watched == windows.at(window).widget.get()) {
       PushOtherEvent(window);
+    }
+    return false;
+  }
+
+  // Input is checked against the state the passes before it leave: while a control event or a
+  // close request waits for its pass (a field typed into, whose pass enables a button), later
+  // input waits too, and so does everything behind input already waiting. An event that only
+  // starts a pass changes nothing later input depends on.
+  bool MustHoldInput() const {
+    if (replayingInput) {
+      return false;
+    }
+    return !heldInput.empty() || std::any_of(queue.begin(), queue.end(), [](const Event& event) {
+      return event.kind != EventKind::Other;
+    });
+  }
+
+  // Hands held input to its widgets in order until one of them raises an event.
+  void ReplayHeldInput() {
+    while (queue.empty() && !heldInput.empty()) {
+      HeldInput next = std::move(heldInput.front());
+      heldInput.pop_front();
+      if (next.target.isNull()) {
+        continue;  // its widget went with its window
+      }
+      replayingInput = true;
+      QCoreApplication::sendEvent(next.target.data(), next.event.get());
+      replayingInput = false;
+    }
+  }
+
+  // The view's selected rows, read once per change of the selection or the rows.
+  const std::vector<bool>& SelectedRowsOf(Control& control) {
+    if (!control.selectedRowsKnown) {
+      control.selectedRows.assign(static_cast<std::size_t>(control.model->rowCount()), false);
+      const auto* view = static_cast<QAbstractItemView*>(control.widget);
+      for (const QItemSelectionRange& range : view->selectionModel()->selection()) {
+        const int last = std::min(range.bottom(), control.model->rowCount() - 1);
+        for (int row = std::max(0, range.top()); row <= last; ++row) {
+          control.selectedRows[static_cast<std::size_t>(row)] = true;
+        }
+      }
+      control.selectedRowsKnown = true;
+    }
+    return control.selectedRows;
+  }
+
+  void ForgetSelectedRows(int number) {
+    if (Control* control = Find(number)) {
+      control->selectedRowsKnown = false;
     }
   }
 
@@ -416,7 +511,7 @@ struct QtWidgetServices::State {
       return;
     }
     QObject::connect(field, &QLineEdit::textEdited, field, [this, field](const QString& typed) {
-      const QString lower = typed.toLower();
+      const QString lower = SimpleLowerCase(typed);
       if (lower == typed) {
         return;
       }
@@ -428,14 +523,17 @@ struct QtWidgetServices::State {
     });
   }
 
-  void ConnectView(QAbstractItemView* view, int window, int number, bool reportClicks) {
+  // Every press on a row is reported, with any button, also on a row that is already
+  // selected (which changes no selection); the events of one press are merged when queued.
+  void ConnectView(QAbstractItemView* view, int window, int number) {
     const auto report = [this, window, number] { PushControlEvent(window, number); };
+    const auto forget = [this, number] { ForgetSelectedRows(number); };
+    QObject::connect(view->selectionModel(), &QItemSelectionModel::selectionChanged, view, forget);
+    QObject::connect(view->model(), &QAbstractItemModel::modelReset, view, forget);
     QObject::connect(view->selectionModel(), &QItemSelectionModel::selectionChanged, view, report);
+    QObject::connect(view, &QAbstractItemView::pressed, view, report);
     QObject::connect(view, &QAbstractItemView::doubleClicked, view, report);
-    if (reportClicks) {
-      QObject::connect(view, &QAbstractItemView::clicked, view, report);
-      QObject::connect(view, &QAbstractItemView::activated, view, report);
-    }
+    QObject::connect(view, &QAbstractItemView::activated, view, report);
   }
 
   RowModel* AttachModel(QAbstractItemView* view, bool hasHeader) {
@@ -552,8 +650,9 @@ QtWidgetServices::QtWidgetServices(FolderChooser chooser, MessageBoxHandler mess
   state_->chooser = std::move(chooser);
   state_->messageBox = std::move(messageBox);
   State* state = state_.get();
-  state_->watcher = std::make_unique<EventWatcher>(
-      [state](QObject* watched, QEvent* event) { state->OnApplicationEvent(watched, event); });
+  state_->watcher = std::make_unique<EventWatcher>([state](QObject* watched, QEvent* event) {
+    return state->OnApplicationEvent(watched, event);
+  });
   if (QCoreApplication* application = QCoreApplication::instance()) {
     application->installEventFilter(state_->watcher.get());
   }
@@ -617,6 +716,10 @@ void QtWidgetServices::CloseWindow(int window) {
   if (found == state_->windows.end()) {
     return;
   }
+  if (state_->statusWindow == window) {
+    // What the fields showed last stays readable once they are gone.
+    state_->lastStatusTexts = ShownStatusTexts();
+  }
   std::unique_ptr<ProgramWindow> doomed = std::move(found->second.widget);
   state_->windows.erase(found);
   for (auto control = state_->controls.begin(); control != state_->controls.end();) {
@@ -666,6 +769,7 @@ bool QtWidgetServices::CreateStatusBar(int window, const std::vector<int>& field
     left += shownWidth;
   }
   state_->statusWindow = window;
+  state_->statusWrites.assign(fieldWidths.size(), 0);
   return true;
 }
 
@@ -704,13 +808,11 @@ void QtWidgetServices::CreateControl(int control, ControlKind kind, Geometry geo
       break;
     case ControlKind::ListView:
       created.widget = state_->MakeListView(parent, text, options, &created.model);
-      state_->ConnectView(static_cast<QAbstractItemView*>(created.widget), windowNumber, control,
-                          true);
+      state_->ConnectView(static_cast<QAbstractItemView*>(created.widget), windowNumber, control);
       break;
     case ControlKind::ListBox:
       created.widget = state_->MakeListBox(parent, &created.model);
-      state_->ConnectView(static_cast<QAbstractItemView*>(created.widget), windowNumber, control,
-                          false);
+      state_->ConnectView(static_cast<QAbstractItemView*>(created.widget), windowNumber, control);
       break;
     case ControlKind::Progress:
       created.widget = state_->MakeProgressBar(parent);
@@ -721,6 +823,7 @@ void QtWidgetServices::CreateControl(int control, ControlKind kind, Geometry geo
   created.widget->show();
   state_->controlOfWidget.emplace(created.widget, control);
   state_->controls.emplace(control, std::move(created));
+  window->second.controlOrder.push_back(control);
 }
 
 void QtWidgetServices::AddColumn(int control, int index, const std::string& title, int width) {
@@ -865,9 +968,8 @@ bool QtWidgetServices::IsRowSelected(int control, int row) const {
       pending != found->pendingSelection.end()) {
     return pending->second;
   }
-  return static_cast<QAbstractItemView*>(found->widget)
-      ->selectionModel()
-      ->isSelected(found->model->index(row, 0));
+  const std::vector<bool>& selected = state_->SelectedRowsOf(*found);
+  return static_cast<std::size_t>(row) < selected.size() && selected[static_cast<std::size_t>(row)];
 }
 
 void QtWidgetServices::SetRowSelected(int control, int row, bool selected, bool focused) {
@@ -909,6 +1011,13 @@ void QtWidgetServices::SetStatusText(int field, const std::string& text) {
     return;
   }
   window->second.statusFields[static_cast<std::size_t>(field)]->setText(FromBytes(text));
+  if (static_cast<std::size_t>(field) < state_->statusWrites.size()) {
+    ++state_->statusWrites[static_cast<std::size_t>(field)];
+  }
+  state_->RepaintNowAndThen();
+}
+
+void QtWidgetServices::KeepPainting() {
   state_->RepaintNowAndThen();
 }
 
@@ -932,13 +1041,16 @@ void QtWidgetServices::ShowMessageBox(const std::string& title, const std::strin
 std::string QtWidgetServices::ChooseFolder(const std::string& title,
                                            const std::string& startFolder) {
   state_->PublishAll();
+  state_->lastChooserStart = startFolder;
   std::string chosen;
   if (state_->chooser) {
     chosen = state_->chooser(title, startFolder);
   } else {
-    chosen = ToBytes(QFileDialog::getExistingDirectory(QApplication::activeWindow(),
-                                                       FromBytes(title), FromBytes(startFolder),
-                                                       QFileDialog::ShowDirsOnly));
+    // Qt's own dialog rather than the desktop's: it speaks German with the program (a
+    // desktop's dialog follows the desktop's language) and looks the same everywhere.
+    chosen = ToBytes(QFileDialog::getExistingDirectory(
+        QApplication::activeWindow(), FromBytes(title), FromBytes(startFolder),
+        QFileDialog::ShowDirsOnly | QFileDialog::DontUseNativeDialog));
   }
   if (!chosen.empty() && chosen.back() != '/') {
     chosen.push_back('/');
@@ -948,7 +1060,14 @@ std::string QtWidgetServices::ChooseFolder(const std::string& title,
 
 Event QtWidgetServices::WaitForEvent() {
   state_->PublishAll();
+  if (state_->eventSource) {
+    return NextDrivenEvent();
+  }
   while (state_->queue.empty()) {
+    state_->ReplayHeldInput();
+    if (!state_->queue.empty()) {
+      break;
+    }
     if (state_->windows.empty()) {
       // With no window left no message can come; waiting would never end.
       return Event{EventKind::CloseRequest, -1, -1};
@@ -956,10 +1075,83 @@ Event QtWidgetServices::WaitForEvent() {
     QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents | QEventLoop::AllEvents);
     state_->PublishAll();
   }
+  return TakeNextEvent();
+}
+
+Event QtWidgetServices::NextDrivenEvent() {
+  // What the windows raised during the last pass (a dialog's own loop paints and moves the
+  // focus) is not the user's.
+  state_->queue.clear();
+  while (state_->queue.empty()) {
+    QCoreApplication::processEvents(QEventLoop::AllEvents);
+    state_->PublishAll();
+    state_->queue.clear();
+    if (!state_->eventSource()) {
+      state_->queue.assign(1, Event{EventKind::CloseRequest, 0, -1});
+    }
+  }
+  return TakeNextEvent();
+}
+
+Event QtWidgetServices::TakeNextEvent() {
   state_->sinceRepaint.restart();
   const Event event = state_->queue.front();
   state_->queue.pop_front();
+  ++state_->eventsDelivered;
   return event;
+}
+
+void QtWidgetServices::SetEventSource(std::function<bool()> source) {
+  state_->eventSource = std::move(source);
+}
+
+void QtWidgetServices::QueueEvent(const Event& event) {
+  state_->queue.push_back(event);
+}
+
+int QtWidgetServices::EventsDelivered() const {
+  return state_->eventsDelivered;
+}
+
+std::vector<int> QtWidgetServices::StatusWrites() const {
+  return state_->statusWrites;
+}
+
+std::vector<int> QtWidgetServices::OpenWindowNumbers() const {
+  std::vector<int> numbers;
+  for (const auto& [number, window] : state_->windows) {
+    numbers.push_back(number);
+  }
+  return numbers;
+}
+
+std::vector<int> QtWidgetServices::ControlsOf(int window) const {
+  const auto found = state_->windows.find(window);
+  return found == state_->windows.end() ? std::vector<int>() : found->second.controlOrder;
+}
+
+std::optional<ControlKind> QtWidgetServices::KindOf(int control) const {
+  const State::Control* found = state_->Find(control);
+  if (found == nullptr) {
+    return std::nullopt;
+  }
+  return found->kind;
+}
+
+std::vector<std::string> QtWidgetServices::ShownStatusTexts() const {
+  const auto window = state_->windows.find(state_->statusWindow);
+  if (window == state_->windows.end()) {
+    return state_->lastStatusTexts;
+  }
+  std::vector<std::string> texts;
+  for (const QLabel* field : window->second.statusFields) {
+    texts.push_back(ToBytes(field->text()));
+  }
+  return texts;
+}
+
+std::string QtWidgetServices::LastChooserStart() const {
+  return state_->lastChooserStart;
 }
 
 QWidget* QtWidgetServices::WindowWidget(int window) const {
@@ -987,8 +1179,13 @@ std::string QtWidgetServices::RowText(int control, int row, int column) const {
 }
 
 std::deque<Event> QtWidgetServices::TakeQueuedEvents() {
+  // No pass runs between the events taken here, so input held back for one is handed on too.
   std::deque<Event> taken;
-  taken.swap(state_->queue);
+  do {
+    taken.insert(taken.end(), state_->queue.begin(), state_->queue.end());
+    state_->queue.clear();
+    state_->ReplayHeldInput();
+  } while (!state_->queue.empty());
   return taken;
 }
 

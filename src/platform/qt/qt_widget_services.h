@@ -3,7 +3,9 @@
 #include <deque>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
+#include <vector>
 
 #include "platform/widget_services.h"
 
@@ -53,6 +55,7 @@ class QtWidgetServices final : public WidgetServices {
 
   void SetProgress(int control, int value) override;
   void SetStatusText(int field, const std::string& text) override;
+  void KeepPainting() override;
 
   void ShowMessageBox(const std::string& title, const std::string& text, MessageIcon icon) override;
   std::string ChooseFolder(const std::string& title, const std::string& startFolder) override;
@@ -60,8 +63,8 @@ class QtWidgetServices final : public WidgetServices {
   Event WaitForEvent() override;
 
   // For tests and tools: the widgets behind the numbers (null when there is none), the text
-  // of a row cell, the events queued so far (taken out of the queue), and handing pending
-  // row changes to the views at once.
+  // of a row cell, the events queued so far (taken out of the queue, with the events of any
+  // input held back behind them), and handing pending row changes to the views at once.
   QWidget* WindowWidget(int window) const;
   QWidget* ControlWidget(int control) const;
   QWidget* StatusFieldWidget(int field) const;
@@ -69,7 +72,29 @@ class QtWidgetServices final : public WidgetServices {
   std::deque<Event> TakeQueuedEvents();
   void PublishPendingRows();
 
+  // For a script driver: when a source is set, every wait of the event loop that finds no
+  // message queued lets pending painting run, drops what the windows raised by themselves
+  // (painting, activation, focus moves), and hands the turn to the source, which acts on the
+  // widgets as a user would and queues the one message its action stands for. When the
+  // source has nothing more, the wait yields a close request for window 0.
+  void SetEventSource(std::function<bool()> source);
+  void QueueEvent(const Event& event);
+  // Messages handed to the program so far.
+  int EventsDelivered() const;
+  // How often the program wrote each status-bar field.
+  std::vector<int> StatusWrites() const;
+  // What the status-bar fields show; once their window is closed, what they showed last.
+  std::vector<std::string> ShownStatusTexts() const;
+  std::vector<int> OpenWindowNumbers() const;     // ascending
+  std::vector<int> ControlsOf(int window) const;  // in creation order
+  std::optional<ControlKind> KindOf(int control) const;
+  // The start folder the program gave the folder chooser it opened last.
+  std::string LastChooserStart() const;
+
  private:
+  Event NextDrivenEvent();
+  Event TakeNextEvent();
+
   struct State;
   std::unique_ptr<State> state_;
 };

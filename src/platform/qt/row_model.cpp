@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <unordered_map>
 
+#include "common/text.h"
+
 namespace kopiensieb {
 
 namespace {
@@ -81,9 +83,14 @@ void RowModel::RemoveRows(const std::vector<int>& ascendingRows) {
   // One compacting pass, so that removing many rows of a long list stays linear.
   std::size_t kept = 0;
   for (std::size_t row = 0; row < rows_.size(); ++row) {
-    if (!doomed[row]) {
-      rows_[kept++] = std::move(rows_[row]);
+    if (doomed[row]) {
+      continue;
     }
+    // A vector moved onto itself is left empty: rows in front of the first removed one stay.
+    if (kept != row) {
+      rows_[kept] = std::move(rows_[row]);
+    }
+    ++kept;
   }
   rows_.resize(kept);
   MarkChanged();
@@ -125,15 +132,18 @@ std::vector<int> RowModel::Publish(const std::vector<RowId>& idsToFollow) {
   if (idsToFollow.empty()) {
     return found;
   }
-  std::unordered_map<RowId, std::size_t> wanted;
-  for (std::size_t i = 0; i < idsToFollow.size(); ++i) {
-    wanted.emplace(idsToFollow[i], i);
+  // One id may be asked for more than once (the current row is often a selected one too).
+  std::unordered_map<RowId, int> rowOfId;
+  for (const RowId id : idsToFollow) {
+    rowOfId.emplace(id, -1);
   }
   for (std::size_t row = 0; row < publishedIds_.size(); ++row) {
-    if (const auto hit = wanted.find(publishedIds_[row]); hit != wanted.end()) {
-      found[hit->second] = static_cast<int>(row);
+    if (const auto hit = rowOfId.find(publishedIds_[row]); hit != rowOfId.end()) {
+      hit->second = static_cast<int>(row);
     }
   }
+  std::transform(idsToFollow.begin(), idsToFollow.end(), found.begin(),
+                 [&rowOfId](RowId id) { return rowOfId.at(id); });
   return found;
 }
 
@@ -151,7 +161,8 @@ QVariant RowModel::data(const QModelIndex& index, int role) const {
   }
   // Between a change and the next Publish the view may paint rows that moved; it gets the
   // current text of that position, or nothing, never a stale reference.
-  return FromBytes(Cell(index.row(), index.column()));
+  // Control characters in a file name show as visible marks, so that every row is one line.
+  return FromBytes(DisplayRowText(Cell(index.row(), index.column())));
 }
 
 QVariant RowModel::headerData(int section, Qt::Orientation orientation, int role) const {

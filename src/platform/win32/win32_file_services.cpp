@@ -234,15 +234,17 @@ class Win32Enumeration final : public DirectoryEnumeration {
     DirectoryEntry entry{EntryKind::File, std::move(name), {}};
     entry.status.size = Combine(found_.nFileSizeHigh, found_.nFileSizeLow);
     entry.status.modifiedNs = NanosecondsSinceEpoch(found_.ftLastWriteTime);
-    // The listing carries no file index: the entry is looked at once more for its identity.
-    // Should that fail, the identity stays unknown and proves nothing later on.
+    // The listing carries no file index: the entry is looked at once more for its identity,
+    // and its size and time are taken from there too, as StatusOf and the deletion see them
+    // (a folder's listing may lag behind a file being written). Should that fail, the
+    // identity stays unknown and proves nothing later on.
     Handle file = OpenEntryItself(Child(found_.cFileName), FILE_READ_ATTRIBUTES);
     if (file.Valid()) {
       if (std::optional<BY_HANDLE_FILE_INFORMATION> info = InformationOf(file)) {
-        if (IsReparsePoint(info->dwFileAttributes)) {
-          return std::nullopt;  // replaced by a link since the listing
+        if (IsReparsePoint(info->dwFileAttributes) || IsFolder(info->dwFileAttributes)) {
+          return std::nullopt;  // replaced since the listing
         }
-        entry.status.identity = StatusFrom(*info).identity;
+        entry.status = StatusFrom(*info);
       }
     }
     return entry;
@@ -381,21 +383,74 @@ std::unique_ptr<ReadableFile> Win32FileServices::OpenForReading(const std::strin
   return std::make_unique<Win32ReadableFile>(std::move(file), StatusFrom(*info));
 }
 
+namespace {
+
+// What stands at a path, opened for deletion; its information when it is a plain file (not a
+// folder, not a reparse point).
+struct OpenedForDeletion {
+  Handle handle;
+  std::optional<FileStatus> plainFile;
+  DWORD openError = ERROR_SUCCESS;
+};
+
+OpenedForDeletion OpenForDeletion(const std::string& path) {
+  OpenedForDeletion opened;
+  opened.handle = OpenEntryItself(ExtendedPath(path), DELETE | FILE_READ_ATTRIBUTES);
+  if (!opened.handle.Valid()) {
+    opened.openError = ::GetLastError();
+    return opened;
+  }
+  std::optional<BY_HANDLE_FILE_INFORMATION> info = InformationOf(opened.handle);
+  if (info && !IsFolder(info->dwFileAttributes) && !IsReparsePoint(info->dwFileAttributes)) {
+    opened.plainFile = StatusFrom(*info);
+  }
+  return opened;
+}
+
+// Marks the opened file for deletion; it goes when its last handle is closed.
+bool DeleteThrough(const Handle& handle) {
+  FILE_DISPOSITION_INFO disposition{};
+  disposition.DeleteFile = TRUE;
+  return ::SetFileInformationByHandle(handle.Get(), FileDispositionInfo, &disposition,
+                                      sizeof(disposition)) != 0;
+}
+
+}  // namespace
+
 bool Win32FileServices::Delete(const std::string& path) {
   // Checked and deleted through one handle: what is deleted is what was checked, even if the
   // path is changed in between.
-  Handle entry = OpenEntryItself(ExtendedPath(path), DELETE | FILE_READ_ATTRIBUTES);
-  if (!entry.Valid()) {
-    return false;
+  const OpenedForDeletion opened = OpenForDeletion(path);
+  return opened.plainFile && DeleteThrough(opened.handle);
+}
+
+DeleteOutcome Win32FileServices::DeleteIfUnchanged(const std::string& path,
+                                                   const FileStatus& expected) {
+  const OpenedForDeletion opened = OpenForDeletion(path);
+  if (!opened.handle.Valid()) {
+    return MeansNothingThere(opened.openError) ? DeleteOutcome::Missing : DeleteOutcome::Kept;
   }
-  std::optional<BY_HANDLE_FILE_INFORMATION> info = InformationOf(entry);
-  if (!info || IsFolder(info->dwFileAttributes) || IsReparsePoint(info->dwFileAttributes)) {
-    return false;
+  if (!opened.plainFile || *opened.plainFile != expected) {
+    return DeleteOutcome::Kept;
   }
-  FILE_DISPOSITION_INFO disposition{};
-  disposition.DeleteFile = TRUE;
-  return ::SetFileInformationByHandle(entry.Get(), FileDispositionInfo, &disposition,
-                                      sizeof(disposition)) != 0;
+  return DeleteThrough(opened.handle) ? DeleteOutcome::Deleted : DeleteOutcome::Kept;
+}
+
+std::unique_ptr<DirectoryEnumeration> Win32FileServices::StartEnumerationBelow(
+    const std::string& root, const std::string& relative) {
+  std::unique_ptr<DirectoryEnumeration> folder = StartEnumeration(root);
+  std::size_t start = 0;
+  while (start < relative.size()) {
+    std::size_t end = relative.find_first_of("\\/", start);
+    if (end == std::string::npos) {
+      end = relative.size();
+    }
+    if (end > start) {
+      folder = folder->OpenSubfolder(relative.substr(start, end - start));
+    }
+    start = end + 1;
+  }
+  return folder;
 }
 
 }  // namespace kopiensieb

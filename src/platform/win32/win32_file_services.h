@@ -20,6 +20,13 @@ class Win32FileServices final : public FileServices {
   // Deletes only a plain file, through the very handle it was checked on: never a folder, and
   // never a reparse point or what it points to.
   bool Delete(const std::string& path) override;
+  // Looks at the file and deletes it through one handle, so nothing can take its place in
+  // between.
+  DeleteOutcome DeleteIfUnchanged(const std::string& path, const FileStatus& expected) override;
+  // Splits `relative` at "\" (and "/"); each folder below the root is opened as the scan
+  // opens subfolders, never through a reparse point.
+  std::unique_ptr<DirectoryEnumeration> StartEnumerationBelow(const std::string& root,
+                                                              const std::string& relative) override;
   // Holds no state of its own.
   bool ReadsConcurrently() const override { return true; }
 };
