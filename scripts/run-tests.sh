@@ -5,7 +5,7 @@
 set -eu
 cd "$(dirname "$0")/.."
 cmake -S . -B build-test -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKOPIENSIEB_SANITIZE=ON \
-  -DKOPIENSIEB_BUILD_BENCHMARKS=OFF
+  -DKOPIENSIEB_WERROR=ON -DKOPIENSIEB_BUILD_BENCHMARKS=OFF
 cmake --build build-test
 ctest --test-dir build-test --output-on-failure -j2 --timeout 900 "$@"
 if [ "${KOPIENSIEB_SKIP_WINDOWS:-0}" != 1 ]; then

@@ -3,12 +3,15 @@
 // its content (half of them differ from byte 0, half only in their last kilobyte, which is
 // the expensive kind to tell apart). The same arguments always give the same bytes.
 //
-//   make_corpus DIR FILES MIN_SIZE MAX_SIZE COPY_PERCENT SAME_SIZE_PERCENT SEED
+//   make_corpus DIR FILES MIN_SIZE MAX_SIZE COPY_PERCENT SAME_SIZE_PERCENT SEED [DEPTH]
 //
-// Sizes are spread evenly on a log scale between MIN_SIZE and MAX_SIZE. Files go 100 to a
-// folder as DIR/dNNNN/fNNNNNNN.bin. On success it prints one line
-// "files F bytes B sets S copies C" (S: originals with at least one copy, the number of
-// duplicate sets every tool must find) and exits 0.
+// Sizes are spread evenly on a log scale between MIN_SIZE and MAX_SIZE. Without DEPTH, files
+// go 100 to a folder as DIR/dNNNN/fNNNNNNN.bin. With DEPTH, sizes are spread evenly on a
+// linear scale instead and the files are dealt out in turn over a tree of folders three wide
+// and DEPTH deep below DIR (DIR included: (3^(DEPTH+1) - 1) / 2 folders), the shape of a deep
+// tree of many small files. On success it prints one line "files F bytes B sets S copies C"
+// (S: the sets of files of equal content, the number of duplicate sets every tool must find;
+// tiny originals may meet by chance, and they count as they are) and exits 0.
 
 #include <algorithm>
 #include <cmath>
@@ -16,8 +19,10 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <map>
 #include <memory>
 #include <string>
+#include <tuple>
 #include <vector>
 
 namespace {
@@ -90,12 +95,45 @@ bool WriteFile(const std::filesystem::path& path, const FilePlan& plan) {
   return std::fflush(out.get()) == 0;
 }
 
+// The folders of a tree three wide and `depth` deep below `root`, the root first, parents
+// before their children.
+std::vector<std::filesystem::path> TreeFolders(const std::filesystem::path& root, int depth) {
+  std::vector<std::filesystem::path> folders{root};
+  std::size_t levelStart = 0;
+  for (int level = 0; level < depth; ++level) {
+    const std::size_t levelEnd = folders.size();
+    for (std::size_t parent = levelStart; parent < levelEnd; ++parent) {
+      for (int child = 0; child < 3; ++child) {
+        folders.push_back(folders[parent] / ("t" + std::to_string(child)));
+      }
+    }
+    levelStart = levelEnd;
+  }
+  return folders;
+}
+
+// Below this size random originals may share their bytes by chance: they are told apart by
+// their bytes, larger ones by their seeds.
+constexpr std::int64_t kTiny = 16;
+
+using ContentKey = std::tuple<std::int64_t, std::uint64_t, std::uint64_t, std::string>;
+
+ContentKey KeyOf(const FilePlan& plan) {
+  if (plan.size > kTiny) {
+    return {plan.size, plan.contentSeed, plan.tailSeed, {}};
+  }
+  std::vector<char> bytes(static_cast<std::size_t>(plan.size));
+  FillFromSeed(bytes, plan.tailSeed != 0 ? plan.tailSeed : plan.contentSeed, 0);
+  return {plan.size, 0, 0, std::string(bytes.begin(), bytes.end())};
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc != 8) {
+  if (argc != 8 && argc != 9) {
     std::fprintf(stderr,
-                 "usage: %s DIR FILES MIN_SIZE MAX_SIZE COPY_PERCENT SAME_SIZE_PERCENT SEED\n",
+                 "usage: %s DIR FILES MIN_SIZE MAX_SIZE COPY_PERCENT SAME_SIZE_PERCENT SEED "
+                 "[DEPTH]\n",
                  argv[0]);
     return 2;
   }
@@ -106,7 +144,9 @@ int main(int argc, char** argv) {
   const int copyPercent = std::stoi(argv[5]);
   const int sameSizePercent = std::stoi(argv[6]);
   Random random(std::stoull(argv[7]));
-  if (files <= 0 || minSize <= 0 || maxSize < minSize || copyPercent + sameSizePercent > 100) {
+  const int depth = argc == 9 ? std::stoi(argv[8]) : 0;
+  if (files <= 0 || minSize <= 0 || maxSize < minSize || copyPercent + sameSizePercent > 100 ||
+      depth < 0 || depth > 12) {
     std::fprintf(stderr, "make_corpus: bad arguments\n");
     return 2;
   }
@@ -134,30 +174,44 @@ int main(int argc, char** argv) {
       }
     } else {
       plan.original = true;
-      plan.size = static_cast<std::int64_t>(
-          std::llround(std::exp(logMin + (logMax - logMin) * random.Unit())));
+      plan.size =
+          depth > 0 ? minSize + static_cast<std::int64_t>(
+                                    random.Below(static_cast<std::uint64_t>(maxSize - minSize + 1)))
+                    : static_cast<std::int64_t>(
+                          std::llround(std::exp(logMin + (logMax - logMin) * random.Unit())));
       plan.size = std::clamp(plan.size, minSize, maxSize);
       plan.contentSeed = random.Next() | 1;
       originals.push_back(index);
     }
   }
 
+  const std::vector<std::filesystem::path> tree =
+      depth > 0 ? TreeFolders(root, depth) : std::vector<std::filesystem::path>{};
+  for (const std::filesystem::path& folder : tree) {
+    std::filesystem::create_directories(folder);
+  }
   std::int64_t bytes = 0;
   for (std::size_t index = 0; index < plans.size(); ++index) {
     char folder[32];
     char name[32];
     std::snprintf(folder, sizeof folder, "d%04zu", index / kFilesPerFolder);
     std::snprintf(name, sizeof name, "f%07zu.bin", index);
-    const std::filesystem::path directory = root / folder;
-    std::filesystem::create_directories(directory);
+    const std::filesystem::path directory = depth > 0 ? tree[index % tree.size()] : root / folder;
+    if (depth == 0) {
+      std::filesystem::create_directories(directory);
+    }
     if (!WriteFile(directory / name, plans[index])) {
       std::fprintf(stderr, "make_corpus: cannot write %s\n", (directory / name).c_str());
       return 1;
     }
     bytes += plans[index].size;
   }
-  const auto sets =
-      std::count_if(plans.begin(), plans.end(), [](const FilePlan& plan) { return plan.copied; });
+  std::map<ContentKey, int> contents;
+  for (const FilePlan& plan : plans) {
+    ++contents[KeyOf(plan)];
+  }
+  const auto sets = std::count_if(contents.begin(), contents.end(),
+                                  [](const auto& content) { return content.second >= 2; });
   const auto copies = static_cast<std::int64_t>(plans.size() - originals.size());
   std::printf("files %d bytes %lld sets %lld copies %lld\n", files, static_cast<long long>(bytes),
               static_cast<long long>(sets), static_cast<long long>(copies));

@@ -6,37 +6,34 @@
 #include <vector>
 
 #include "catalogue/content_comparison.h"
-#include "catalogue/content_fingerprint.h"
 #include "catalogue/search_index.h"
-#include "common/text.h"
-#include "shell/control_numbers.h"
-#include "shell/status_texts.h"
+#include "catalogue/size_class_reading.h"
 
 namespace kopiensieb {
 namespace {
 
-// FileProgressBar follows the file being read; a value is written only when it changes, so a
-// long file does not cost a write per chunk.
+// The file progress follows the file being read; a value is told only when it changes, so a
+// long file does not cost a report per chunk.
 class FileProgress {
  public:
-  explicit FileProgress(WidgetServices& widgets) : widgets_(widgets) {}
+  explicit FileProgress(EngineProgress& progress) : progress_(progress) {}
 
   void Restart() {
-    widgets_.SetProgress(kFileProgressBar, 0);
+    progress_.FileProgress(0);
     shown_ = 0;
   }
 
   FileProgressSink Sink() {
     return [this](int value) {
       if (value != shown_) {
-        widgets_.SetProgress(kFileProgressBar, value);
+        progress_.FileProgress(value);
         shown_ = value;
       }
     };
   }
 
  private:
-  WidgetServices& widgets_;
+  EngineProgress& progress_;
   int shown_ = 0;
 };
 
@@ -45,8 +42,9 @@ class FileProgress {
 // difference; larger classes are read in lockstep and split where their chunks differ.
 class ContentClassReader {
  public:
-  ContentClassReader(Program& program, std::vector<SearchEntry>& entries, FileProgress& progress)
-      : program_(program), entries_(entries), progress_(progress) {}
+  ContentClassReader(FileServices& files, std::int32_t comparePercent,
+                     std::vector<SearchEntry>& entries, FileProgress& progress)
+      : files_(files), comparePercent_(comparePercent), entries_(entries), progress_(progress) {}
 
   void Decide(std::size_t first) {
     members_.clear();
@@ -56,7 +54,7 @@ class ContentClassReader {
     if (members_.size() == 2) {
       DecidePair();
     } else {
-      DecideByFingerprints();
+      DecideByReading();
     }
   }
 
@@ -67,28 +65,28 @@ class ContentClassReader {
     const std::string candidatePath = FullPath(*candidate.record);
     const std::string referencePath = FullPath(*reference.record);
     const bool same =
-        CompareFileContents(program_.files, {candidatePath, candidate.record->identity},
+        CompareFileContents(files_, {candidatePath, candidate.record->identity},
                             {referencePath, reference.record->identity}, reference.record->size,
-                            program_.state.comparePercent, progress_.Sink()) == 1;
+                            comparePercent_, progress_.Sink()) == 1;
     reference.role = same ? SearchRole::GroupHead : SearchRole::Alone;
     reference.groupNext = same ? members_[1] : kNoEntry;
     candidate.role = same ? SearchRole::GroupMember : SearchRole::Alone;
     candidate.groupNext = kNoEntry;
   }
 
-  void DecideByFingerprints() {
+  void DecideByReading() {
     jobs_.resize(members_.size());
     for (std::size_t at = 0; at < members_.size(); ++at) {
       const FileRecord& record = *entries_[members_[at]].record;
-      jobs_[at] = FingerprintJob{.path = FullPath(record), .identity = record.identity};
+      jobs_[at] = ClassFile{.path = FullPath(record), .identity = record.identity};
     }
-    FingerprintSizeClass(program_.files, jobs_, entries_[members_[0]].record->size,
-                         program_.state.comparePercent, progress_.Sink(), buffers_);
+    ReadSizeClass(files_, jobs_, entries_[members_[0]].record->size, comparePercent_,
+                  progress_.Sink(), buffers_);
     // Known files sorted by part, equals in catalogue order (members_ ascends); the others
     // are alone.
     known_.clear();
     for (std::size_t at = 0; at < members_.size(); ++at) {
-      if (jobs_[at].state == FingerprintState::Known) {
+      if (jobs_[at].state == ClassFileState::Known) {
         known_.emplace_back(jobs_[at].part, members_[at]);
       } else {
         entries_[members_[at]].role = SearchRole::Alone;
@@ -105,11 +103,12 @@ class ContentClassReader {
     });
   }
 
-  Program& program_;
+  FileServices& files_;
+  std::int32_t comparePercent_;
   std::vector<SearchEntry>& entries_;
   FileProgress& progress_;
   std::vector<std::size_t> members_;                        // entry numbers of the class, ascending
-  std::vector<FingerprintJob> jobs_;                        // one per member, same order
+  std::vector<ClassFile> jobs_;                             // one per member, same order
   ReadBufferPool buffers_;                                  // shared by the classes of one search
   std::vector<std::pair<std::size_t, std::size_t>> known_;  // part, entry number
   std::vector<std::size_t> order_;                          // the entry numbers of known_
@@ -122,12 +121,12 @@ void FillMember(GroupMember& member, FileRecord& file) {
 }
 
 // The group headed by `head`, behind the last group, its members as one new chain.
-void AddGroup(ProgramState& state, std::vector<SearchEntry>& entries, std::size_t head,
+void AddGroup(SearchResults& results, std::vector<SearchEntry>& entries, std::size_t head,
               SearchMode mode) {
   FileRecord& reference = *entries[head].record;
-  DuplicateGroup& group = state.duplicateGroupList.Add();
+  DuplicateGroup& group = results.groups.Add();
   group.equalContent = mode == SearchMode::SameContent;
-  GroupMember& first = state.groupMemberList.AddStartingChain();
+  GroupMember& first = results.members.AddStartingChain();
   FillMember(first, reference);
   group.firstMember = &first;
   group.memberCount = 1;
@@ -136,36 +135,49 @@ void AddGroup(ProgramState& state, std::vector<SearchEntry>& entries, std::size_
        next = entries[next].groupNext) {
     FileRecord& candidate = *entries[next].record;
     ++group.memberCount;
-    FillMember(state.groupMemberList.Add(), candidate);
+    FillMember(results.members.Add(), candidate);
     candidate.grouped = true;
   }
 }
 
-void ShowCount(Program& program, std::string& text, std::int64_t processed, std::int64_t total) {
-  text.clear();
-  text.append(FormatDecimal(processed)).append(" / ").append(FormatDecimal(total));
-  text.append(" Dateien");
-  SetDetailText(program, text);
+// Where the disk and the file system allow, the files a content search reads are fetched ahead
+// of it: the first page of every file with a possible equal, each at most once. More than a
+// page only competes with the reader's own long reads of large files.
+constexpr std::int64_t kPlannedStart = 4096;
+
+std::unique_ptr<ReadingSession> StartReading(FileServices& files, std::int32_t comparePercent,
+                                             const std::vector<SearchEntry>& entries) {
+  std::vector<PlannedRead> reads;
+  for (const SearchEntry& entry : entries) {
+    if (entry.role == SearchRole::Undecided) {
+      const FileRecord& record = *entry.record;
+      reads.push_back(PlannedRead{
+          .path = FullPath(record),
+          .identity = record.identity,
+          .startBytes = std::min(ComparedLength(record.size, comparePercent), kPlannedStart)});
+    }
+  }
+  return files.StartReading(std::move(reads));
 }
 
 }  // namespace
 
-void FindDuplicates(Program& program, SearchMode mode) {
-  ProgramState& state = program.state;
-  SetActivityText(program, mode == SearchMode::SameContent ? "Suche doppelte Dateien"
-                                                           : "Suche gleichnamige Dateien");
-  FileCatalogue& catalogue = state.fileCatalogue;
+void FindDuplicates(FileServices& files, FileCatalogue& catalogue, const SearchRequest& request,
+                    SearchResults results, EngineProgress& progress) {
+  progress.Activity(request.mode == SearchMode::SameContent ? "Suche doppelte Dateien"
+                                                            : "Suche gleichnamige Dateien");
   catalogue.ResetCursor();
-  state.duplicateGroupList.Clear();
-  state.groupMemberList.Clear();
+  results.groups.Clear();
+  results.members.Clear();
 
-  std::vector<SearchEntry> entries = BuildSearchIndex(
-      catalogue, mode, program.files, [&program] { program.widgets.KeepPainting(); });
-  FileProgress fileProgress(program.widgets);
-  ContentClassReader classReader(program, entries, fileProgress);
+  std::vector<SearchEntry> entries =
+      BuildSearchIndex(catalogue, request.mode, files, [&progress] { progress.KeepPainting(); });
+  const std::unique_ptr<ReadingSession> reading =
+      StartReading(files, request.comparePercent, entries);
+  FileProgress fileProgress(progress);
+  ContentClassReader classReader(files, request.comparePercent, entries, fileProgress);
   const auto total = static_cast<std::int64_t>(entries.size());
   std::int64_t processed = 0;
-  std::string countText;
   // Every record is the reference once, in catalogue order; its equals behind it are known
   // from the index, and a class is read when its first record comes up.
   while (catalogue.StepForward()) {
@@ -178,14 +190,14 @@ void FindDuplicates(Program& program, SearchMode mode) {
         classReader.Decide(index);
       }
       if (entries[index].role == SearchRole::GroupHead) {
-        AddGroup(state, entries, index, mode);
+        AddGroup(results, entries, index, request.mode);
       }
     }
     ++processed;
-    program.widgets.SetProgress(kSearchProgressBar, static_cast<int>(processed * 100 / total));
-    ShowCount(program, countText, processed, total);
+    progress.SearchProgress(static_cast<int>(processed * 100 / total));
+    progress.SearchedCount(processed, total);
   }
-  program.widgets.SetProgress(kSearchProgressBar, 0);
+  progress.SearchProgress(0);
 }
 
 }  // namespace kopiensieb

@@ -1,17 +1,12 @@
 #include "catalogue/folder_scan.h"
 
 #include <algorithm>
-#include <charconv>
 #include <memory>
-#include <string_view>
 #include <utility>
 #include <vector>
 
 #include "platform/path_conventions.h"
-#include "results/refresh_lists.h"
 #include "selection/name_patterns.h"
-#include "shell/control_numbers.h"
-#include "shell/status_texts.h"
 
 namespace kopiensieb {
 
@@ -93,25 +88,9 @@ struct LevelStack {
   }
 };
 
-// The running count "152 Dateien", formatted into a reused buffer: the scan reports after
-// every entry, and most reports change the text.
-class FileCountReporter {
- public:
-  void Report(Program& program) {
-    char digits[24];
-    const auto result =
-        std::to_chars(std::begin(digits), std::end(digits), program.state.fileCatalogue.Count());
-    text_.assign(digits, result.ptr).append(" Dateien");
-    SetDetailText(program, text_);
-  }
-
- private:
-  std::string text_;
-};
-
-void CatalogueFile(ProgramState& state, const std::string& folder, DirectoryEntry& entry) {
+void CatalogueFile(FileCatalogue& catalogue, const std::string& folder, DirectoryEntry& entry) {
   // Behind the current record, wherever the cursor stands: the catalogue is not reordered.
-  FileRecord& record = state.fileCatalogue.Add();
+  FileRecord& record = catalogue.Add();
   record.size = entry.status.size;
   record.identity = entry.status.identity;
   record.modifiedNs = entry.status.modifiedNs;
@@ -122,31 +101,15 @@ void CatalogueFile(ProgramState& state, const std::string& folder, DirectoryEntr
 
 }  // namespace
 
-void AddFolderCommand(Program& program) {
-  ProgramState& state = program.state;
-  std::string chosen = program.widgets.ChooseFolder("Pfad hinzufügen...", state.lastFolder);
-  if (chosen.empty()) {
-    return;
+std::string FolderWithSeparator(std::string folder) {
+  if (folder.empty() || folder.back() != kSeparator) {
+    folder.push_back(kSeparator);
   }
-  // Coverage compares prefixes that end in the separator; without it "/a/b" would cover
-  // "/a/bc/".
-  if (chosen.back() != kSeparator) {
-    chosen.push_back(kSeparator);
-  }
-  if (IsFolderCovered(state, chosen)) {
-    return;
-  }
-  state.lastFolder = chosen;
-  // IsFolderCovered left the cursor on the last folder, so the new one goes behind it.
-  state.folderList.Add().text = chosen;
-  const std::string patternText = program.widgets.GetText(kScanPatternField);
-  FolderScan(program, chosen, patternText, 0);
-  RefreshLists(program, kRefreshFiles);
+  return folder;
 }
 
-bool IsFolderCovered(ProgramState& state, const std::string& chosen) {
+bool IsFolderCovered(FolderList& folders, const std::string& chosen) {
   // On Linux "/data/" and "/Data/" are different folders; on Windows they are one.
-  FolderList& folders = state.folderList;
   folders.ResetCursor();
   while (folders.StepForward()) {
     if (FolderCovers(folders.Current()->text, chosen)) {
@@ -156,13 +119,10 @@ bool IsFolderCovered(ProgramState& state, const std::string& chosen) {
   return false;
 }
 
-int FolderScan(Program& program, const std::string& folder, const std::string& patternText,
-               int depth) {
-  ProgramState& state = program.state;
-  SetActivityText(program, "Lese Dateien...");
-  if (depth == 0) {
-    ParsePatterns(state.patternList, patternText);
-  }
+void ScanFolder(FileServices& files, const std::string& folder, std::string_view patternText,
+                PatternList& patterns, FileCatalogue& catalogue, EngineProgress& progress) {
+  progress.Activity("Lese Dateien...");
+  ParsePatterns(patterns, patternText);
   // The folder text of the level being read; files of the root get "" and paths "/name" (on
   // Windows "D:" and "D:\name").
   std::string currentFolder = folder;
@@ -171,10 +131,10 @@ int FolderScan(Program& program, const std::string& folder, const std::string& p
   }
   LevelStack stack;
   std::vector<OpenLevel>& levels = stack.levels;
-  levels.push_back(OpenLevel{program.files.StartEnumeration(FolderPathToEnumerate(currentFolder)),
+  levels.push_back(OpenLevel{files.StartEnumeration(FolderPathToEnumerate(currentFolder)),
                              currentFolder.size()});
-  FileCountReporter counter;
-  counter.Report(program);  // for "." and "..", which every folder begins with
+  const auto reportCount = [&progress, &catalogue] { progress.CataloguedCount(catalogue.Count()); };
+  reportCount();  // for "." and "..", which every folder begins with
 
   while (!levels.empty()) {
     DirectoryEntry entry = levels.back().enumeration->Next();
@@ -182,36 +142,35 @@ int FolderScan(Program& program, const std::string& folder, const std::string& p
       case EntryKind::Folder: {
         // The subfolder is read completely before the next entry of this level; its count
         // report comes when it is done.
-        stack.MakeRoomForAnotherFolder(program.files, currentFolder);
+        stack.MakeRoomForAnotherFolder(files, currentFolder);
         std::unique_ptr<DirectoryEnumeration> subfolder =
             levels.back().enumeration->OpenSubfolder(entry.name);
         const std::size_t parentLength = currentFolder.size();
         currentFolder.push_back(kSeparator);
         currentFolder.append(entry.name);
         levels.push_back(OpenLevel{std::move(subfolder), parentLength});
-        SetActivityText(program, "Lese Dateien...");
+        progress.Activity("Lese Dateien...");
         // For "." and "..". A folder that cannot be read has neither, but its end, reported
         // next, shows the same count.
-        counter.Report(program);
+        reportCount();
         continue;
       }
       case EntryKind::File:
-        if (MatchesAnyPattern(state.patternList, entry.name) == 1) {
-          CatalogueFile(state, currentFolder, entry);
+        if (MatchesAnyPattern(patterns, entry.name) == 1) {
+          CatalogueFile(catalogue, currentFolder, entry);
         }
-        counter.Report(program);
+        reportCount();
         break;
       case EntryKind::None:
-        counter.Report(program);
+        reportCount();
         currentFolder.resize(levels.back().parentFolderLength);
         stack.Pop();
         if (!levels.empty()) {
-          counter.Report(program);  // the report for the folder entry just finished
+          reportCount();  // the report for the folder entry just finished
         }
         break;
     }
   }
-  return 0;
 }
 
 }  // namespace kopiensieb

@@ -2,24 +2,31 @@
 
 #include <cstddef>
 #include <string>
+#include <string_view>
 
-#include "shell/program.h"
+#include "catalogue/engine_progress.h"
+#include "catalogue/records.h"
+#include "platform/file_services.h"
 
 namespace kopiensieb {
 
-// Control 0: chooser, coverage test, scan, RefreshLists flag 1.
-void AddFolderCommand(Program& program);
+// The folder as the folder list holds it: ending in the separator ("/", on Windows "\"), so
+// that coverage compares whole names ("/a/b" would otherwise cover "/a/bc/").
+std::string FolderWithSeparator(std::string folder);
 
-// True when chosen equals, or lies inside, a folder of FolderList.
-bool IsFolderCovered(ProgramState& state, const std::string& chosen);
+// True when chosen (ending in the separator) equals, or lies inside, a folder of the list. Leaves
+// the cursor on the last folder, so a folder added next goes behind it.
+bool IsFolderCovered(FolderList& folders, const std::string& chosen);
 
 // Folders the scan holds open at once. Below that depth the shallowest open folder is read to
 // its end and closed, and its remaining subfolders are opened by their paths when they come
 // up, so a tree deeper than the limit of open files is still read whole.
 inline constexpr std::size_t kMostOpenFolders = 256;
 
-// Catalogues every matching file in folder and below it. depth 0 parses the pattern text.
-int FolderScan(Program& program, const std::string& folder, const std::string& patternText,
-               int depth);
+// Catalogues every file in folder and below it whose name matches one of the patterns of
+// patternText (every file when it holds none), depth first in the file system's order, each
+// new record behind the catalogue's current one. The parsed patterns are left in `patterns`.
+void ScanFolder(FileServices& files, const std::string& folder, std::string_view patternText,
+                PatternList& patterns, FileCatalogue& catalogue, EngineProgress& progress);
 
 }  // namespace kopiensieb

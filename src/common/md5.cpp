@@ -224,18 +224,4 @@ Md5Digest Md5Of(std::span<const char> bytes) {
   return md5.Finish();
 }
 
-std::string Md5Hex(const Md5Digest& digest) {
-  static constexpr char kHexDigits[] = "0123456789abcdef";
-  std::string hex(2 * digest.size(), '0');
-  for (std::size_t index = 0; index < digest.size(); ++index) {
-    hex[2 * index] = kHexDigits[digest[index] >> 4];
-    hex[2 * index + 1] = kHexDigits[digest[index] & 0x0F];
-  }
-  return hex;
-}
-
-std::string Md5HexOf(std::span<const char> bytes) {
-  return Md5Hex(Md5Of(bytes));
-}
-
 }  // namespace kopiensieb

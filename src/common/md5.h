@@ -29,8 +29,4 @@ class Md5 {
 
 Md5Digest Md5Of(std::span<const char> bytes);
 
-// 32 lower-case hexadecimal digits, two per digest byte in digest order.
-std::string Md5Hex(const Md5Digest& digest);
-std::string Md5HexOf(std::span<const char> bytes);
-
 }  // namespace kopiensieb

@@ -10,8 +10,11 @@
 namespace kopiensieb {
 
 std::size_t ReaderThreadsForThisMachine() {
-  const std::size_t cores = std::thread::hardware_concurrency();
-  return std::clamp<std::size_t>(cores, 1, kMostReaderThreads);
+  // Asked once: the C library reads the count from /sys each time, and every size class of a
+  // search asks.
+  static const std::size_t threads =
+      std::clamp<std::size_t>(std::thread::hardware_concurrency(), 1, kMostReaderThreads);
+  return threads;
 }
 
 void RunOnThreads(std::size_t threads, const std::function<void()>& work) {

@@ -109,14 +109,16 @@ std::string TrimSpaces(std::string_view text) {
   return std::string(text.substr(begin, end - begin + 1));
 }
 
-std::string FormatDecimal(std::int64_t value) {
+void AppendDecimal(std::string& text, std::int64_t value) {
   char digits[24];
   const auto result = std::to_chars(std::begin(digits), std::end(digits), value);
-  return std::string(digits, result.ptr);
+  text.append(digits, result.ptr);
 }
 
-std::string SizeText(std::int64_t size) {
-  return FormatDecimal(size) + " Bytes";
+std::string FormatDecimal(std::int64_t value) {
+  std::string text;
+  AppendDecimal(text, value);
+  return text;
 }
 
 std::size_t CharacterLength(std::string_view text, std::size_t position) {

@@ -20,9 +20,8 @@ std::string TrimSpaces(std::string_view text);
 
 // Signed decimal without digit grouping.
 std::string FormatDecimal(std::int64_t value);
-
-// "1536 Bytes".
-std::string SizeText(std::int64_t size);
+// The same behind the text, for counts written again and again into a reused buffer.
+void AppendDecimal(std::string& text, std::int64_t value);
 
 // The byte length of the character that starts at text[position]: the length of a valid UTF-8
 // sequence there, or 1 for a byte that does not start one. 0 at the end of the text.

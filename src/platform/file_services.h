@@ -7,6 +7,7 @@
 #include <optional>
 #include <span>
 #include <string>
+#include <vector>
 
 namespace kopiensieb {
 
@@ -48,6 +49,16 @@ class DirectoryEnumeration {
   virtual std::unique_ptr<DirectoryEnumeration> OpenSubfolder(const std::string& name) = 0;
 };
 
+// A folder without entries: what a folder that cannot be read, or is not to be entered,
+// enumerates as, and so does every subfolder of it.
+class EmptyEnumeration final : public DirectoryEnumeration {
+ public:
+  DirectoryEntry Next() override { return {}; }
+  std::unique_ptr<DirectoryEnumeration> OpenSubfolder(const std::string&) override {
+    return std::make_unique<EmptyEnumeration>();
+  }
+};
+
 // A file open for reading, positioned at byte 0 when opened.
 class ReadableFile {
  public:
@@ -72,6 +83,19 @@ class ReadableFile {
   // What the file was when it was opened (size, identity, modification time), if it can be
   // told.
   virtual std::optional<FileStatus> Status() const = 0;
+};
+
+// A file a search is about to read: where it is, and how much of its start will be read first.
+struct PlannedRead {
+  std::string path;
+  FileIdentity identity;  // as catalogued; orders the reads where the data lies
+  std::int64_t startBytes = 0;
+};
+
+// Lives as long as a search reads; see FileServices::StartReading.
+class ReadingSession {
+ public:
+  virtual ~ReadingSession() = default;
 };
 
 enum class PathKind {
@@ -106,6 +130,14 @@ class FileServices {
   virtual std::unique_ptr<ReadableFile> OpenForReading(const std::string& path) = 0;
   // Removes the directory entry for good (unlink). False on failure.
   virtual bool Delete(const std::string& path) = 0;
+  // Announces the files a search will open with OpenForReading, in any order, each at most
+  // once. While the session lives, file services that can may keep the files' folders open
+  // (and open the files relative to them) and fetch the starts of the files from the disk
+  // ahead of the reader, in the order the data lies. Only speed depends on it: what
+  // OpenForReading opens and reads stays the same. Null when there is nothing to gain.
+  virtual std::unique_ptr<ReadingSession> StartReading(std::vector<PlannedRead> /*reads*/) {
+    return nullptr;
+  }
   // Removes the file at a path only while it is still the regular file described by
   // `expected` (size, identity, modification time). A final symbolic link is never followed.
   // This version looks and then deletes by path; file services that can, close the gap

@@ -1,7 +1,9 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace kopiensieb {
@@ -45,6 +47,14 @@ struct WindowLayout {
 };
 
 enum class MessageIcon { None, Error };
+
+// A text field hands at most this many characters to the program.
+inline constexpr std::size_t kLongestFieldText = 4999;
+
+// What GetText of a field hands out for the text in it: its first kLongestFieldText
+// characters (UTF-8 characters, not bytes: a cut inside an umlaut would leave half of it).
+// Every backend cuts through this, so all of them cut alike.
+std::string FieldTextOf(std::string_view text);
 
 // The program's windows and controls, addressed by number. Texts are UTF-8 byte strings
 // (bytes that are not UTF-8 are kept by the program and shown with a replacement character).

@@ -1,6 +1,5 @@
 #include "results/refresh_lists.h"
 
-#include <charconv>
 #include <string_view>
 
 #include "common/text.h"
@@ -14,9 +13,9 @@ namespace {
 // Formats a size text into a buffer that is reused row after row, so filling FilesView with
 // a large catalogue costs no allocation per row for the sizes.
 void FormatSizeInto(std::string& buffer, std::int64_t size) {
-  char digits[24];
-  const auto result = std::to_chars(std::begin(digits), std::end(digits), size);
-  buffer.assign(digits, result.ptr).append(" Bytes");
+  buffer.clear();
+  AppendDecimal(buffer, size);
+  buffer.append(" Bytes");
 }
 
 void ShowResetForm(Program& program) {

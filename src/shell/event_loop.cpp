@@ -1,12 +1,11 @@
 #include "shell/event_loop.h"
 
-#include "catalogue/duplicate_search.h"
-#include "catalogue/folder_scan.h"
 #include "common/text.h"
 #include "results/refresh_lists.h"
 #include "results/todelete_window.h"
-#include "selection/deletion_selection.h"
 #include "shell/control_numbers.h"
+#include "shell/deletion_selection.h"
+#include "shell/search_commands.h"
 #include "shell/status_texts.h"
 
 namespace kopiensieb {
@@ -25,11 +24,11 @@ void RunMainWindowCommand(Program& program, int control) {
       ResetCommand(program);
       break;
     case kSameContentButton:
-      FindDuplicates(program, SearchMode::SameContent);
+      SearchCommand(program, SearchMode::SameContent);
       RefreshLists(program, kRefreshGroups);
       break;
     case kSameNameButton:
-      FindDuplicates(program, SearchMode::SameName);
+      SearchCommand(program, SearchMode::SameName);
       RefreshLists(program, kRefreshGroups);
       break;
     case kGroupsBox:

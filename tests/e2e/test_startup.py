@@ -1,5 +1,6 @@
 """Start-up, the main window, the first passes of the loop, and shutdown."""
 
+import json
 import os
 import subprocess
 import tempfile
@@ -10,27 +11,17 @@ from harness import command, control, native, run_script, run_script_raw, window
 WELCOME = ["Willkommen beim Kopiensieb", "Programmed by Tesmarin"]
 CREDITS = {"title": "Credits", "text": "Kopiensieb\rProgrammed by Tesmarin", "icon": "none"}
 
-# number, kind, text (None for lists and progress bars), x, y, w, h; in creation order.
-MAIN_CONTROLS = [
-    (0, "button", "Pfad hinzufügen", 5, 5, 95, 20),
-    (12, "field", "*.*", 105, 5, 95, 20),
-    (1, "label", "Alle Dateien:", 5, 30, 195, 16),
-    (2, "listview", None, 5, 46, 195, 384),
-    (8, "button", "Zurücksetzen", 5, 435, 195, 20),
-    (9, "button", "Doppelte Dateien suchen", 205, 5, 197, 20),
-    (13, "button", "Gleichnamige Dateien suchen", 407, 5, 197, 20),
-    (3, "label", "Dateien mit gleichem Inhalt:", 205, 30, 400, 16),
-    (4, "listbox", None, 205, 46, 400, 259),
-    (5, "label", "Doppelte Dateien:", 205, 310, 430, 16),
-    (6, "listbox", None, 205, 326, 430, 79),
-    (7, "button", "Lösche markierte Datei", 205, 410, 212, 20),
-    (10, "button", "Lösche alle außer markierter", 205, 435, 212, 20),
-    (11, "button", "Lösche Dateien mit spez. Endung", 422, 410, 212, 20),
-    (14, "field", "*.bak *.tmp", 422, 435, 212, 20),
-    (100, "progress", None, 610, 80, 25, 225),
-    (101, "progress", None, 610, 50, 25, 25),
-    (15, "button", "TDL", 610, 5, 25, 20),
-]
+# number, kind, text (None for lists and progress bars), x, y, w, h; in creation order. The
+# table is shared with the unit and Qt tests.
+with open(
+    os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support",
+                 "main_window_controls.json"),
+    encoding="utf-8",
+) as _table:
+    MAIN_CONTROLS = [
+        (c["number"], c["kind"], c["text"] or None, c["x"], c["y"], c["w"], c["h"])
+        for c in json.load(_table)
+    ]
 
 OFF_WHEN_EMPTY = {4, 6, 7, 8, 9, 10, 11, 13, 14, 15}
 

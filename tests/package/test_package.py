@@ -119,7 +119,7 @@ class PackageTest(unittest.TestCase):
                 self.assertIn(package, depends)
 
     def test_files_lie_where_the_desktop_looks(self):
-        for program in ["kopiensieb", "kopiensieb-headless"]:
+        for program in ["kopiensieb", "kopiensieb-headless", "kopiensieb-find"]:
             with self.subTest(program=program):
                 path = os.path.join(self.usr, "bin", program)
                 self.assertTrue(os.path.isfile(path))
@@ -163,7 +163,7 @@ class PackageTest(unittest.TestCase):
 
     def test_dependencies_cover_every_linked_library(self):
         depends = dependency_names(self.field("Depends"))
-        for program in ["kopiensieb", "kopiensieb-headless"]:
+        for program in ["kopiensieb", "kopiensieb-headless", "kopiensieb-find"]:
             path = os.path.join(self.usr, "bin", program)
             needed = re.findall(r"\(NEEDED\)\s+Shared library: \[([^\]]+)\]",
                                 run("readelf", "-d", path).stdout)

@@ -24,6 +24,7 @@
 #include <string>
 #include <vector>
 
+#include "main_window_table.h"
 #include "platform/posix/posix_file_services.h"
 #include "platform/qt/qt_widget_services.h"
 #include "shell/control_numbers.h"
@@ -108,36 +109,23 @@ class ScratchFolder {
   std::string path_;
 };
 
-// One row of the main window's control table: number, kind, text, geometry.
-struct MainControl {
-  int number;
-  const char* kind;
-  const char* text;
-  QRect geometry;
-};
-
-const std::vector<MainControl>& MainControls() {
-  static const std::vector<MainControl> table{
-      {0, "QPushButton", "Pfad hinzufügen", {5, 5, 95, 20}},
-      {12, "QLineEdit", "*.*", {105, 5, 95, 20}},
-      {1, "QLabel", "Alle Dateien:", {5, 30, 195, 16}},
-      {2, "QTreeView", "", {5, 46, 195, 384}},
-      {8, "QPushButton", "Zurücksetzen", {5, 435, 195, 20}},
-      {9, "QPushButton", "Doppelte Dateien suchen", {205, 5, 197, 20}},
-      {13, "QPushButton", "Gleichnamige Dateien suchen", {407, 5, 197, 20}},
-      {3, "QLabel", "Dateien mit gleichem Inhalt:", {205, 30, 400, 16}},
-      {4, "QListView", "", {205, 46, 400, 259}},
-      {5, "QLabel", "Doppelte Dateien:", {205, 310, 430, 16}},
-      {6, "QListView", "", {205, 326, 430, 79}},
-      {7, "QPushButton", "Lösche markierte Datei", {205, 410, 212, 20}},
-      {10, "QPushButton", "Lösche alle außer markierter", {205, 435, 212, 20}},
-      {11, "QPushButton", "Lösche Dateien mit spez. Endung", {422, 410, 212, 20}},
-      {14, "QLineEdit", "*.bak *.tmp", {422, 435, 212, 20}},
-      {100, "QProgressBar", "", {610, 80, 25, 225}},
-      {101, "QProgressBar", "", {610, 50, 25, 25}},
-      {15, "QPushButton", "TDL", {610, 5, 25, 20}},
-  };
-  return table;
+// The Qt class that stands for each kind of control.
+const char* QtClassOf(kopiensieb::ControlKind kind) {
+  switch (kind) {
+    case kopiensieb::ControlKind::Button:
+      return "QPushButton";
+    case kopiensieb::ControlKind::Field:
+      return "QLineEdit";
+    case kopiensieb::ControlKind::Label:
+      return "QLabel";
+    case kopiensieb::ControlKind::ListView:
+      return "QTreeView";
+    case kopiensieb::ControlKind::ListBox:
+      return "QListView";
+    case kopiensieb::ControlKind::Progress:
+      return "QProgressBar";
+  }
+  return "";
 }
 
 }  // namespace
@@ -755,14 +743,16 @@ class QtSmokeTest : public QObject {
     QCOMPARE(window->size(), QSize(640, 480));
     QCOMPARE(window->windowTitle(), QStringLiteral("Kopiensieb"));
     std::vector<QWidget*> created;
-    for (const MainControl& control : MainControls()) {
+    for (const kopiensieb::testing::ExpectedControl& control :
+         kopiensieb::testing::MainWindowControls()) {
       QWidget* widget = widgets_->ControlWidget(control.number);
       QVERIFY2(widget != nullptr, qPrintable(QString::number(control.number)));
-      QCOMPARE(widget->metaObject()->className(), control.kind);
-      QCOMPARE(widget->geometry(), control.geometry);
+      QCOMPARE(widget->metaObject()->className(), QtClassOf(control.kind));
+      const kopiensieb::Geometry& geometry = control.geometry;
+      QCOMPARE(widget->geometry(), QRect(geometry.x, geometry.y, geometry.width, geometry.height));
       QCOMPARE(widget->parentWidget(), window);
-      if (*control.text != '\0') {
-        QCOMPARE(widgets_->GetText(control.number), std::string(control.text));
+      if (!control.text.empty()) {
+        QCOMPARE(widgets_->GetText(control.number), control.text);
       }
       created.push_back(widget);
     }

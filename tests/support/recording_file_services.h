@@ -132,6 +132,11 @@ class LoggingFileServices final : public FileServices {
     return std::make_unique<LoggingFile>(std::move(file), log, watch, watchGuard_, path, failAt);
   }
   bool Delete(const std::string& path) override { return inner_.Delete(path); }
+  // Logs the plan and hands it on, so that the reading goes through the real session.
+  std::unique_ptr<ReadingSession> StartReading(std::vector<PlannedRead> reads) override {
+    planned.insert(planned.end(), reads.begin(), reads.end());
+    return inner_.StartReading(std::move(reads));
+  }
   bool ReadsConcurrently() const override { return concurrent; }
 
   std::map<std::string, PathLog> logs;
@@ -140,6 +145,7 @@ class LoggingFileServices final : public FileServices {
   OpenFileWatch watch;
   std::map<std::string, std::int64_t> failAfter;  // path -> bytes each open delivers
   bool concurrent = false;
+  std::vector<PlannedRead> planned;  // every file announced to StartReading, in its order
 
  private:
   NativeFileServices inner_;

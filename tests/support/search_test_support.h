@@ -15,6 +15,7 @@
 #include "catalogue/records.h"
 #include "common/text.h"
 #include "native_path.h"
+#include "null_widgets.h"
 #include "recording_file_services.h"
 #include "shell/control_numbers.h"
 #include "shell/program.h"
@@ -32,29 +33,8 @@ struct WidgetWrite {
 
 // Widget services that only log the progress and status writes (all the search touches)
 // and can look at the program at each write of SearchProgressBar.
-class LoggingWidgets final : public WidgetServices {
+class LoggingWidgets final : public NullWidgets {
  public:
-  bool OpenWindow(const WindowLayout&) override { return true; }
-  bool ChooseContainer(int) override { return true; }
-  void CloseWindow(int) override {}
-  bool CreateStatusBar(int, const std::vector<int>&) override { return true; }
-  void CreateControl(int, ControlKind, Geometry, const std::string&,
-                     const ControlOptions&) override {}
-  void AddColumn(int, int, const std::string&, int) override {}
-  void SetEnabled(int, bool) override {}
-  bool IsEnabled(int) const override { return true; }
-  void SetText(int, const std::string&) override {}
-  std::string GetText(int) const override { return {}; }
-  void AddRow(int, int, const std::string&) override {}
-  void SetRowText(int, int, int, const std::string&) override {}
-  void RemoveRow(int, int) override {}
-  void RemoveRows(int, const std::vector<int>&) override {}
-  void RemoveAllRows(int) override {}
-  int CountRows(int) const override { return 0; }
-  int SelectedRow(int) const override { return -1; }
-  void SelectRow(int, int) override {}
-  bool IsRowSelected(int, int) const override { return false; }
-  void SetRowSelected(int, int, bool, bool) override {}
   void SetProgress(int control, int value) override {
     writes.push_back({WidgetWrite::Kind::Progress, control, value, {}});
     if (control == kSearchProgressBar && onSearchProgress) {
@@ -67,8 +47,7 @@ class LoggingWidgets final : public WidgetServices {
   void ShowMessageBox(const std::string&, const std::string&, MessageIcon) override {
     ++messageBoxes;
   }
-  std::string ChooseFolder(const std::string&, const std::string&) override { return {}; }
-  Event WaitForEvent() override { return Event{EventKind::CloseRequest, kMainWindow, -1}; }
+  void KeepPainting() override { ++keepPaintingCalls; }
 
   std::vector<int> ProgressValues(int control) const {
     std::vector<int> values;
@@ -92,6 +71,7 @@ class LoggingWidgets final : public WidgetServices {
   std::vector<WidgetWrite> writes;
   std::function<void()> onSearchProgress;
   int messageBoxes = 0;
+  int keepPaintingCalls = 0;
 };
 
 // A group as paths, in member order.

@@ -1,4 +1,4 @@
-#include "selection/deletion_selection.h"
+#include "shell/deletion_selection.h"
 
 #include <gtest/gtest.h>
 

@@ -1,13 +1,14 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <string>
 #include <vector>
 
 #include "catalogue/chunk_reader.h"
-#include "catalogue/duplicate_search.h"
 #include "common/md5.h"
 #include "search_test_support.h"
+#include "shell/search_commands.h"
 
 namespace kopiensieb {
 namespace {
@@ -60,7 +61,7 @@ class ReadOnceTest : public SearchTest {
 };
 
 TEST_F(ReadOnceTest, EveryByteIsReadAtMostOnceAndTheGroupsAreThoseOfPairwiseComparing) {
-  FindDuplicates(program, SearchMode::SameContent);
+  SearchCommand(program, SearchMode::SameContent);
 
   const GroupPaths groups = Groups();
   NativeFileServices plainFiles;
@@ -87,11 +88,40 @@ TEST_F(ReadOnceTest, EveryByteIsReadAtMostOnceAndTheGroupsAreThoseOfPairwiseComp
   }
 }
 
+// The reading ahead is worth its I/O only if it fetches what the search then reads: every file
+// it opens, each announced once, with a start it reads.
+TEST_F(ReadOnceTest, TheSearchAnnouncesExactlyTheFilesItOpens) {
+  temp.WriteFile("alone", PatternBytes(kFileSize + 1, 99));
+  Catalogue("alone");
+
+  SearchCommand(program, SearchMode::SameContent);
+
+  std::vector<std::string> announced;
+  for (const PlannedRead& read : files.planned) {
+    announced.push_back(read.path);
+    // Some start, never beyond what is compared.
+    EXPECT_GT(read.startBytes, 0) << read.path;
+    EXPECT_LE(read.startBytes, static_cast<std::int64_t>(kFileSize)) << read.path;
+    EXPECT_EQ(read.identity, files.StatusOf(read.path)->identity) << read.path;
+  }
+  std::sort(announced.begin(), announced.end());
+  std::vector<std::string> opened;
+  for (const auto& [path, log] : files.logs) {
+    opened.push_back(path);
+  }
+  EXPECT_EQ(announced, opened);
+  EXPECT_EQ(files.logs.count(Path("alone")), 0U);
+
+  files.planned.clear();
+  SearchCommand(program, SearchMode::SameName);
+  EXPECT_TRUE(files.planned.empty());
+}
+
 TEST_F(ReadOnceTest, AShareOfEachFileCoversOnlyThatShare) {
   // At 50 percent the late differences lie beyond the compared part.
   program.state.comparePercent = 50;
 
-  FindDuplicates(program, SearchMode::SameContent);
+  SearchCommand(program, SearchMode::SameContent);
 
   const GroupPaths groups = Groups();
   NativeFileServices plainFiles;
@@ -116,7 +146,7 @@ TEST_F(SearchTest, APairIsComparedOnceAndStopsAtItsFirstDifference) {
     Catalogue(name);
   }
 
-  FindDuplicates(program, SearchMode::SameContent);
+  SearchCommand(program, SearchMode::SameContent);
 
   EXPECT_EQ(Groups(), (GroupPaths{{Path("a"), Path("b")}}));
   for (const char* name : {"a", "b"}) {
@@ -138,7 +168,7 @@ TEST_F(SearchTest, FilesOfOneChunkNeedNoSecondRead) {
     Catalogue(name);
   }
 
-  FindDuplicates(program, SearchMode::SameContent);
+  SearchCommand(program, SearchMode::SameContent);
 
   EXPECT_EQ(Groups(), (GroupPaths{{Path("a"), Path("b"), Path("d")}}));
   for (const auto& [path, log] : files.logs) {
@@ -202,7 +232,7 @@ TEST_F(LockstepTest, TwoPairsThatDivergeAtDifferentLaterChunksFormTwoGroups) {
   const std::string r = WithByteChanged(base, kLateChunk * 1024 + 7, 3);  // leaves q at chunk 150
   WriteAndCatalogue({{"p1", p}, {"q1", q}, {"r", r}, {"p2", p}, {"q2", q}});
 
-  FindDuplicates(program, SearchMode::SameContent);
+  SearchCommand(program, SearchMode::SameContent);
 
   const GroupPaths expected{{Path("p1"), Path("p2")}, {Path("q1"), Path("q2")}};
   EXPECT_EQ(Groups(), expected);
@@ -232,7 +262,7 @@ TEST_F(LockstepTest, OneChunkSplitsAClassThreeWaysAndLeavesAFourthAlone) {
   WriteAndCatalogue(
       {{"c1", c}, {"a1", a}, {"b1", b}, {"d", d}, {"c2", c}, {"b2", b}, {"a2", a}, {"b3", b}});
 
-  FindDuplicates(program, SearchMode::SameContent);
+  SearchCommand(program, SearchMode::SameContent);
 
   const GroupPaths expected{
       {Path("c1"), Path("c2")}, {Path("a1"), Path("a2")}, {Path("b1"), Path("b2"), Path("b3")}};
@@ -265,7 +295,7 @@ TEST_F(LockstepTest, AFileThatShrinksWhileItIsReadJoinsNoGroup) {
     }
   };
 
-  FindDuplicates(program, SearchMode::SameContent);
+  SearchCommand(program, SearchMode::SameContent);
   files.watch.beforeRead = nullptr;
 
   EXPECT_TRUE(cut);
@@ -291,7 +321,7 @@ TEST_F(LockstepTest, ChunksWithEqualDigestsButOtherBytesCountAsEqual) {
             Md5Of(std::span<const char>(n.data() + 1024, 1024)));
   WriteAndCatalogue({{"n1", n}, {"o", other}, {"m1", m}, {"n2", n}, {"m2", m}});
 
-  FindDuplicates(program, SearchMode::SameContent);
+  SearchCommand(program, SearchMode::SameContent);
 
   const GroupPaths expected{{Path("n1"), Path("m1"), Path("n2"), Path("m2")}};
   EXPECT_EQ(Groups(), expected);
@@ -328,7 +358,7 @@ TEST_F(LockstepTest, AClassAboveTheOpenFileBoundStillGivesThePairwiseVerdicts) {
     }
   };
 
-  FindDuplicates(program, SearchMode::SameContent);
+  SearchCommand(program, SearchMode::SameContent);
   files.watch.beforeRead = nullptr;
 
   const GroupPaths groups = Groups();

@@ -1,9 +1,8 @@
-#include "catalogue/duplicate_search.h"
+#include "shell/search_commands.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <chrono>
 #include <cstdint>
 #include <cstdio>
 #include <filesystem>
@@ -38,7 +37,7 @@ TEST_F(SearchTest, ThreeEqualFilesFormOneGroupInCatalogueOrder) {
   Catalogue("eins/a.bak");
   Catalogue("zwei/a.txt");
 
-  FindDuplicates(program, SearchMode::SameContent);
+  SearchCommand(program, SearchMode::SameContent);
 
   EXPECT_EQ(Groups(), (GroupPaths{{Path("eins/a.txt"), Path("eins/a.bak"), Path("zwei/a.txt")}}));
   const DuplicateGroup& group = *program.state.duplicateGroupList.First();
@@ -68,7 +67,7 @@ TEST_F(SearchTest, GroupsFollowTheCatalogueOrderOfTheirFirstFiles) {
     Catalogue(name);
   }
 
-  FindDuplicates(program, SearchMode::SameContent);
+  SearchCommand(program, SearchMode::SameContent);
 
   const GroupPaths expected{
       {Path("p1"), Path("p2")}, {Path("a1"), Path("a2"), Path("a3")}, {Path("b1"), Path("b2")}};
@@ -92,7 +91,7 @@ TEST_F(SearchTest, EqualSizeIsNotEqualContent) {
     Catalogue(name);
   }
 
-  FindDuplicates(program, SearchMode::SameContent);
+  SearchCommand(program, SearchMode::SameContent);
 
   EXPECT_TRUE(Groups().empty());
   EXPECT_EQ(program.state.duplicateGroupList.Count(), 0);
@@ -110,7 +109,7 @@ TEST_F(SearchTest, OnlyTheEqualFilesOfAClassAreGrouped) {
   Catalogue("x2");
   Catalogue("z");
 
-  FindDuplicates(program, SearchMode::SameContent);
+  SearchCommand(program, SearchMode::SameContent);
 
   EXPECT_EQ(Groups(), (GroupPaths{{Path("x1"), Path("x2")}}));
 }
@@ -121,11 +120,11 @@ TEST_F(SearchTest, EmptyFilesAreNeverEqualByContentButByName) {
   Catalogue("eins/leer.txt");
   Catalogue("zwei/leer.txt");
 
-  FindDuplicates(program, SearchMode::SameContent);
+  SearchCommand(program, SearchMode::SameContent);
   EXPECT_TRUE(Groups().empty());
   EXPECT_EQ(files.totalOpens, 0);
 
-  FindDuplicates(program, SearchMode::SameName);
+  SearchCommand(program, SearchMode::SameName);
   EXPECT_EQ(Groups(), (GroupPaths{{Path("eins/leer.txt"), Path("zwei/leer.txt")}}));
   EXPECT_EQ(program.state.duplicateGroupList.First()->size, 0);
 }
@@ -145,7 +144,7 @@ TEST_F(SearchTest, NameModeIgnoresLetterCaseAndSizesAndReadsNoFile) {
             "e.txt",
             3);  // Straße.txt is not strasse.txt
 
-  FindDuplicates(program, SearchMode::SameName);
+  SearchCommand(program, SearchMode::SameName);
 
   const GroupPaths expected{
       {NativePath("/bilder/eins/Foto.JPG"), NativePath("/bilder/zwei/foto.jpg"),
@@ -164,13 +163,13 @@ TEST_F(SearchTest, SizesKeepAllSixtyFourBits) {
   AddRecord("/gross", "b.bin", kFourGiB + 10);
   AddRecord("/gross", "A.BIN", kFourGiB + 10);
 
-  FindDuplicates(program, SearchMode::SameContent);
+  SearchCommand(program, SearchMode::SameContent);
   EXPECT_TRUE(Groups().empty());
   // Only the pair of kFourGiB + 10 bytes was tried: the missing candidate ended it.
   EXPECT_EQ(files.totalOpens, 1);
   EXPECT_EQ(files.logs.count(NativePath("/gross/A.BIN")), 1U);
 
-  FindDuplicates(program, SearchMode::SameName);
+  SearchCommand(program, SearchMode::SameName);
   EXPECT_EQ(Groups(), (GroupPaths{{NativePath("/gross/a.bin"), NativePath("/gross/A.BIN")}}));
   EXPECT_EQ(program.state.duplicateGroupList.First()->size, 10);
 }
@@ -187,11 +186,11 @@ TEST_F(SearchTest, AFileCataloguedTwiceIsNotItsOwnCopy) {
   Catalogue("kopie/bild.jpg");
   Catalogue("fotos/bild.jpg");
 
-  FindDuplicates(program, SearchMode::SameContent);
+  SearchCommand(program, SearchMode::SameContent);
   const GroupPaths expected{{Path("fotos/bild.jpg"), Path("kopie/bild.jpg")}};
   EXPECT_EQ(Groups(), expected);
 
-  FindDuplicates(program, SearchMode::SameName);
+  SearchCommand(program, SearchMode::SameName);
   EXPECT_EQ(Groups(), expected);
   EXPECT_EQ(widgets.StatusTexts(kDetailField).back(), "3 / 3 Dateien");
 }
@@ -201,10 +200,10 @@ TEST_F(SearchTest, AFileCataloguedTwiceWithoutACopyFormsNoGroup) {
   Catalogue("fotos/bild.jpg");
   Catalogue("fotos/bild.jpg");
 
-  FindDuplicates(program, SearchMode::SameContent);
+  SearchCommand(program, SearchMode::SameContent);
   EXPECT_TRUE(Groups().empty());
   EXPECT_EQ(files.totalOpens, 0);
-  FindDuplicates(program, SearchMode::SameName);
+  SearchCommand(program, SearchMode::SameName);
   EXPECT_TRUE(Groups().empty());
   EXPECT_EQ(widgets.StatusTexts(kDetailField).back(), "2 / 2 Dateien");
 }
@@ -233,10 +232,10 @@ TEST_F(ReplacedFileTest, TwoRecordsOfOnePathAreNeverCopies) {
   Catalogue("kopie/bild.jpg");
 
   // By content the first record is no longer its file, and the second repeats its path.
-  FindDuplicates(program, SearchMode::SameContent);
+  SearchCommand(program, SearchMode::SameContent);
   EXPECT_TRUE(Groups().empty());
   // By name the first record stands for the path, and the real copy is still found.
-  FindDuplicates(program, SearchMode::SameName);
+  SearchCommand(program, SearchMode::SameName);
   EXPECT_EQ(Groups(), (GroupPaths{{Path("fotos/bild.jpg"), Path("kopie/bild.jpg")}}));
 }
 
@@ -250,9 +249,9 @@ TEST_F(ReplacedFileTest, APathThroughALinkLeadingToTheSameFileIsNoCopy) {
   Replace("echt/bild.jpg", content);
   Catalogue("verweis/bild.jpg");
 
-  FindDuplicates(program, SearchMode::SameContent);
+  SearchCommand(program, SearchMode::SameContent);
   EXPECT_TRUE(Groups().empty());
-  FindDuplicates(program, SearchMode::SameName);
+  SearchCommand(program, SearchMode::SameName);
   EXPECT_TRUE(Groups().empty());
 }
 #endif
@@ -268,7 +267,7 @@ TEST_F(SearchTest, HardLinksCountAsOneFile) {
     Catalogue(name);
   }
 
-  FindDuplicates(program, SearchMode::SameContent);
+  SearchCommand(program, SearchMode::SameContent);
 
   EXPECT_EQ(Groups(), (GroupPaths{{Path("a.txt"), Path("c.txt"), Path("d.txt")}}));
   EXPECT_EQ(files.logs.count(Path("b.txt")), 0U);
@@ -293,7 +292,7 @@ TEST_F(SearchTest, DeletedFilesJoinNoGroupAndTheSearchGoesOn) {
   temp.Remove("a");  // the first of a class of three
   temp.Remove("p");  // one of a pair
 
-  FindDuplicates(program, SearchMode::SameContent);
+  SearchCommand(program, SearchMode::SameContent);
 
   EXPECT_EQ(Groups(), (GroupPaths{{Path("b"), Path("c")}, {Path("x"), Path("y")}}));
 }
@@ -312,7 +311,7 @@ TEST_F(SearchTest, AFileOfAnotherSizeThanCataloguedJoinsNoGroup) {
   Catalogue("q").size = 3000;             // catalogued before it grew
   temp.WriteFile("b", content + "mehr");  // grew after the scan
 
-  FindDuplicates(program, SearchMode::SameContent);
+  SearchCommand(program, SearchMode::SameContent);
 
   EXPECT_EQ(Groups(), (GroupPaths{{Path("a"), Path("c"), Path("p")}}));
 }
@@ -329,7 +328,7 @@ TEST_F(SearchTest, ASecondSearchGivesTheSameGroupsAndDropsTheOldOnes) {
   for (const char* name : {"a1", "b1", "a2", "b2", "a3"}) {
     Catalogue(name);
   }
-  FindDuplicates(program, SearchMode::SameContent);
+  SearchCommand(program, SearchMode::SameContent);
   const GroupPaths first = Groups();
   ASSERT_EQ(first, (GroupPaths{{Path("a1"), Path("a2"), Path("a3")}, {Path("b1"), Path("b2")}}));
   // Shrink the first group as a marking command would.
@@ -338,9 +337,9 @@ TEST_F(SearchTest, ASecondSearchGivesTheSameGroupsAndDropsTheOldOnes) {
   program.state.groupMemberList.DeleteCurrent();
   --program.state.duplicateGroupList.First()->memberCount;
 
-  FindDuplicates(program, SearchMode::SameContent);
+  SearchCommand(program, SearchMode::SameContent);
   EXPECT_EQ(Groups(), first);
-  FindDuplicates(program, SearchMode::SameContent);
+  SearchCommand(program, SearchMode::SameContent);
   EXPECT_EQ(Groups(), first);
 }
 
@@ -362,7 +361,7 @@ TEST_F(SearchTest, MarksAreThoseOfThePlainSearchAfterEveryReferenceAndZeroAtTheE
     std::vector<std::vector<bool>> seen;
     widgets.onSearchProgress = [this, &seen] { seen.push_back(Marks()); };
 
-    FindDuplicates(program, byContent ? SearchMode::SameContent : SearchMode::SameName);
+    SearchCommand(program, byContent ? SearchMode::SameContent : SearchMode::SameName);
     widgets.onSearchProgress = nullptr;
 
     ASSERT_EQ(seen.size(), layout.size() + 1) << "one write per reference and one at the end";
@@ -386,7 +385,7 @@ TEST_F(SearchTest, CursorsRestOnTheLastRecords) {
   }
   program.state.fileCatalogue.SelectIndex(2);
 
-  FindDuplicates(program, SearchMode::SameContent);
+  SearchCommand(program, SearchMode::SameContent);
 
   ProgramState& state = program.state;
   ASSERT_NE(state.fileCatalogue.Current(), nullptr);
@@ -418,7 +417,7 @@ TEST_F(SearchTest, ProgressAndCountFollowEveryReference) {
   Catalogue("y");
   Catalogue("z");
 
-  FindDuplicates(program, SearchMode::SameContent);
+  SearchCommand(program, SearchMode::SameContent);
 
   EXPECT_EQ(widgets.StatusTexts(kActivityField),
             std::vector<std::string>{"Suche doppelte Dateien"});
@@ -457,7 +456,7 @@ TEST_F(SearchTest, ProgressAndCountFollowEveryReference) {
 
 TEST_F(SearchTest, NameModeShowsItsOwnActivity) {
   AddRecord("/a", "eins", 1);
-  FindDuplicates(program, SearchMode::SameName);
+  SearchCommand(program, SearchMode::SameName);
   EXPECT_EQ(widgets.StatusTexts(kActivityField),
             std::vector<std::string>{"Suche gleichnamige Dateien"});
   EXPECT_EQ(widgets.StatusTexts(kDetailField), std::vector<std::string>{"1 / 1 Dateien"});
@@ -474,7 +473,7 @@ TEST_F(SearchTest, AnEmptyCatalogueClearsOldGroupsAndWritesNoCount) {
   old.memberCount = 1;
   program.state.fileCatalogue.Clear();
 
-  FindDuplicates(program, SearchMode::SameContent);
+  SearchCommand(program, SearchMode::SameContent);
 
   EXPECT_EQ(program.state.duplicateGroupList.Count(), 0);
   EXPECT_EQ(program.state.groupMemberList.Count(), 0);
@@ -488,8 +487,10 @@ TEST_F(SearchTest, AnEmptyCatalogueClearsOldGroupsAndWritesNoCount) {
 
 // --- scale
 
-TEST_F(SearchTest, AMillionRecordsTakeSecondsNotHours) {
-  constexpr int kRecords = 1'000'000;
+// The search's speed at a million records is measured in bench/tools/search_scale.cpp; here
+// the results at a size no pairwise pass would reach in a test's time.
+TEST_F(SearchTest, ManyRecordsOfDistinctSizesOpenNothingAndPairedNamesGroup) {
+  constexpr int kRecords = 20'000;
   for (int index = 0; index < kRecords; ++index) {
     // Distinct sizes, and every name twice (up to letter case) a few records apart.
     const std::string name =
@@ -497,25 +498,20 @@ TEST_F(SearchTest, AMillionRecordsTakeSecondsNotHours) {
     FileRecord& record = AddRecord("/nirgends", name, index + 1);
     record.identity = {1, static_cast<std::uint64_t>(index + 1)};
   }
-  const auto start = std::chrono::steady_clock::now();
 
-  FindDuplicates(program, SearchMode::SameContent);
+  SearchCommand(program, SearchMode::SameContent);
   EXPECT_EQ(program.state.duplicateGroupList.Count(), 0);
   EXPECT_EQ(files.totalOpens, 0);
-  FindDuplicates(program, SearchMode::SameName);
+  SearchCommand(program, SearchMode::SameName);
 
-  const auto seconds =
-      std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
   EXPECT_EQ(program.state.duplicateGroupList.Count(), kRecords / 2);
   std::int64_t members = 0;
   program.state.duplicateGroupList.ForEach(
       [&members](DuplicateGroup& group) { members += group.memberCount; });
   EXPECT_EQ(members, kRecords);
-  EXPECT_EQ(program.state.groupMemberList.Current()->name, "datei499999.TXT");
-  EXPECT_EQ(widgets.StatusTexts(kDetailField).back(), "1000000 / 1000000 Dateien");
-  // A pairwise pass would take hours and meet ctest's time limit; the seconds are shown, not
-  // asserted.
-  std::printf("two searches over %d records: %.2f s\n", kRecords, seconds);
+  EXPECT_EQ(program.state.groupMemberList.Current()->name, "datei9999.TXT");
+  EXPECT_EQ(widgets.StatusTexts(kDetailField).back(), "20000 / 20000 Dateien");
+  EXPECT_GT(widgets.keepPaintingCalls, 0) << "the index build lets the windows repaint";
 }
 
 }  // namespace

@@ -13,141 +13,20 @@
 #include <vector>
 
 #include "catalogue/folder_scan.h"
+#include "memory_file_services.h"
 #include "program_fixture.h"
 #include "shell/control_numbers.h"
+#include "shell/search_commands.h"
 #include "temp_folder.h"
 
 namespace kopiensieb {
 namespace {
 
+using testing::MemoryFileServices;
 using testing::ProgramHarness;
 using testing::ProgramTest;
 using testing::TempFolder;
 using Names = std::vector<std::string>;
-
-// An in-memory file system whose folders list their entries in the order they were made, so
-// the traversal order of a scan can be checked. Nodes live in one pool, linked by index, so
-// chains of any depth cost no recursion to build or to destroy.
-class FakeFileServices final : public FileServices {
- public:
-  FakeFileServices() { nodes_.push_back(Node{"", EntryKind::Folder, 0, {}}); }
-
-  // Adds an entry below a folder node and returns its index; 0 is the root "/".
-  int AddFolder(int parent, const std::string& name) {
-    return AddNode(parent, name, EntryKind::Folder, 0);
-  }
-  int AddFile(int parent, const std::string& name, std::int64_t size) {
-    return AddNode(parent, name, EntryKind::File, size);
-  }
-
-  std::vector<std::string> startedPaths;
-  int openEnumerations = 0;
-  int mostOpenEnumerations = 0;
-
-  std::unique_ptr<DirectoryEnumeration> StartEnumeration(const std::string& folder) override {
-    startedPaths.push_back(folder);
-    return std::make_unique<Enumeration>(*this, FolderAt(folder));
-  }
-  PathKind WhatExists(const std::string& path) override {
-    if (replacedByLinks.contains(path)) {
-      return PathKind::File;  // a link counts as a file
-    }
-    return FolderAt(path) >= 0 ? PathKind::Folder : PathKind::Nothing;
-  }
-  // Folders that were listed as folders but stand replaced by links when opened again.
-  std::set<std::string> replacedByLinks;
-  // Below the root, a folder replaced by a link is not entered, wherever it stands on the way.
-  std::unique_ptr<DirectoryEnumeration> StartEnumerationBelow(
-      const std::string& root, const std::string& relative) override {
-    std::string path = root;
-    for (std::size_t slash = relative.find('/', 1); slash != std::string::npos;
-         slash = relative.find('/', slash + 1)) {
-      if (replacedByLinks.contains(root + relative.substr(0, slash))) {
-        return std::make_unique<Enumeration>(*this, -1);
-      }
-    }
-    path.append(relative);
-    if (replacedByLinks.contains(path)) {
-      return std::make_unique<Enumeration>(*this, -1);
-    }
-    startedPaths.push_back(path);
-    return std::make_unique<Enumeration>(*this, FolderAt(path));
-  }
-  std::optional<FileStatus> StatusOf(const std::string&) override { return std::nullopt; }
-  std::unique_ptr<ReadableFile> OpenForReading(const std::string&) override { return nullptr; }
-  bool Delete(const std::string&) override { return false; }
-
- private:
-  struct Node {
-    std::string name;
-    EntryKind kind;
-    std::int64_t size;
-    std::vector<int> children;
-  };
-
-  class Enumeration final : public DirectoryEnumeration {
-   public:
-    Enumeration(FakeFileServices& files, int node) : files_(files), node_(node) {
-      files_.mostOpenEnumerations =
-          std::max(files_.mostOpenEnumerations, ++files_.openEnumerations);
-    }
-    ~Enumeration() override { --files_.openEnumerations; }
-    Enumeration(const Enumeration&) = delete;
-    Enumeration& operator=(const Enumeration&) = delete;
-    DirectoryEntry Next() override {
-      DirectoryEntry entry;
-      if (node_ < 0 || next_ >= files_.nodes_[node_].children.size()) {
-        return entry;
-      }
-      const Node& child = files_.nodes_[files_.nodes_[node_].children[next_++]];
-      entry.kind = child.kind;
-      entry.name = child.name;
-      entry.status.size = child.size;
-      entry.status.identity = FileIdentity{7, static_cast<std::uint64_t>(child.size)};
-      entry.status.modifiedNs = 1000 + child.size;
-      return entry;
-    }
-    std::unique_ptr<DirectoryEnumeration> OpenSubfolder(const std::string& name) override {
-      return std::make_unique<Enumeration>(files_, node_ < 0 ? -1 : files_.Child(node_, name));
-    }
-
-   private:
-    FakeFileServices& files_;
-    int node_;
-    std::size_t next_ = 0;
-  };
-
-  int AddNode(int parent, const std::string& name, EntryKind kind, std::int64_t size) {
-    nodes_.push_back(Node{name, kind, size, {}});
-    const int index = static_cast<int>(nodes_.size()) - 1;
-    nodes_[parent].children.push_back(index);
-    return index;
-  }
-  // The folder node at a path, -1 when there is none.
-  int FolderAt(const std::string& path) const {
-    int node = 0;
-    std::size_t position = 0;
-    while (node >= 0 && position < path.size()) {
-      const std::size_t slash = path.find('/', position);
-      const std::size_t end = slash == std::string::npos ? path.size() : slash;
-      if (end > position) {
-        node = Child(node, path.substr(position, end - position));
-      }
-      position = end + 1;
-    }
-    return node;
-  }
-  int Child(int node, const std::string& name) const {
-    for (const int child : nodes_[node].children) {
-      if (nodes_[child].name == name && nodes_[child].kind == EntryKind::Folder) {
-        return child;
-      }
-    }
-    return -1;
-  }
-
-  std::vector<Node> nodes_;
-};
 
 std::vector<std::string> FullPaths(Program& program) {
   std::vector<std::string> paths;
@@ -163,26 +42,27 @@ void AddFolderRecord(ProgramState& state, const std::string& text) {
 }
 
 TEST(FolderCoverageTest, EqualOrInsideIsCoveredComparedExactly) {
-  FakeFileServices files;
+  MemoryFileServices files;
   ProgramHarness harness(files);
   ProgramState& state = harness.State();
-  EXPECT_FALSE(IsFolderCovered(state, "/d/Daten/")) << "an empty list covers nothing";
+  EXPECT_FALSE(IsFolderCovered(state.folderList, "/d/Daten/")) << "an empty list covers nothing";
   AddFolderRecord(state, "/d/Daten/");
   AddFolderRecord(state, "/e/");
-  EXPECT_TRUE(IsFolderCovered(state, "/d/Daten/"));
-  EXPECT_TRUE(IsFolderCovered(state, "/d/Daten/Alt/"));
-  EXPECT_TRUE(IsFolderCovered(state, "/e/x/y/"));
-  EXPECT_FALSE(IsFolderCovered(state, "/d/Daten2/"));
-  EXPECT_FALSE(IsFolderCovered(state, "/d/daten/")) << "names are case-sensitive";
-  EXPECT_FALSE(IsFolderCovered(state, "/D/DATEN/alt/"));
-  EXPECT_FALSE(IsFolderCovered(state, "/d/")) << "a folder holding an earlier one is new";
+  EXPECT_TRUE(IsFolderCovered(state.folderList, "/d/Daten/"));
+  EXPECT_TRUE(IsFolderCovered(state.folderList, "/d/Daten/Alt/"));
+  EXPECT_TRUE(IsFolderCovered(state.folderList, "/e/x/y/"));
+  EXPECT_FALSE(IsFolderCovered(state.folderList, "/d/Daten2/"));
+  EXPECT_FALSE(IsFolderCovered(state.folderList, "/d/daten/")) << "names are case-sensitive";
+  EXPECT_FALSE(IsFolderCovered(state.folderList, "/D/DATEN/alt/"));
+  EXPECT_FALSE(IsFolderCovered(state.folderList, "/d/"))
+      << "a folder holding an earlier one is new";
   EXPECT_EQ(state.folderList.CurrentPosition(), 2) << "walks to the last folder";
   AddFolderRecord(state, "/");
-  EXPECT_TRUE(IsFolderCovered(state, "/anything/"));
+  EXPECT_TRUE(IsFolderCovered(state.folderList, "/anything/"));
 }
 
 TEST(FolderScanTest, RootFolderGivesEmptyFolderTextAndSingleSlashPaths) {
-  FakeFileServices files;
+  MemoryFileServices files;
   files.AddFile(0, "vmlinuz.img", 3);
   const int etc = files.AddFolder(0, "etc");
   files.AddFile(etc, "hosts.txt", 4);
@@ -199,25 +79,26 @@ TEST(FolderScanTest, RootFolderGivesEmptyFolderTextAndSingleSlashPaths) {
 }
 
 TEST(FolderScanTest, DepthFirstInEnumerationOrderWithCountAfterEveryEntry) {
-  FakeFileServices files;
+  MemoryFileServices files;
   const int top = files.AddFolder(0, "top");
   files.AddFile(top, "z.txt", 1);
   const int sub = files.AddFolder(top, "sub");
-  files.AddFile(sub, "b.txt", 2);
+  const int b = files.AddFile(sub, "b.txt", 2);
   files.AddFolder(sub, "empty");
   files.AddFile(sub, "c.txt", 3);
   files.AddFile(top, "a.txt", 4);
   ProgramHarness harness(files);
   ProgramState& state = harness.State();
-  FolderScan(harness.program, "/top/", "*.*", 0);
+  CatalogueFolder(harness.program, "/top/", "*.*");
   EXPECT_EQ(FullPaths(harness.program),
             (Names{"/top/z.txt", "/top/sub/b.txt", "/top/sub/c.txt", "/top/a.txt"}));
   const FileRecord& second = *FileCatalogue::Next(*state.fileCatalogue.First());
   EXPECT_EQ(second.folder, "/top/sub");
   EXPECT_EQ(second.name, "b.txt");
   EXPECT_EQ(second.size, 2);
-  EXPECT_EQ(second.identity, (FileIdentity{7, 2}));
-  EXPECT_EQ(second.modifiedNs, 1002);
+  EXPECT_EQ(second.identity,
+            (FileIdentity{MemoryFileServices::kDevice, static_cast<std::uint64_t>(b)}));
+  EXPECT_EQ(second.modifiedNs, 1000 + b);
   EXPECT_FALSE(second.grouped);
   EXPECT_EQ(harness.widgets.StatusTexts(), (Names{"Lese Dateien...", "4 Dateien"}));
   // One write per new count (0 for the top folder's "." and "..", then 1, 2, 3, 4): repeated
@@ -226,7 +107,7 @@ TEST(FolderScanTest, DepthFirstInEnumerationOrderWithCountAfterEveryEntry) {
 }
 
 TEST(FolderScanTest, NewRecordsGoBehindTheCurrentRecord) {
-  FakeFileServices files;
+  MemoryFileServices files;
   const int folder = files.AddFolder(0, "f");
   files.AddFile(folder, "new1", 1);
   files.AddFile(folder, "new2", 2);
@@ -236,14 +117,14 @@ TEST(FolderScanTest, NewRecordsGoBehindTheCurrentRecord) {
   harness.AddFile("/old", "second", 1);
   catalogue.ResetCursor();
   catalogue.StepForward();  // "first" is current, as after a ToDelete window command
-  FolderScan(harness.program, "/f/", "", 0);
+  CatalogueFolder(harness.program, "/f/", "");
   EXPECT_EQ(harness.FileNamesInCatalogue(), (Names{"first", "new1", "new2", "second"}));
   EXPECT_EQ(catalogue.Current()->name, "new2");
   EXPECT_EQ(harness.widgets.StatusTexts()[1], "4 Dateien") << "counts the whole catalogue";
 }
 
 TEST(FolderScanTest, TenThousandLevelsDeepNeedNoRecursion) {
-  FakeFileServices files;
+  MemoryFileServices files;
   int node = files.AddFolder(0, "deep");
   constexpr int kLevels = 10000;
   for (int level = 0; level < kLevels; ++level) {
@@ -251,7 +132,7 @@ TEST(FolderScanTest, TenThousandLevelsDeepNeedNoRecursion) {
   }
   files.AddFile(node, "bottom.txt", 9);
   ProgramHarness harness(files);
-  FolderScan(harness.program, "/deep/", "*.txt", 0);
+  CatalogueFolder(harness.program, "/deep/", "*.txt");
   ASSERT_EQ(harness.State().fileCatalogue.Count(), 1);
   const std::string& folder = harness.State().fileCatalogue.First()->folder;
   EXPECT_EQ(folder.size(), std::string("/deep").size() + 2 * kLevels);
@@ -261,7 +142,7 @@ TEST(FolderScanTest, TenThousandLevelsDeepNeedNoRecursion) {
 // Deeper than the scan may hold folders open: every level holds the way down, then a file and
 // a folder with a file of its own, which come up after the way down was read.
 TEST(FolderScanTest, TreesDeeperThanTheOpenFolderLimitAreReadWholeInOrder) {
-  FakeFileServices files;
+  MemoryFileServices files;
   const int levels = static_cast<int>(kMostOpenFolders) * 2 + 10;
   std::vector<int> folders{files.AddFolder(0, "top")};
   for (int level = 1; level < levels; ++level) {
@@ -276,7 +157,7 @@ TEST(FolderScanTest, TreesDeeperThanTheOpenFolderLimitAreReadWholeInOrder) {
   const std::string replaced = "/top/d/s";
   files.replacedByLinks.insert(replaced);
   ProgramHarness harness(files);
-  FolderScan(harness.program, "/top/", "", 0);
+  CatalogueFolder(harness.program, "/top/", "");
 
   Names expected;
   for (int level = levels - 1; level >= 0; --level) {
@@ -360,12 +241,12 @@ TEST_F(PosixFolderScanTest, PatternTextDecidesWhatIsCatalogued) {
   EXPECT_EQ(state.fileCatalogue.Count(), 2) << "\"*.*\" needs a dot in the name";
 
   state.fileCatalogue.Clear();
-  FolderScan(program, folder.Path() + "/", "", 0);
+  CatalogueFolder(program, folder.Path() + "/", "");
   EXPECT_TRUE(state.patternList.Empty());
   EXPECT_EQ(state.fileCatalogue.Count(), 3) << "no patterns: every file";
 
   state.fileCatalogue.Clear();
-  FolderScan(program, folder.Path(), "*.doc;READ*", 0);
+  CatalogueFolder(program, folder.Path(), "*.doc;READ*");
   std::vector<std::string> names = harness.FileNamesInCatalogue();
   std::sort(names.begin(), names.end());
   EXPECT_EQ(names, (Names{"README", "b.doc"}));

@@ -3,6 +3,7 @@
 #include <string>
 #include <vector>
 
+#include "main_window_table.h"
 #include "platform/native_file_services.h"
 #include "program_fixture.h"
 #include "shell/control_numbers.h"
@@ -14,36 +15,10 @@ namespace {
 
 using testing::ProgramTest;
 
-struct ExpectedControl {
-  int number;
-  ControlKind kind;
-  std::string text;
-  Geometry geometry;
-};
+using testing::ExpectedControl;
 
-// The main window as the user sees it, in creation (and focus) order.
 const std::vector<ExpectedControl>& ExpectedControls() {
-  static const std::vector<ExpectedControl> controls{
-      {0, ControlKind::Button, "Pfad hinzufügen", {5, 5, 95, 20}},
-      {12, ControlKind::Field, "*.*", {105, 5, 95, 20}},
-      {1, ControlKind::Label, "Alle Dateien:", {5, 30, 195, 16}},
-      {2, ControlKind::ListView, "", {5, 46, 195, 384}},
-      {8, ControlKind::Button, "Zurücksetzen", {5, 435, 195, 20}},
-      {9, ControlKind::Button, "Doppelte Dateien suchen", {205, 5, 197, 20}},
-      {13, ControlKind::Button, "Gleichnamige Dateien suchen", {407, 5, 197, 20}},
-      {3, ControlKind::Label, "Dateien mit gleichem Inhalt:", {205, 30, 400, 16}},
-      {4, ControlKind::ListBox, "", {205, 46, 400, 259}},
-      {5, ControlKind::Label, "Doppelte Dateien:", {205, 310, 430, 16}},
-      {6, ControlKind::ListBox, "", {205, 326, 430, 79}},
-      {7, ControlKind::Button, "Lösche markierte Datei", {205, 410, 212, 20}},
-      {10, ControlKind::Button, "Lösche alle außer markierter", {205, 435, 212, 20}},
-      {11, ControlKind::Button, "Lösche Dateien mit spez. Endung", {422, 410, 212, 20}},
-      {14, ControlKind::Field, "*.bak *.tmp", {422, 435, 212, 20}},
-      {100, ControlKind::Progress, "", {610, 80, 25, 225}},
-      {101, ControlKind::Progress, "", {610, 50, 25, 25}},
-      {15, ControlKind::Button, "TDL", {610, 5, 25, 20}},
-  };
-  return controls;
+  return testing::MainWindowControls();
 }
 
 TEST_F(ProgramTest, MainWindowHasTitleSizeAndTwoStatusFields) {
@@ -120,65 +95,20 @@ TEST_F(ProgramTest, CapitalsTypedIntoDeletePatternFieldBecomeSmall) {
 
 // The in-memory widgets, except that opening the window, choosing its container or making its
 // status bar fails at a chosen step.
-class FailingWidgets final : public WidgetServices {
+class FailingWidgets final : public HeadlessWidgetServices {
  public:
   enum class Step { Window, Container, StatusBar };
   explicit FailingWidgets(Step failing) : failing_(failing) {}
-  HeadlessWidgetServices inner;
 
   bool OpenWindow(const WindowLayout& layout) override {
-    return failing_ != Step::Window && inner.OpenWindow(layout);
+    return failing_ != Step::Window && HeadlessWidgetServices::OpenWindow(layout);
   }
   bool ChooseContainer(int window) override {
-    return failing_ != Step::Container && inner.ChooseContainer(window);
+    return failing_ != Step::Container && HeadlessWidgetServices::ChooseContainer(window);
   }
   bool CreateStatusBar(int window, const std::vector<int>& widths) override {
-    return failing_ != Step::StatusBar && inner.CreateStatusBar(window, widths);
+    return failing_ != Step::StatusBar && HeadlessWidgetServices::CreateStatusBar(window, widths);
   }
-  void CloseWindow(int window) override { inner.CloseWindow(window); }
-  void CreateControl(int control, ControlKind kind, Geometry geometry, const std::string& text,
-                     const ControlOptions& options) override {
-    inner.CreateControl(control, kind, geometry, text, options);
-  }
-  void AddColumn(int control, int index, const std::string& title, int width) override {
-    inner.AddColumn(control, index, title, width);
-  }
-  void SetEnabled(int control, bool enabled) override { inner.SetEnabled(control, enabled); }
-  bool IsEnabled(int control) const override { return inner.IsEnabled(control); }
-  void SetText(int control, const std::string& text) override { inner.SetText(control, text); }
-  std::string GetText(int control) const override { return inner.GetText(control); }
-  void AddRow(int control, int index, const std::string& text) override {
-    inner.AddRow(control, index, text);
-  }
-  void SetRowText(int control, int row, int column, const std::string& text) override {
-    inner.SetRowText(control, row, column, text);
-  }
-  void RemoveRow(int control, int row) override { inner.RemoveRow(control, row); }
-  void RemoveRows(int control, const std::vector<int>& rows) override {
-    inner.RemoveRows(control, rows);
-  }
-  void RemoveAllRows(int control) override { inner.RemoveAllRows(control); }
-  int CountRows(int control) const override { return inner.CountRows(control); }
-  int SelectedRow(int control) const override { return inner.SelectedRow(control); }
-  void SelectRow(int control, int row) override { inner.SelectRow(control, row); }
-  bool IsRowSelected(int control, int row) const override {
-    return inner.IsRowSelected(control, row);
-  }
-  void SetRowSelected(int control, int row, bool selected, bool focused) override {
-    inner.SetRowSelected(control, row, selected, focused);
-  }
-  void SetProgress(int control, int value) override { inner.SetProgress(control, value); }
-  void SetStatusText(int field, const std::string& text) override {
-    inner.SetStatusText(field, text);
-  }
-  void ShowMessageBox(const std::string& title, const std::string& text,
-                      MessageIcon icon) override {
-    inner.ShowMessageBox(title, text, icon);
-  }
-  std::string ChooseFolder(const std::string& title, const std::string& start) override {
-    return inner.ChooseFolder(title, start);
-  }
-  Event WaitForEvent() override { return inner.WaitForEvent(); }
 
  private:
   Step failing_;
@@ -189,11 +119,11 @@ TEST(StartupTest, AFailedWindowEndsSilentlyWithoutCredits) {
                           FailingWidgets::Step::StatusBar}) {
     FailingWidgets widgets(step);
     NativeFileServices files;
-    widgets.inner.Idle(kMainWindow);
+    widgets.Idle(kMainWindow);
     EXPECT_EQ(RunProgram(widgets, files), 0);
-    EXPECT_TRUE(widgets.inner.MessageBoxes().empty());
-    EXPECT_EQ(widgets.inner.EventsDelivered(), 0) << "the loop must not run";
-    EXPECT_TRUE(widgets.inner.OpenWindowNumbers().empty());
+    EXPECT_TRUE(widgets.MessageBoxes().empty());
+    EXPECT_EQ(widgets.EventsDelivered(), 0) << "the loop must not run";
+    EXPECT_TRUE(widgets.OpenWindowNumbers().empty());
     Program program(widgets, files);
     EXPECT_FALSE(BuildMainWindow(program));
   }

@@ -12,8 +12,20 @@
 namespace kopiensieb {
 namespace {
 
+// 32 lower-case hexadecimal digits, two per digest byte in digest order: how the reference
+// vectors are written.
+std::string Md5Hex(const Md5Digest& digest) {
+  static constexpr char kHexDigits[] = "0123456789abcdef";
+  std::string hex(2 * digest.size(), '0');
+  for (std::size_t index = 0; index < digest.size(); ++index) {
+    hex[2 * index] = kHexDigits[digest[index] >> 4];
+    hex[2 * index + 1] = kHexDigits[digest[index] & 0x0F];
+  }
+  return hex;
+}
+
 std::string HexOf(const std::string& text) {
-  return Md5HexOf(text);
+  return Md5Hex(Md5Of(text));
 }
 
 TEST(Md5Test, MatchesTheSevenReferenceVectors) {

@@ -17,6 +17,7 @@
 #include <functional>
 #include <future>
 #include <map>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -682,6 +683,108 @@ TEST_F(PosixRaceTest, DeleteIfUnchangedActsInTheFolderItLookedIn) {
   EXPECT_EQ(outside.ReadFile("f"), "original");
   EXPECT_FALSE(temp.Exists("dir.moved/f")) << "the file looked at is the one deleted";
   EXPECT_TRUE(SortedNames("dir.moved").empty());
+}
+
+// What OpenForReading makes of a path: nullptr-ness and the bytes read.
+std::optional<std::string> ContentThroughOpen(FileServices& files, const std::string& path) {
+  std::unique_ptr<ReadableFile> file = files.OpenForReading(path);
+  if (!file) {
+    return std::nullopt;
+  }
+  std::string bytes(4096, '\0');
+  bytes.resize(static_cast<std::size_t>(file->Read(bytes)));
+  return bytes;
+}
+
+std::vector<PlannedRead> PlanOf(FileServices& files, const std::vector<std::string>& paths) {
+  std::vector<PlannedRead> reads;
+  for (const std::string& path : paths) {
+    const std::optional<FileStatus> status = files.StatusOf(path);
+    reads.push_back(PlannedRead{
+        .path = path, .identity = status ? status->identity : FileIdentity{}, .startBytes = 4096});
+  }
+  return reads;
+}
+
+class PosixReadingSessionTest : public PosixPathOperationsTest {};
+
+// While a session keeps folders open, a path still opens what it names without one: links on
+// the way are followed, a final link is not, only regular files open, long paths work.
+TEST_F(PosixReadingSessionTest, PathsOpenAsWithoutASession) {
+  temp.WriteFile("top.txt", "top");
+  temp.WriteFile("folder/inner.txt", "inner");
+  temp.MakeSymlink("folder/link.txt", "inner.txt");
+  temp.MakeSymlink("linked-folder", "folder");
+  temp.MakeFolder("folder/sub");
+  temp.MakeFifo("folder/pipe");
+  const std::string deep = temp.MakeDeepFolders("long", 30, 200);
+  temp.WriteFile(deep + "/far.txt", "far");
+  const std::vector<std::string> paths = {
+      temp.PathOf("top.txt"),         temp.PathOf("folder/inner.txt"),
+      temp.PathOf("folder/link.txt"), temp.PathOf("linked-folder/inner.txt"),
+      temp.PathOf("folder/sub"),      temp.PathOf("folder/pipe"),
+      temp.PathOf("folder/missing"),  temp.PathOf("missing-folder/inner.txt"),
+      temp.PathOf(deep + "/far.txt"), temp.PathOf("folder/sub/.."),
+      temp.PathOf("folder/")};
+  std::vector<std::optional<std::string>> without;
+  for (const std::string& path : paths) {
+    without.push_back(ContentThroughOpen(files, path));
+  }
+  ASSERT_EQ(without[1], "inner");
+  ASSERT_EQ(without[3], "inner");
+  ASSERT_EQ(without[8], "far");
+
+  const std::unique_ptr<ReadingSession> session = files.StartReading(PlanOf(files, paths));
+  for (int round = 0; round < 2; ++round) {  // the second round finds the folders open
+    for (std::size_t at = 0; at < paths.size(); ++at) {
+      EXPECT_EQ(ContentThroughOpen(files, paths[at]), without[at]) << paths[at];
+    }
+  }
+}
+
+// The folders are kept for one search only: a folder swapped since, with a file of the same
+// name in the new one, is seen as it is now.
+TEST_F(PosixReadingSessionTest, TheFoldersAreLetGoWithTheSession) {
+  const std::string path = temp.WriteFile("folder/file.txt", "before");
+  {
+    const std::unique_ptr<ReadingSession> session = files.StartReading(PlanOf(files, {path}));
+    EXPECT_EQ(ContentThroughOpen(files, path), "before");
+  }
+  ASSERT_EQ(::rename(temp.PathOf("folder").c_str(), temp.PathOf("old").c_str()), 0);
+  temp.WriteFile("folder/file.txt", "after");
+  EXPECT_EQ(ContentThroughOpen(files, path), "after");
+  const std::unique_ptr<ReadingSession> session = files.StartReading(PlanOf(files, {path}));
+  EXPECT_EQ(ContentThroughOpen(files, path), "after");
+}
+
+// More folders than the session keeps open: those let go are opened again, and a file is
+// never opened relative to the wrong folder.
+TEST_F(PosixReadingSessionTest, MoreFoldersThanItKeepsOpen) {
+  constexpr int kFolders = 150;
+  std::vector<std::string> paths;
+  for (int folder = 0; folder < kFolders; ++folder) {
+    const std::string name = "d" + std::to_string(folder);
+    paths.push_back(temp.WriteFile(name + "/same-name.txt", name));
+  }
+  rlimit before{};
+  ASSERT_EQ(::getrlimit(RLIMIT_NOFILE, &before), 0);
+  rlimit lowered = before;
+  lowered.rlim_cur = 100;  // room for 50 open folders
+  ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &lowered), 0);
+  std::vector<std::optional<std::string>> seen;
+  {
+    const std::unique_ptr<ReadingSession> session = files.StartReading(PlanOf(files, paths));
+    for (int round = 0; round < 2; ++round) {
+      for (const std::string& path : paths) {
+        seen.push_back(ContentThroughOpen(files, path));
+      }
+    }
+  }
+  ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &before), 0);
+  ASSERT_EQ(seen.size(), 2U * kFolders);
+  for (std::size_t at = 0; at < seen.size(); ++at) {
+    EXPECT_EQ(seen[at], "d" + std::to_string(at % kFolders)) << at;
+  }
 }
 
 }  // namespace

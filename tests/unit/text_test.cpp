@@ -60,10 +60,10 @@ TEST(FormatDecimalTest, SignedWithoutGroupingAcrossTheWholeRange) {
   EXPECT_EQ(FormatDecimal(std::numeric_limits<std::int64_t>::min()), "-9223372036854775808");
 }
 
-TEST(SizeTextTest, AppendsBytesAndShowsSizesBeyond32Bits) {
-  EXPECT_EQ(SizeText(0), "0 Bytes");
-  EXPECT_EQ(SizeText(1536), "1536 Bytes");
-  EXPECT_EQ(SizeText(4294967306), "4294967306 Bytes");  // 4 GiB + 10
+TEST(FormatDecimalTest, AppendsBehindTheTextWithoutTouchingIt) {
+  std::string text = "12 / ";
+  AppendDecimal(text, 4294967306);  // 4 GiB + 10
+  EXPECT_EQ(text, "12 / 4294967306");
 }
 
 TEST(CharacterLengthTest, MeasuresValidSequencesOfEveryLength) {

@@ -12,10 +12,11 @@
 #include <vector>
 
 #include "common/text.h"
+#include "memory_file_services.h"
 #include "program_fixture.h"
 #include "results/refresh_lists.h"
-#include "selection/deletion_selection.h"
 #include "shell/control_numbers.h"
+#include "shell/deletion_selection.h"
 #include "temp_folder.h"
 
 namespace kopiensieb::testing {
@@ -707,33 +708,10 @@ TEST(ToDeleteCopyTest, AHardLinkOfTheFileIsNoCopyOfIt) {
   EXPECT_EQ(harness.widgets.MessageBoxes()[0].text, kLastCopyPrefix + folder.PathOf("a"));
 }
 
-// File services that report nothing at any path (every entry counts as deleted), or that
-// cannot look at any path at all.
-class NothingThereFiles final : public FileServices {
- public:
-  explicit NothingThereFiles(PathKind answer = PathKind::Nothing) : answer_(answer) {}
-  class NoEntries final : public DirectoryEnumeration {
-   public:
-    DirectoryEntry Next() override { return {}; }
-    std::unique_ptr<DirectoryEnumeration> OpenSubfolder(const std::string&) override {
-      return std::make_unique<NoEntries>();
-    }
-  };
-  std::unique_ptr<DirectoryEnumeration> StartEnumeration(const std::string&) override {
-    return std::make_unique<NoEntries>();
-  }
-  PathKind WhatExists(const std::string&) override { return answer_; }
-  std::optional<FileStatus> StatusOf(const std::string&) override { return std::nullopt; }
-  std::unique_ptr<ReadableFile> OpenForReading(const std::string&) override { return nullptr; }
-  bool Delete(const std::string&) override { return false; }
-
- private:
-  PathKind answer_;
-};
-
 // A folder on the way that may not be passed through hides the file, it does not remove it.
 TEST(ToDeleteWindowLookupTest, AFileThatCannotBeLookedAtIsAFailureNotADeletion) {
-  NothingThereFiles files(PathKind::Unknown);
+  MemoryFileServices files;
+  files.everyPathIs = PathKind::Unknown;
   ProgramHarness harness(files);
   FileRecord& hidden = harness.AddFile("/verschlossen", "a.txt", 3);
   RefreshLists(harness.program, kRefreshFiles);
@@ -753,7 +731,7 @@ TEST(ToDeleteWindowLookupTest, AFileThatCannotBeLookedAtIsAFailureNotADeletion) 
 // Deleting a quarter of a large catalogue must stay linear: one walk of the catalogue and one
 // removal of FilesView rows (a row-by-row removal would take minutes here).
 TEST(ToDeleteWindowScaleTest, DeletingManyFilesOfALargeCatalogueStaysLinear) {
-  NothingThereFiles files;
+  MemoryFileServices files;  // empty: every catalogued file counts as deleted already
   ProgramHarness harness(files);
   constexpr int kFiles = 200'000;
   std::vector<FileRecord*> records;

@@ -113,10 +113,7 @@ std::string HeadlessWidgetServices::GetText(int control) const {
   if (found == nullptr) {
     return {};
   }
-  // A text field hands out at most 4999 characters, not bytes: a cut inside an umlaut would
-  // leave half a character behind.
-  constexpr std::size_t kLongestFieldText = 4999;
-  return std::string(FirstCharacters(found->text, kLongestFieldText));
+  return FieldTextOf(found->text);
 }
 
 void HeadlessWidgetServices::AddRow(int control, int index, const std::string& text) {

@@ -53,7 +53,7 @@ struct RecordedChooser {
 // The widget services in memory: every window and control with its state, the status-bar
 // writes, the message boxes and folder choosers shown. Input comes from a queue of events
 // that tests (or the script driver) fill through the user-action functions below.
-class HeadlessWidgetServices final : public WidgetServices {
+class HeadlessWidgetServices : public WidgetServices {
  public:
   HeadlessWidgetServices();
 

@@ -2,15 +2,23 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <sys/mman.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <climits>
 #include <cstdio>
+#include <fstream>
+#include <optional>
 #include <string>
+#include <thread>
+#include <tuple>
+#include <unordered_map>
 #include <utility>
 #include <vector>
 
@@ -51,6 +59,7 @@ class Fd {
 // O_NONBLOCK: should a folder entry have been swapped for a FIFO meanwhile, opening it must
 // not wait for a writer (O_DIRECTORY refuses it anyway).
 constexpr int kFolderFlags = O_RDONLY | O_DIRECTORY | O_CLOEXEC | O_NONBLOCK;
+constexpr int kFileFlags = O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK;
 // A folder below the chosen one: never a link, even one that replaced the folder a moment ago.
 constexpr int kFolderBelowFlags = kFolderFlags | O_NOFOLLOW;
 // For the folders on the way down: like the kernel's own lookup, this needs the permission to
@@ -164,14 +173,6 @@ Location Locate(const std::string& path) {
   location.found = true;
   return location;
 }
-
-class EmptyEnumeration final : public DirectoryEnumeration {
- public:
-  DirectoryEntry Next() override { return {}; }
-  std::unique_ptr<DirectoryEnumeration> OpenSubfolder(const std::string&) override {
-    return std::make_unique<EmptyEnumeration>();
-  }
-};
 
 struct DirCloser {
   void operator()(DIR* dir) const { ::closedir(dir); }
@@ -304,6 +305,60 @@ class PosixReadableFile final : public ReadableFile {
   std::int64_t position_ = 0;
 };
 
+std::unique_ptr<ReadableFile> OpenRegularFile(int folderFd, const char* name);
+
+struct SplitPath {
+  std::string folder;
+  std::string name;
+};
+
+// A path's folder and last name, where the name can be opened relative to the folder as the
+// whole path would be opened.
+std::optional<SplitPath> SplitAtLastFolder(const std::string& path) {
+  const std::size_t slash = path.rfind('/');
+  if (slash == std::string::npos || slash + 1 == path.size()) {
+    return std::nullopt;
+  }
+  SplitPath split{path.substr(0, slash), path.substr(slash + 1)};
+  if (split.name == "." || split.name == "..") {
+    return std::nullopt;
+  }
+  return split;
+}
+
+// Opens a folder for lookups below it as a path walk would reach it: links on the way and at
+// its end are followed, only the permission to pass through is needed. Invalid on failure.
+Fd OpenFolderForLookups(const std::string& folder) {
+  Location location = Locate(folder);
+  if (!location.found) {
+    return Fd();
+  }
+  return Fd(::openat(location.FolderFd(), location.name.c_str(), kPassThroughFlags));
+}
+
+rlim_t OpenFileLimit() {
+  rlimit limit{};
+  if (::getrlimit(RLIMIT_NOFILE, &limit) != 0) {
+    return 1024;
+  }
+  return limit.rlim_cur;
+}
+
+// Whether the disk behind a device spins (seeks cost milliseconds). Unknown counts as not.
+bool OnRotatingDisk(std::uint64_t device) {
+  const std::string base =
+      "/sys/dev/block/" + std::to_string(major(device)) + ":" + std::to_string(minor(device));
+  // A partition has no queue of its own; its disk's is one folder up.
+  for (const char* queue : {"/queue/rotational", "/../queue/rotational"}) {
+    std::ifstream in(base + queue);
+    int rotational = 0;
+    if (in >> rotational) {
+      return rotational != 0;
+    }
+  }
+  return false;
+}
+
 void RaiseOpenFileLimit() {
   rlimit limit{};
   if (::getrlimit(RLIMIT_NOFILE, &limit) != 0) {
@@ -320,6 +375,188 @@ void RaiseOpenFileLimit() {
 }
 
 }  // namespace
+
+// Open folders by their path text, shared by the threads of one reading session. When full,
+// an arbitrary one is let go: a folder in use stays open until its user is done.
+class PosixFileServices::FolderDescriptors {
+ public:
+  explicit FolderDescriptors(std::size_t capacity)
+      : capacity_(std::max<std::size_t>(capacity, 1)) {}
+
+  // Null when the folder cannot be opened; the caller then walks the whole path as usual.
+  std::shared_ptr<const Fd> Get(const std::string& folder) {
+    {
+      const std::scoped_lock lock(guard_);
+      if (auto found = open_.find(folder); found != open_.end()) {
+        return found->second;
+      }
+    }
+    Fd opened = OpenFolderForLookups(folder);
+    if (!opened.Valid()) {
+      return nullptr;
+    }
+    auto shared = std::make_shared<const Fd>(std::move(opened));
+    const std::scoped_lock lock(guard_);
+    if (open_.size() >= capacity_) {
+      open_.erase(open_.begin());
+    }
+    return open_.try_emplace(folder, std::move(shared)).first->second;
+  }
+
+ private:
+  std::mutex guard_;
+  std::unordered_map<std::string, std::shared_ptr<const Fd>> open_;
+  std::size_t capacity_;
+};
+
+namespace {
+
+// Fetches the starts of the planned files ahead of the reader: opens them in inode order
+// (inodes and data of one file system are laid out roughly alike) and asks the kernel to read
+// their first bytes in the background. A spinning disk gets one thread, so that its head
+// moves one way; other disks get several, to keep their queues full. A first thread samples
+// the plan: when the files are in memory already, fetching them would only take the CPU from
+// the reader, and nothing is fetched.
+class Prefetch final : public ReadingSession {
+ public:
+  Prefetch(PosixFileServices& files, std::shared_ptr<PosixFileServices::FolderDescriptors> folders,
+           std::vector<PlannedRead> reads, std::size_t threads)
+      : files_(files), folders_(std::move(folders)), reads_(std::move(reads)) {
+    threads_.emplace_back([this](const std::stop_token& stop) {
+      Decide(SampleIsInMemory(stop) ? kLeave : kFetch);
+      Run(stop);
+    });
+    for (std::size_t thread = 1; thread < threads; ++thread) {
+      threads_.emplace_back([this](const std::stop_token& stop) {
+        decision_.wait(kUndecided);
+        Run(stop);
+      });
+    }
+  }
+  ~Prefetch() override {
+    for (std::jthread& thread : threads_) {
+      thread.request_stop();
+    }
+    Decide(kLeave);
+    threads_.clear();  // joins
+    files_.EndReading();
+  }
+  Prefetch(const Prefetch&) = delete;
+  Prefetch& operator=(const Prefetch&) = delete;
+
+ private:
+  static constexpr int kUndecided = 0;
+  static constexpr int kFetch = 1;
+  static constexpr int kLeave = 2;
+  // Files looked at, spread over the plan, and how many of them may be on disk only for the
+  // plan to count as in memory.
+  static constexpr std::size_t kSample = 32;
+  static constexpr std::size_t kSampleOnDisk = 2;
+
+  void Decide(int decision) {
+    int expected = kUndecided;
+    decision_.compare_exchange_strong(expected, decision);
+    decision_.notify_all();
+  }
+
+  bool SampleIsInMemory(const std::stop_token& stop) const {
+    const std::size_t step = std::max<std::size_t>(reads_.size() / kSample, 1);
+    std::size_t onDisk = 0;
+    for (std::size_t at = 0; at < reads_.size() && !stop.stop_requested(); at += step) {
+      const Fd file = Open(reads_[at]);
+      if (file.Valid() && !FirstByteInMemory(file.Get()) && ++onDisk > kSampleOnDisk) {
+        return false;
+      }
+    }
+    return true;
+  }
+
+  // Whether the page that holds the file's first byte is in the page cache. (A read that must
+  // not wait, RWF_NOWAIT, would tell the same more simply, but some file systems refuse it even
+  // for cached pages.)
+  static bool FirstByteInMemory(int fd) {
+    const long page = ::sysconf(_SC_PAGESIZE);
+    void* mapped = ::mmap(nullptr, static_cast<std::size_t>(page), PROT_READ, MAP_SHARED, fd, 0);
+    if (mapped == MAP_FAILED) {
+      return false;
+    }
+    unsigned char resident = 0;
+    const bool known = ::mincore(mapped, static_cast<std::size_t>(page), &resident) == 0;
+    ::munmap(mapped, static_cast<std::size_t>(page));
+    return known && (resident & 1) != 0;
+  }
+
+  void Run(const std::stop_token& stop) {
+    if (decision_.load() != kFetch) {
+      return;
+    }
+    for (std::size_t at = next_++; at < reads_.size() && !stop.stop_requested(); at = next_++) {
+      const Fd file = Open(reads_[at]);
+      if (file.Valid()) {
+        ::posix_fadvise(file.Get(), 0, static_cast<off_t>(reads_[at].startBytes),
+                        POSIX_FADV_WILLNEED);
+      }
+    }
+  }
+
+  Fd Open(const PlannedRead& read) const {
+    std::optional<SplitPath> split = SplitAtLastFolder(read.path);
+    if (!split) {
+      return Fd();
+    }
+    std::shared_ptr<const Fd> folder = folders_->Get(split->folder);
+    if (!folder) {
+      return Fd();
+    }
+    return Fd(::openat(folder->Get(), split->name.c_str(), kFileFlags));
+  }
+
+  PosixFileServices& files_;
+  std::shared_ptr<PosixFileServices::FolderDescriptors> folders_;
+  std::vector<PlannedRead> reads_;
+  std::atomic<std::size_t> next_{0};
+  std::atomic<int> decision_{kUndecided};
+  std::vector<std::jthread> threads_;  // last: they stop before the rest goes
+};
+
+// Threads that open files ahead of the reader on a disk that does not seek.
+constexpr std::size_t kPrefetchThreads = 6;
+
+}  // namespace
+
+std::unique_ptr<ReadingSession> PosixFileServices::StartReading(std::vector<PlannedRead> reads) {
+  if (reads.empty()) {
+    return nullptr;
+  }
+  // The scan holds one folder per level and the readers up to a few hundred files; the open
+  // folders take at most half of what is left.
+  const rlim_t limit = OpenFileLimit();
+  const std::size_t capacity = limit == RLIM_INFINITY
+                                   ? std::size_t{1} << 16
+                                   : static_cast<std::size_t>(std::min<rlim_t>(limit / 2, 1 << 16));
+  auto folders = std::make_shared<FolderDescriptors>(capacity);
+  SetFolders(folders);
+  std::sort(reads.begin(), reads.end(), [](const PlannedRead& left, const PlannedRead& right) {
+    return std::tie(left.identity.device, left.identity.inode) <
+           std::tie(right.identity.device, right.identity.inode);
+  });
+  const std::size_t threads = OnRotatingDisk(reads.front().identity.device) ? 1 : kPrefetchThreads;
+  return std::make_unique<Prefetch>(*this, std::move(folders), std::move(reads), threads);
+}
+
+std::shared_ptr<PosixFileServices::FolderDescriptors> PosixFileServices::Folders() {
+  const std::scoped_lock lock(foldersGuard_);
+  return folders_;
+}
+
+void PosixFileServices::SetFolders(std::shared_ptr<FolderDescriptors> folders) {
+  const std::scoped_lock lock(foldersGuard_);
+  folders_ = std::move(folders);
+}
+
+void PosixFileServices::EndReading() {
+  SetFolders(nullptr);
+}
 
 PosixFileServices::PosixFileServices() {
   RaiseOpenFileLimit();
@@ -382,14 +619,26 @@ std::optional<FileStatus> PosixFileServices::StatusOf(const std::string& path) {
 }
 
 std::unique_ptr<ReadableFile> PosixFileServices::OpenForReading(const std::string& path) {
+  if (std::shared_ptr<FolderDescriptors> folders = Folders()) {
+    if (std::optional<SplitPath> split = SplitAtLastFolder(path)) {
+      if (std::shared_ptr<const Fd> folder = folders->Get(split->folder)) {
+        return OpenRegularFile(folder->Get(), split->name.c_str());
+      }
+    }
+  }
   Location location = Locate(path);
   if (!location.found) {
     return nullptr;
   }
+  return OpenRegularFile(location.FolderFd(), location.name.c_str());
+}
+
+namespace {
+
+std::unique_ptr<ReadableFile> OpenRegularFile(int folderFd, const char* name) {
   // O_NONBLOCK so that a FIFO put in a file's place cannot make the open wait for a writer;
   // anything that is not a regular file is refused right after.
-  Fd fd(::openat(location.FolderFd(), location.name.c_str(),
-                 O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK));
+  Fd fd(::openat(folderFd, name, kFileFlags));
   if (!fd.Valid()) {
     return nullptr;
   }
@@ -405,6 +654,8 @@ std::unique_ptr<ReadableFile> PosixFileServices::OpenForReading(const std::strin
   }
   return std::make_unique<PosixReadableFile>(std::move(fd), StatusFrom(info));
 }
+
+}  // namespace
 
 bool PosixFileServices::Delete(const std::string& path) {
   Location location = Locate(path);

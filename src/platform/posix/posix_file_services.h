@@ -2,6 +2,7 @@
 
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <string>
 
 #include "platform/file_services.h"
@@ -41,15 +42,30 @@ class PosixFileServices final : public FileServices {
   DeleteOutcome DeleteIfUnchanged(const std::string& path, const FileStatus& expected) override;
   std::unique_ptr<DirectoryEnumeration> StartEnumerationBelow(const std::string& root,
                                                               const std::string& relative) override;
-  // Reading changes no state of its own.
+  // Keeps the folders of the planned files open (O_PATH) for OpenForReading, which then
+  // opens a file relative to its folder instead of walking the whole path again. When the
+  // files are not in memory, a few threads open them in inode order and ask the kernel for
+  // their starts ahead of the reader, so that the disk has several reads queued, in about the
+  // order the data lies.
+  std::unique_ptr<ReadingSession> StartReading(std::vector<PlannedRead> reads) override;
+  // The open folders of a reading session are shared under a lock.
   bool ReadsConcurrently() const override { return true; }
+
+  class FolderDescriptors;
+  // Called by the session as it ends.
+  void EndReading();
 
   // For tests only: lets a test change the tree at a race point, so that races are played
   // deterministically. Set it before the enumerations it is to reach are started.
   void SetRaceHook(RaceHook hook) { raceHook_ = std::move(hook); }
 
  private:
+  std::shared_ptr<FolderDescriptors> Folders();
+  void SetFolders(std::shared_ptr<FolderDescriptors> folders);
+
   RaceHook raceHook_;
+  std::mutex foldersGuard_;
+  std::shared_ptr<FolderDescriptors> folders_;  // while a reading session lives
 };
 
 }  // namespace kopiensieb

@@ -25,9 +25,6 @@ using qt_backend::WithLineBreaks;
 
 namespace {
 
-// At most this many characters of a text field reach the program.
-constexpr std::size_t kLongestFieldText = 4999;
-
 // A list box holds one chosen row once the user has chosen one: a click beside the rows or a
 // Ctrl+click on the chosen row leaves it chosen, as the commands that act on it expect.
 class SingleChoiceListView final : public QListView {
@@ -327,7 +324,7 @@ std::string QtWidgetServices::GetText(int control) const {
   if (found->kind == ControlKind::Field) {
     // Counted in characters of the UTF-8 text, as everywhere else, not in UTF-16 units.
     const std::string text = ToBytes(static_cast<QLineEdit*>(found->widget)->text());
-    return std::string(FirstCharacters(text, kLongestFieldText));
+    return FieldTextOf(text);
   }
   return found->text;
 }

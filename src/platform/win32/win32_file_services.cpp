@@ -147,14 +147,6 @@ bool IsDriveLetter(wchar_t c) {
   return (c >= L'A' && c <= L'Z') || (c >= L'a' && c <= L'z');
 }
 
-class EmptyEnumeration final : public DirectoryEnumeration {
- public:
-  DirectoryEntry Next() override { return {}; }
-  std::unique_ptr<DirectoryEnumeration> OpenSubfolder(const std::string&) override {
-    return std::make_unique<EmptyEnumeration>();
-  }
-};
-
 // One folder level. The folder is held open without FILE_SHARE_DELETE while it is read, so
 // it cannot be renamed away and replaced (by a junction, say) under the enumeration.
 class Win32Enumeration final : public DirectoryEnumeration {

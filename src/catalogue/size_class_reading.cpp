@@ -1,4 +1,4 @@
-#include "catalogue/content_fingerprint.h"
+#include "catalogue/size_class_reading.h"
 
 #include <algorithm>
 #include <atomic>
@@ -24,7 +24,7 @@ void Report(const FileProgressSink& progress, std::int64_t position, std::int64_
 // Everything one call works with.
 struct ClassReading {
   FileServices& files;
-  std::span<FingerprintJob> jobs;
+  std::span<ClassFile> jobs;
   std::int64_t size = 0;
   std::int64_t length = 0;
   const FileProgressSink& progress;
@@ -51,7 +51,7 @@ struct ClassReading {
   void MakePart(std::span<const std::size_t> members) {
     const std::size_t part = *std::min_element(members.begin(), members.end());
     for (std::size_t job : members) {
-      jobs[job].state = FingerprintState::Known;
+      jobs[job].state = ClassFileState::Known;
       jobs[job].part = part;
     }
   }
@@ -125,7 +125,7 @@ class LockstepRefinement {
           return false;
         }
         // Shrunk or failed since it was opened: equal to nothing.
-        reading_.jobs[player.job].state = FingerprintState::Unreadable;
+        reading_.jobs[player.job].state = ClassFileState::Unreadable;
         reading_.buffers.Release(player.reader);
         return true;
       });
@@ -170,7 +170,7 @@ class LockstepRefinement {
         return false;
       }
       for (std::size_t at : part) {
-        reading_.jobs[players_[at].job].state = FingerprintState::Distinct;
+        reading_.jobs[players_[at].job].state = ClassFileState::Distinct;
         reading_.buffers.Release(players_[at].reader);
       }
       return true;
@@ -205,7 +205,7 @@ void ReadWholeClassInLockstep(ClassReading& reading) {
   for (std::size_t job = 0; job < reading.jobs.size(); ++job) {
     std::unique_ptr<ChunkReader> reader = reading.Open(job, readAhead);
     if (!reader) {
-      reading.jobs[job].state = FingerprintState::Unreadable;
+      reading.jobs[job].state = ClassFileState::Unreadable;
       continue;
     }
     players.emplace_back(job, std::move(reader));
@@ -217,11 +217,11 @@ void ReadWholeClassInLockstep(ClassReading& reading) {
 // again. Touches nothing but the job, so that several files can be read at once. Hands the
 // read buffer back for the next file.
 ReadBuffer DigestFirstChunk(ClassReading& reading, std::size_t job, ReadBuffer buffer) {
-  FingerprintJob& target = reading.jobs[job];
+  ClassFile& target = reading.jobs[job];
   std::unique_ptr<ChunkReader> reader = reading.Open(job, kChunkSize, std::move(buffer));
   std::span<const char> chunk;
   if (!reader || !reader->NextChunkBytes(chunk)) {
-    target.state = FingerprintState::Unreadable;
+    target.state = ClassFileState::Unreadable;
   } else {
     target.firstChunk = Md5Of(chunk);
   }
@@ -239,7 +239,7 @@ void DigestFirstChunks(ClassReading& reading) {
   if (!reading.WorthReadingSideBySide(count, kWorthReadingSideBySide)) {
     for (std::size_t job = 0; job < count; ++job) {
       reading.buffers.Give(DigestFirstChunk(reading, job, reading.buffers.Take()));
-      if (reading.jobs[job].state == FingerprintState::Unread) {
+      if (reading.jobs[job].state == ClassFileState::Unread) {
         Report(reading.progress, std::min(kChunkSize, reading.length), reading.length);
       }
     }
@@ -256,9 +256,8 @@ void DigestFirstChunks(ClassReading& reading) {
     }
   });
   // The progress bar is the main thread's; every file read stood at the same place.
-  if (std::any_of(reading.jobs.begin(), reading.jobs.end(), [](const FingerprintJob& job) {
-        return job.state == FingerprintState::Unread;
-      })) {
+  if (std::any_of(reading.jobs.begin(), reading.jobs.end(),
+                  [](const ClassFile& job) { return job.state == ClassFileState::Unread; })) {
     Report(reading.progress, std::min(kChunkSize, reading.length), reading.length);
   }
 }
@@ -272,7 +271,7 @@ void ReadSetInLockstep(ClassReading& reading, std::span<const std::size_t> set) 
   for (std::size_t job : set) {
     std::unique_ptr<ChunkReader> reader = reading.Open(job, readAhead);
     if (!reader || !reader->SkipChunks(1)) {
-      reading.jobs[job].state = FingerprintState::Unreadable;
+      reading.jobs[job].state = ClassFileState::Unreadable;
       reading.buffers.Release(reader);
       continue;
     }
@@ -313,7 +312,7 @@ void ReadSetOneByOne(ClassReading& reading, std::span<const std::size_t> set) {
     if (FoldBehindFirstChunk(reading, job, fingerprint)) {
       known.emplace_back(fingerprint, job);
     } else {
-      reading.jobs[job].state = FingerprintState::Unreadable;
+      reading.jobs[job].state = ClassFileState::Unreadable;
     }
   }
   std::sort(known.begin(), known.end());
@@ -329,7 +328,7 @@ void ReadSetOneByOne(ClassReading& reading, std::span<const std::size_t> set) {
         if (members.size() >= 2) {
           reading.MakePart(members);
         } else {
-          reading.jobs[members.front()].state = FingerprintState::Distinct;
+          reading.jobs[members.front()].state = ClassFileState::Distinct;
         }
       });
 }
@@ -388,12 +387,12 @@ void ReadLargeClass(ClassReading& reading) {
   DigestFirstChunks(reading);
   std::vector<std::size_t> pending;
   for (std::size_t job = 0; job < reading.jobs.size(); ++job) {
-    if (reading.jobs[job].state == FingerprintState::Unread) {
+    if (reading.jobs[job].state == ClassFileState::Unread) {
       pending.push_back(job);
     }
   }
   // Sorted by digest and then by job, so that each set's files stay in job order.
-  const std::span<FingerprintJob> jobs = reading.jobs;
+  const std::span<ClassFile> jobs = reading.jobs;
   std::sort(pending.begin(), pending.end(), [&jobs](std::size_t left, std::size_t right) {
     return std::tie(jobs[left].firstChunk, left) < std::tie(jobs[right].firstChunk, right);
   });
@@ -404,7 +403,7 @@ void ReadLargeClass(ClassReading& reading) {
   ForEachRun(pending.size(), sameFirstChunk, [&](std::size_t start, std::size_t end) {
     const std::span<const std::size_t> set(pending.data() + start, end - start);
     if (set.size() == 1) {
-      jobs[set.front()].state = FingerprintState::Distinct;
+      jobs[set.front()].state = ClassFileState::Distinct;
     } else if (reading.length <= kChunkSize) {
       reading.MakePart(set);  // the first chunk was all there is to compare
     } else if (set.size() <= reading.limits.openFiles) {
@@ -424,27 +423,27 @@ void OpenEveryFile(ClassReading& reading) {
     if (reader) {
       readable.push_back(job);
     } else {
-      reading.jobs[job].state = FingerprintState::Unreadable;
+      reading.jobs[job].state = ClassFileState::Unreadable;
     }
   }
   if (readable.size() >= 2) {
     reading.MakePart(readable);
   } else if (readable.size() == 1) {
-    reading.jobs[readable.front()].state = FingerprintState::Distinct;
+    reading.jobs[readable.front()].state = ClassFileState::Distinct;
   }
 }
 
 }  // namespace
 
-void FingerprintSizeClass(FileServices& files, std::span<FingerprintJob> jobs, std::int64_t size,
-                          std::int32_t percent, const FileProgressSink& progress,
-                          ReadBufferPool& buffers, const ReadingLimits& limits) {
-  for (FingerprintJob& job : jobs) {
-    job.state = FingerprintState::Unread;
+void ReadSizeClass(FileServices& files, std::span<ClassFile> jobs, std::int64_t size,
+                   std::int32_t percent, const FileProgressSink& progress, ReadBufferPool& buffers,
+                   const ReadingLimits& limits) {
+  for (ClassFile& job : jobs) {
+    job.state = ClassFileState::Unread;
   }
   if (size < 0) {
-    for (FingerprintJob& job : jobs) {
-      job.state = FingerprintState::Unreadable;
+    for (ClassFile& job : jobs) {
+      job.state = ClassFileState::Unreadable;
     }
     return;
   }
@@ -464,11 +463,11 @@ void FingerprintSizeClass(FileServices& files, std::span<FingerprintJob> jobs, s
   }
 }
 
-void FingerprintSizeClass(FileServices& files, std::span<FingerprintJob> jobs, std::int64_t size,
-                          std::int32_t percent, const FileProgressSink& progress,
-                          const ReadingLimits& limits) {
+void ReadSizeClass(FileServices& files, std::span<ClassFile> jobs, std::int64_t size,
+                   std::int32_t percent, const FileProgressSink& progress,
+                   const ReadingLimits& limits) {
   ReadBufferPool buffers;
-  FingerprintSizeClass(files, jobs, size, percent, progress, buffers, limits);
+  ReadSizeClass(files, jobs, size, percent, progress, buffers, limits);
 }
 
 }  // namespace kopiensieb

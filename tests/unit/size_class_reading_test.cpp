@@ -1,4 +1,4 @@
-#include "catalogue/content_fingerprint.h"
+#include "catalogue/size_class_reading.h"
 
 #include <gtest/gtest.h>
 
@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <map>
 #include <memory>
+#include <set>
 #include <span>
 #include <string>
 #include <thread>
@@ -66,13 +67,13 @@ std::vector<std::string> RelatedContents(std::size_t count, std::size_t size, st
   return contents;
 }
 
-class FingerprintSizeClassTest : public ::testing::Test {
+class ReadSizeClassTest : public ::testing::Test {
  protected:
-  std::vector<FingerprintJob> Write(const std::vector<std::string>& contents) {
-    std::vector<FingerprintJob> jobs;
+  std::vector<ClassFile> Write(const std::vector<std::string>& contents) {
+    std::vector<ClassFile> jobs;
     for (std::size_t index = 0; index < contents.size(); ++index) {
       jobs.push_back(
-          FingerprintJob{.path = temp.WriteFile("f" + std::to_string(index), contents[index])});
+          ClassFile{.path = temp.WriteFile("f" + std::to_string(index), contents[index])});
     }
     return jobs;
   }
@@ -81,13 +82,13 @@ class FingerprintSizeClassTest : public ::testing::Test {
   // (a file made to fail equals nothing);
   // every part has at least two files; no byte was read twice and no more files were open
   // at once than allowed.
-  void ExpectPairwiseVerdicts(const std::vector<FingerprintJob>& jobs, std::int64_t size,
+  void ExpectPairwiseVerdicts(const std::vector<ClassFile>& jobs, std::int64_t size,
                               std::int32_t percent, const ReadingLimits& limits) {
     NativeFileServices plain;
     std::map<std::size_t, int> partSizes;
-    for (const FingerprintJob& job : jobs) {
-      EXPECT_NE(job.state, FingerprintState::Unread) << job.path;
-      if (job.state == FingerprintState::Known) {
+    for (const ClassFile& job : jobs) {
+      EXPECT_NE(job.state, ClassFileState::Unread) << job.path;
+      if (job.state == ClassFileState::Known) {
         ++partSizes[job.part];
       }
     }
@@ -96,8 +97,8 @@ class FingerprintSizeClassTest : public ::testing::Test {
     }
     for (std::size_t left = 0; left < jobs.size(); ++left) {
       for (std::size_t right = left + 1; right < jobs.size(); ++right) {
-        const bool together = jobs[left].state == FingerprintState::Known &&
-                              jobs[right].state == FingerprintState::Known &&
+        const bool together = jobs[left].state == ClassFileState::Known &&
+                              jobs[right].state == ClassFileState::Known &&
                               jobs[left].part == jobs[right].part;
         // A file made to fail part way equals nothing, whatever it holds on disk.
         const bool failing =
@@ -119,7 +120,7 @@ class FingerprintSizeClassTest : public ::testing::Test {
   LoggingFileServices files;
 };
 
-TEST_F(FingerprintSizeClassTest, PartsAreThePairwiseVerdictsForEveryOpenFileBound) {
+TEST_F(ReadSizeClassTest, PartsAreThePairwiseVerdictsForEveryOpenFileBound) {
   // Bound 2 and 3 read sets one by one (folded) or behind their first chunk in lockstep;
   // 256 holds the whole class open. Shares of the files cut the differences off or not.
   constexpr std::size_t kSize = 7 * 1024 + 300;
@@ -132,9 +133,9 @@ TEST_F(FingerprintSizeClassTest, PartsAreThePairwiseVerdictsForEveryOpenFileBoun
                      ", percent " + std::to_string(percent));
         files.logs.clear();
         files.watch = {};
-        std::vector<FingerprintJob> jobs = Write(contents);
+        std::vector<ClassFile> jobs = Write(contents);
         const ReadingLimits limits{.openFiles = openFiles};
-        FingerprintSizeClass(files, jobs, kSize, percent, nullptr, limits);
+        ReadSizeClass(files, jobs, kSize, percent, nullptr, limits);
         ExpectPairwiseVerdicts(jobs, kSize, percent, limits);
       }
     }
@@ -144,7 +145,7 @@ TEST_F(FingerprintSizeClassTest, PartsAreThePairwiseVerdictsForEveryOpenFileBoun
 // Families of files that share their first chunk: copies of the family's base, and variants
 // that leave it at a later chunk (some only in the last byte). One file is shorter than the
 // class size and one fails part way, so that threads also meet files that are equal to none.
-TEST_F(FingerprintSizeClassTest, ManySmallFilesReadSideBySideGiveThePairwiseVerdicts) {
+TEST_F(ReadSizeClassTest, ManySmallFilesReadSideBySideGiveThePairwiseVerdicts) {
   constexpr std::size_t kSize = 3 * 1024 + 100;
   Random random(77);
   std::vector<std::string> contents;
@@ -162,24 +163,23 @@ TEST_F(FingerprintSizeClassTest, ManySmallFilesReadSideBySideGiveThePairwiseVerd
   }
   contents[5].resize(kSize - 1);
   files.concurrent = true;
-  std::vector<FingerprintJob> jobs = Write(contents);
+  std::vector<ClassFile> jobs = Write(contents);
   files.failAfter[jobs[9].path] = 2000;
   // Slow reads keep the files of the sets being read open long enough to meet each other.
   files.watch.beforeRead = [](const std::string&, std::int64_t) {
     std::this_thread::sleep_for(std::chrono::microseconds(300));
   };
   const ReadingLimits limits{.openFiles = 8, .readerThreads = 3};
-  FingerprintSizeClass(files, jobs, kSize, 100, nullptr, limits);
+  ReadSizeClass(files, jobs, kSize, 100, nullptr, limits);
   ExpectPairwiseVerdicts(jobs, kSize, 100, limits);
-  EXPECT_EQ(jobs[5].state, FingerprintState::Unreadable);
-  EXPECT_NE(jobs[9].state, FingerprintState::Known);
-  EXPECT_GT(
-      std::count_if(jobs.begin(), jobs.end(),
-                    [](const FingerprintJob& job) { return job.state == FingerprintState::Known; }),
-      40);
+  EXPECT_EQ(jobs[5].state, ClassFileState::Unreadable);
+  EXPECT_NE(jobs[9].state, ClassFileState::Known);
+  EXPECT_GT(std::count_if(jobs.begin(), jobs.end(),
+                          [](const ClassFile& job) { return job.state == ClassFileState::Known; }),
+            40);
 }
 
-TEST_F(FingerprintSizeClassTest, FilesThatDifferEarlyAreNotReadFurther) {
+TEST_F(ReadSizeClassTest, FilesThatDifferEarlyAreNotReadFurther) {
   constexpr std::size_t kSize = 200 * 1024;
   const std::string base = Pattern(kSize, 9);
   std::vector<std::string> contents{base, base, Pattern(kSize, 10), base};
@@ -191,13 +191,13 @@ TEST_F(FingerprintSizeClassTest, FilesThatDifferEarlyAreNotReadFurther) {
     SCOPED_TRACE(openFiles);
     files.logs.clear();
     files.watch = {};
-    std::vector<FingerprintJob> jobs = Write(contents);
+    std::vector<ClassFile> jobs = Write(contents);
     const ReadingLimits limits{.openFiles = openFiles};
-    FingerprintSizeClass(files, jobs, kSize, 100, nullptr, limits);
+    ReadSizeClass(files, jobs, kSize, 100, nullptr, limits);
     ExpectPairwiseVerdicts(jobs, kSize, 100, limits);
-    EXPECT_EQ(jobs[0].state, FingerprintState::Known);
-    EXPECT_EQ(jobs[2].state, FingerprintState::Distinct);
-    EXPECT_EQ(jobs[3].state, FingerprintState::Distinct);
+    EXPECT_EQ(jobs[0].state, ClassFileState::Known);
+    EXPECT_EQ(jobs[2].state, ClassFileState::Distinct);
+    EXPECT_EQ(jobs[3].state, ClassFileState::Distinct);
     EXPECT_EQ(files.logs.at(jobs[2].path).bytesRead, kChunkSize);
     // Chunk 2 lies in the second read-ahead block behind the first chunk.
     EXPECT_EQ(files.logs.at(jobs[3].path).bytesRead, readOfLateFile);
@@ -205,13 +205,13 @@ TEST_F(FingerprintSizeClassTest, FilesThatDifferEarlyAreNotReadFurther) {
   }
 }
 
-TEST_F(FingerprintSizeClassTest, ReadAheadStaysWithinTheBudgetOfTheFilesReadTogether) {
+TEST_F(ReadSizeClassTest, ReadAheadStaysWithinTheBudgetOfTheFilesReadTogether) {
   constexpr std::size_t kSize = 4 << 20;
   const std::string base = Pattern(kSize, 11);
-  std::vector<FingerprintJob> jobs = Write({base, base, base, base});
+  std::vector<ClassFile> jobs = Write({base, base, base, base});
   const ReadingLimits limits{
       .readAheadBudget = 512 << 10, .smallestReadAhead = 64 << 10, .largestReadAhead = 1 << 20};
-  FingerprintSizeClass(files, jobs, kSize, 100, nullptr, limits);
+  ReadSizeClass(files, jobs, kSize, 100, nullptr, limits);
   ExpectPairwiseVerdicts(jobs, kSize, 100, limits);
   // 512 KiB over four files: blocks of 128 KiB at most, so 4 MiB takes more than 32 reads.
   for (const auto& [path, log] : files.logs) {
@@ -223,33 +223,37 @@ TEST_F(FingerprintSizeClassTest, ReadAheadStaysWithinTheBudgetOfTheFilesReadToge
   }
 }
 
-TEST_F(FingerprintSizeClassTest, ProgressClimbsWithTheLockstepReading) {
+TEST_F(ReadSizeClassTest, ProgressClimbsWithTheLockstepReading) {
   constexpr std::size_t kSize = 5000;
   const std::string base = Pattern(kSize, 12);
-  std::vector<FingerprintJob> jobs = Write({base, base, base});
+  std::vector<ClassFile> jobs = Write({base, base, base});
   std::vector<int> progress;
-  FingerprintSizeClass(files, jobs, kSize, 100,
-                       [&progress](int value) { progress.push_back(value); });
-  // One value per chunk read by all three: 1,024 of 5,000 bytes, 2,048, ...
-  EXPECT_EQ(progress, (std::vector<int>{20, 40, 61, 81, 100}));
+  ReadSizeClass(files, jobs, kSize, 100, [&progress](int value) { progress.push_back(value); });
+  // It climbs while the files are read (not only at the end), never falls, and ends at 100.
+  ASSERT_FALSE(progress.empty());
+  EXPECT_TRUE(std::is_sorted(progress.begin(), progress.end()));
+  EXPECT_GT(progress.front(), 0);
+  EXPECT_LT(progress.front(), 100);
+  EXPECT_EQ(progress.back(), 100);
+  EXPECT_GE(std::set<int>(progress.begin(), progress.end()).size(), 3U);
   EXPECT_EQ(jobs[0].part, jobs[2].part);
 }
 
-TEST_F(FingerprintSizeClassTest, NothingToCompareMakesEveryReadableFileEqual) {
-  std::vector<FingerprintJob> jobs = Write({"a", "b", "c"});
-  jobs.push_back(FingerprintJob{.path = temp.PathOf("missing")});
-  FingerprintSizeClass(files, jobs, 1, 50, nullptr);  // 1 byte at 50 percent: nothing
-  EXPECT_EQ(jobs[0].state, FingerprintState::Known);
-  EXPECT_EQ(jobs[2].state, FingerprintState::Known);
+TEST_F(ReadSizeClassTest, NothingToCompareMakesEveryReadableFileEqual) {
+  std::vector<ClassFile> jobs = Write({"a", "b", "c"});
+  jobs.push_back(ClassFile{.path = temp.PathOf("missing")});
+  ReadSizeClass(files, jobs, 1, 50, nullptr);  // 1 byte at 50 percent: nothing
+  EXPECT_EQ(jobs[0].state, ClassFileState::Known);
+  EXPECT_EQ(jobs[2].state, ClassFileState::Known);
   EXPECT_EQ(jobs[0].part, jobs[1].part);
   EXPECT_EQ(jobs[0].part, jobs[2].part);
-  EXPECT_EQ(jobs[3].state, FingerprintState::Unreadable);
+  EXPECT_EQ(jobs[3].state, ClassFileState::Unreadable);
   for (std::size_t at = 0; at < 3; ++at) {
     EXPECT_EQ(files.logs.at(jobs[at].path).bytesRead, 0);
   }
 }
 
-TEST_F(FingerprintSizeClassTest, AReusedReadBufferHandsOutOnlyTheNewFilesBytes) {
+TEST_F(ReadSizeClassTest, AReusedReadBufferHandsOutOnlyTheNewFilesBytes) {
   const std::string big = Pattern(300 * 1024, 13);
   const std::string small = Pattern(5 * 1024 + 17, 14);
   const std::string bigPath = temp.WriteFile("big", big);

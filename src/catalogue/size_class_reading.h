@@ -14,17 +14,17 @@
 namespace kopiensieb {
 
 // What reading told of one file of a size class.
-enum class FingerprintState : std::uint8_t {
+enum class ClassFileState : std::uint8_t {
   Unread,      // not read yet
   Unreadable,  // could not be opened, changed its size, or read short: equal to nothing
   Distinct,    // some chunk of it differs from that chunk of every other readable file
   Known        // it equals exactly the other Known files of the same `part`
 };
 
-struct FingerprintJob {
+struct ClassFile {
   std::string path;
   FileIdentity identity{};  // as catalogued; where known, another file at `path` is Unreadable
-  FingerprintState state = FingerprintState::Unread;
+  ClassFileState state = ClassFileState::Unread;
   Md5Digest firstChunk{};  // the digest of its first chunk, where it had to be worked out
   // Known: two files share a part number exactly when CompareFileContents would call them
   // equal. Part numbers are unique within one call only.
@@ -53,13 +53,13 @@ struct ReadingLimits {
 // never read whole. Where more files than limits.openFiles share their first chunk, their
 // chunk digests are folded into one fingerprint per file instead. `progress` receives
 // position * 100 / compared length of the reading.
-void FingerprintSizeClass(FileServices& files, std::span<FingerprintJob> jobs, std::int64_t size,
-                          std::int32_t percent, const FileProgressSink& progress,
-                          const ReadingLimits& limits = {});
+void ReadSizeClass(FileServices& files, std::span<ClassFile> jobs, std::int64_t size,
+                   std::int32_t percent, const FileProgressSink& progress,
+                   const ReadingLimits& limits = {});
 // The same, taking its read buffers from `buffers` and giving them back there, so that a
 // search over many classes reuses the same memory.
-void FingerprintSizeClass(FileServices& files, std::span<FingerprintJob> jobs, std::int64_t size,
-                          std::int32_t percent, const FileProgressSink& progress,
-                          ReadBufferPool& buffers, const ReadingLimits& limits = {});
+void ReadSizeClass(FileServices& files, std::span<ClassFile> jobs, std::int64_t size,
+                   std::int32_t percent, const FileProgressSink& progress, ReadBufferPool& buffers,
+                   const ReadingLimits& limits = {});
 
 }  // namespace kopiensieb
