@@ -5,13 +5,14 @@
 #include <utility>
 #include <vector>
 
+#include "platform/path_conventions.h"
 #include "selection/name_patterns.h"
 
 namespace kopiensieb {
 
 namespace {
 
-constexpr char kSeparator = '/';
+constexpr char kSeparator = kNativePaths.separator;
 
 // One open folder level of the walk. The walk keeps its own stack of these instead of
 // recursing, so a tree thousands of levels deep costs heap, not call stack.
@@ -74,10 +75,7 @@ struct LevelStack {
     OpenLevel& shallowest = levels[firstOpen];
     const std::size_t rootLength = levels.front().parentFolderLength;
     const std::size_t folderLength = levels[firstOpen + 1].parentFolderLength;
-    std::string root = currentFolder.substr(0, rootLength);
-    if (root.empty()) {
-      root.push_back(kSeparator);
-    }
+    std::string root = FolderPathToEnumerate(currentFolder.substr(0, rootLength));
     shallowest.enumeration = std::make_unique<ReadAheadLevel>(
         files, std::move(root), currentFolder.substr(rootLength, folderLength - rootLength),
         *shallowest.enumeration);
@@ -101,10 +99,6 @@ void CatalogueFile(FileCatalogue& catalogue, const std::string& folder, Director
   record.grouped = false;
 }
 
-bool StartsWith(const std::string& text, const std::string& prefix) {
-  return text.size() >= prefix.size() && text.compare(0, prefix.size(), prefix) == 0;
-}
-
 }  // namespace
 
 std::string FolderWithSeparator(std::string folder) {
@@ -115,11 +109,10 @@ std::string FolderWithSeparator(std::string folder) {
 }
 
 bool IsFolderCovered(FolderList& folders, const std::string& chosen) {
-  // Names on this file system are case-sensitive: "/data/" and "/Data/" are different folders.
+  // On Linux "/data/" and "/Data/" are different folders; on Windows they are one.
   folders.ResetCursor();
   while (folders.StepForward()) {
-    const std::string& added = folders.Current()->text;
-    if (chosen == added || StartsWith(chosen, added)) {
+    if (FolderCovers(folders.Current()->text, chosen)) {
       return true;
     }
   }
@@ -130,16 +123,16 @@ void ScanFolder(FileServices& files, const std::string& folder, std::string_view
                 PatternList& patterns, FileCatalogue& catalogue, EngineProgress& progress) {
   progress.Activity("Lese Dateien...");
   ParsePatterns(patterns, patternText);
-  // The folder text of the level being read; files of the root get "" and paths "/name".
+  // The folder text of the level being read; files of the root get "" and paths "/name" (on
+  // Windows "D:" and "D:\name").
   std::string currentFolder = folder;
   if (!currentFolder.empty() && currentFolder.back() == kSeparator) {
     currentFolder.pop_back();
   }
   LevelStack stack;
   std::vector<OpenLevel>& levels = stack.levels;
-  levels.push_back(OpenLevel{
-      files.StartEnumeration(currentFolder.empty() ? std::string(1, kSeparator) : currentFolder),
-      currentFolder.size()});
+  levels.push_back(OpenLevel{files.StartEnumeration(FolderPathToEnumerate(currentFolder)),
+                             currentFolder.size()});
   const auto reportCount = [&progress, &catalogue] { progress.CataloguedCount(catalogue.Count()); };
   reportCount();  // for "." and "..", which every folder begins with
 

@@ -10,12 +10,12 @@
 
 namespace kopiensieb {
 
-// The folder as the folder list holds it: ending in "/", so that coverage compares whole
-// names ("/a/b" would otherwise cover "/a/bc/").
+// The folder as the folder list holds it: ending in the separator ("/", on Windows "\"), so
+// that coverage compares whole names ("/a/b" would otherwise cover "/a/bc/").
 std::string FolderWithSeparator(std::string folder);
 
-// True when chosen (ending in "/") equals, or lies inside, a folder of the list. Leaves the
-// cursor on the last folder, so a folder added next goes behind it.
+// True when chosen (ending in the separator) equals, or lies inside, a folder of the list. Leaves
+// the cursor on the last folder, so a folder added next goes behind it.
 bool IsFolderCovered(FolderList& folders, const std::string& chosen);
 
 // Folders the scan holds open at once. Below that depth the shallowest open folder is read to

@@ -7,6 +7,7 @@
 
 #include "catalogue/cursor_list.h"
 #include "platform/file_services.h"
+#include "platform/path_conventions.h"
 
 namespace kopiensieb {
 
@@ -15,7 +16,7 @@ struct FileRecord : ListLinks<FileRecord> {
   std::int64_t size = 0;        // true 64-bit size, as the enumeration reported it
   FileIdentity identity;        // device and inode at scan time
   std::int64_t modifiedNs = 0;  // modification time at scan time, nanoseconds since the epoch
-  std::string folder;           // without a trailing "/"; "" for the root
+  std::string folder;           // without a trailing separator; "" (or "D:") for the root
   std::string name;
   bool grouped = false;           // placed into a group by the running search as a non-first member
   bool shownInFilesView = false;  // FilesView has a row for it (cleared when its file is deleted)
@@ -67,11 +68,11 @@ using PatternList = CursorList<TextRecord>;
 using FolderList = CursorList<TextRecord>;
 using ToDeleteList = CursorList<ToDeleteEntry>;
 
-// The full path of a catalogued file: folder, "/", name.
+// The full path of a catalogued file: folder, separator, name.
 inline std::string FullPath(const std::string& folder, const std::string& name) {
   std::string path;
   path.reserve(folder.size() + 1 + name.size());
-  path.append(folder).push_back('/');
+  path.append(folder).push_back(kNativePaths.separator);
   path.append(name);
   return path;
 }

@@ -1,14 +1,11 @@
 #include "common/text.h"
 
-#include <locale.h>
-#include <clocale>
-#include <cwchar>
-#include <cwctype>
-
 #include <charconv>
 #include <iterator>
 #include <memory>
 #include <type_traits>
+
+#include "common/unicode_lower.h"
 
 namespace kopiensieb {
 
@@ -185,72 +182,8 @@ std::string_view FirstCharacters(std::string_view text, std::size_t count) {
   return text.substr(0, position);
 }
 
-namespace {
-
-struct LocaleDeleter {
-  void operator()(locale_t locale) const { freelocale(locale); }
-};
-using LocaleHandle = std::unique_ptr<std::remove_pointer_t<locale_t>, LocaleDeleter>;
-
-LocaleHandle Utf8Locale() {
-  locale_t locale = newlocale(LC_ALL_MASK, "C.UTF-8", locale_t{});
-  return LocaleHandle(locale);
-}
-
-// Switches this thread to a locale for the lifetime of the object.
-class ThreadLocaleScope {
- public:
-  explicit ThreadLocaleScope(locale_t locale) : previous_(uselocale(locale)) {}
-  ~ThreadLocaleScope() { uselocale(previous_); }
-  ThreadLocaleScope(const ThreadLocaleScope&) = delete;
-  ThreadLocaleScope& operator=(const ThreadLocaleScope&) = delete;
-
- private:
-  locale_t previous_;
-};
-
-}  // namespace
-
 std::string TypedLowerCase(const std::string& text) {
-  const LocaleHandle locale = Utf8Locale();
-  if (!locale) {
-    std::string lowered = text;
-    for (char& c : lowered) {
-      if (c >= 'A' && c <= 'Z') {
-        c = static_cast<char>(c + ('a' - 'A'));
-      }
-    }
-    return lowered;
-  }
-  const ThreadLocaleScope scope(locale.get());
-  std::string lowered;
-  lowered.reserve(text.size());
-  std::mbstate_t state{};
-  std::size_t position = 0;
-  while (position < text.size()) {
-    wchar_t wide = 0;
-    const std::size_t length =
-        std::mbrtowc(&wide, text.data() + position, text.size() - position, &state);
-    if (length == static_cast<std::size_t>(-1) || length == static_cast<std::size_t>(-2) ||
-        length == 0) {
-      // Not UTF-8 here: keep the byte as it is and carry on behind it.
-      lowered.push_back(text[position]);
-      ++position;
-      state = std::mbstate_t{};
-      continue;
-    }
-    const wchar_t lower = static_cast<wchar_t>(std::towlower(static_cast<wint_t>(wide)));
-    char encoded[MB_LEN_MAX];
-    std::mbstate_t outState{};
-    const std::size_t written = std::wcrtomb(encoded, lower, &outState);
-    if (written == static_cast<std::size_t>(-1)) {
-      lowered.append(text, position, length);
-    } else {
-      lowered.append(encoded, written);
-    }
-    position += length;
-  }
-  return lowered;
+  return UnicodeLowerCase(text);
 }
 
 }  // namespace kopiensieb

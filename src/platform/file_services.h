@@ -113,7 +113,8 @@ enum class DeleteOutcome {
             // deletion failed: nothing was deleted
 };
 
-// The file-system operations the program needs. Paths are absolute byte strings with "/".
+// The file-system operations the program needs. Paths are absolute UTF-8 byte strings
+// with the platform's separator (kNativePaths).
 class FileServices {
  public:
   virtual ~FileServices() = default;

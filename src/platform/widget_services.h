@@ -105,7 +105,7 @@ class WidgetServices {
   // Modal; returns when dismissed.
   virtual void ShowMessageBox(const std::string& title, const std::string& text,
                               MessageIcon icon) = 0;
-  // The chosen folder ending in "/", or "" when cancelled.
+  // The chosen folder ending in the separator, or "" when cancelled.
   virtual std::string ChooseFolder(const std::string& title, const std::string& startFolder) = 0;
 
   // Blocks until the next message of the program's windows.

@@ -3,7 +3,7 @@
 # files may include the shell, the result windows or a backend. Usage: engine_layers.sh SOURCE_ROOT
 set -eu
 root="$1"
-pattern='^[[:space:]]*#[[:space:]]*include[[:space:]]*[<"](shell|results|platform/(posix|qt|headless))/'
+pattern='^[[:space:]]*#[[:space:]]*include[[:space:]]*[<"](shell|results|platform/(posix|win32|qt|headless))/'
 for folder in catalogue selection common; do
   if [ ! -d "$root/src/$folder" ]; then
     echo "engine_layers: $root/src/$folder is missing" >&2

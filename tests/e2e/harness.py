@@ -25,9 +25,12 @@ import threading
 import unittest
 
 __all__ = [
+    "WINDOWS",
     "binary",
+    "command",
     "control",
     "make_tree",
+    "native",
     "quote",
     "run_script",
     "run_script_raw",
@@ -45,6 +48,70 @@ def binary():
     return path
 
 
+def emulator():
+    """What the Windows build runs its programs under (Wine), from KOPIENSIEB_EMULATOR; "" on
+    Linux."""
+    return os.environ.get("KOPIENSIEB_EMULATOR", "")
+
+
+# Whether the program under test is the Windows build. It speaks Windows paths: the harness
+# hands it this machine's paths on Wine's drive Z: (the root), and turns the paths in its
+# dumps back, so that one set of scripts and expectations serves both builds. A path in a
+# dump that is not wholly in the Windows form (drive, backslashes) is left as it is, and the
+# test comparing it fails.
+WINDOWS = bool(emulator())
+
+
+def command():
+    """The command line that starts the program under test."""
+    return ([emulator()] if WINDOWS else []) + [binary()]
+
+
+def native(path):
+    """A path of this machine as the program under test writes it: unchanged on Linux; on
+    Windows the Wine drive Z: that holds the root, with backslashes."""
+    if not WINDOWS:
+        return path
+    return "Z:" + os.path.abspath(path).replace("/", "\\")
+
+
+def _from_windows(text):
+    """A text of a dump with its Windows paths ("Z:\\tmp\\a.txt", one per line) in this
+    machine's form ("/tmp/a.txt")."""
+    parts = text.split("\r")
+    for index, part in enumerate(parts):
+        if part.startswith("Z:") and "/" not in part:
+            parts[index] = part[2:].replace("\\", "/")
+    return "\r".join(parts)
+
+
+def _from_program(state):
+    if not WINDOWS:
+        return state
+    if isinstance(state, str):
+        return _from_windows(state)
+    if isinstance(state, list):
+        return [_from_program(item) for item in state]
+    if isinstance(state, dict):
+        return {key: _from_program(value) for key, value in state.items()}
+    return state
+
+
+def _to_program(line):
+    """A script line with the path of a chooser line in the program's form."""
+    if not WINDOWS:
+        return line
+    try:
+        text = line.decode("utf-8") if isinstance(line, bytes) else line
+        if text.startswith("chooser "):
+            path = json.loads(text[len("chooser ") :])
+            if isinstance(path, str) and path.startswith("/"):
+                return "chooser " + quote(native(path))
+    except ValueError:
+        pass
+    return line
+
+
 def quote(text):
     """A script TEXT argument: the JSON string literal of text (str, or UTF-8 bytes)."""
     if isinstance(text, bytes):
@@ -53,6 +120,7 @@ def quote(text):
 
 
 def _script_bytes(lines):
+    lines = [_to_program(line) for line in lines]
     encoded = [line.encode("utf-8") if isinstance(line, str) else bytes(line) for line in lines]
     return b"".join(line + b"\n" for line in encoded)
 
@@ -69,14 +137,17 @@ def _log_lines(lines):
 def _parse_lines(stdout):
     lines = [line for line in stdout.decode("utf-8").splitlines() if line.strip()]
     _log_lines(lines)
-    return [json.loads(line) for line in lines]
+    return [_from_program(json.loads(line)) for line in lines]
 
 
 def run_script_raw(lines, timeout=120, args=None):
     """Runs the script (lines of str or bytes) on standard input; the CompletedProcess."""
-    command = [binary()] + list(args or [])
     return subprocess.run(
-        command, input=_script_bytes(lines), capture_output=True, timeout=timeout, check=False
+        command() + list(args or []),
+        input=_script_bytes(lines),
+        capture_output=True,
+        timeout=timeout,
+        check=False,
     )
 
 
@@ -101,7 +172,7 @@ class Session:
         self.timeout = timeout
         self.lines = []  # every JSON line read so far, parsed
         self._process = subprocess.Popen(
-            [binary()], stdin=subprocess.PIPE, stdout=subprocess.PIPE, stderr=subprocess.PIPE
+            command(), stdin=subprocess.PIPE, stdout=subprocess.PIPE, stderr=subprocess.PIPE
         )
         self._stdout = queue.Queue()
         self._stderr = []
@@ -145,7 +216,7 @@ class Session:
             raise AssertionError(f"kopiensieb-headless ended its output; stderr:\n{self.stderr}")
         text = line.decode("utf-8")
         _log_lines([text])
-        state = json.loads(text)
+        state = _from_program(json.loads(text))
         self.lines.append(state)
         return state
 

@@ -6,8 +6,11 @@ import sys
 import unittest
 
 import churn
+from harness import WINDOWS
 
 
+# Under Wine, deleting a Unix link deletes its target: the Windows build is never shown one.
+@unittest.skipIf(WINDOWS, "makes symbolic links and FIFOs")
 @unittest.skipUnless(sys.platform.startswith("linux"), "makes symbolic links and FIFOs")
 class ChurnTest(unittest.TestCase):
     def test_a_changing_tree_loses_no_content_and_nothing_unchosen(self):

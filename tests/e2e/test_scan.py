@@ -4,7 +4,7 @@ import os
 import tempfile
 import unittest
 
-from harness import TreeTestCase, Session, control, make_tree, quote, run_script, window
+from harness import WINDOWS, TreeTestCase, Session, control, make_tree, quote, run_script, window
 
 WELCOME = ["Willkommen beim Kopiensieb", "Programmed by Tesmarin"]
 EVERY_CONTROL = {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 100, 101}
@@ -203,6 +203,9 @@ class ResetTest(ScanTestCase):
         self.assertEqual(enabled_numbers(again), ON_WITH_FILES_ONLY)
 
 
+# Windows has no FIFOs or POSIX permissions, and under Wine deleting a Unix link deletes its
+# target: the Windows build is never shown a link.
+@unittest.skipIf(WINDOWS, "links, FIFOs and permission bits are POSIX matters")
 class SpecialEntriesTest(unittest.TestCase):
     def test_links_fifos_unreadable_folders_and_odd_names(self):
         with tempfile.TemporaryDirectory() as root:

@@ -6,7 +6,7 @@ import subprocess
 import tempfile
 import unittest
 
-from harness import binary, control, run_script, run_script_raw, window
+from harness import command, control, native, run_script, run_script_raw, window
 
 WELCOME = ["Willkommen beim Kopiensieb", "Programmed by Tesmarin"]
 CREDITS = {"title": "Credits", "text": "Kopiensieb\rProgrammed by Tesmarin", "icon": "none"}
@@ -144,7 +144,7 @@ class ScriptHandlingTest(unittest.TestCase):
             with open(path, "w", encoding="utf-8") as out:
                 out.write("\n".join(script) + "\n")
             from_file = subprocess.run(
-                [binary(), path], stdin=subprocess.DEVNULL, capture_output=True, timeout=60
+                command() + [native(path)], stdin=subprocess.DEVNULL, capture_output=True, timeout=60
             )
         self.assertEqual(from_file.returncode, 0)
         self.assertEqual(from_file.stdout, from_stdin.stdout)

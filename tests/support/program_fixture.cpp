@@ -24,7 +24,7 @@ void MoveCursorToLast(CursorList<Record>& list) {
 
 }  // namespace
 
-ProgramHarness::ProgramHarness() : program(widgets, posixFiles) {
+ProgramHarness::ProgramHarness() : program(widgets, nativeFiles) {
   BuildOrThrow(program);
 }
 
@@ -61,7 +61,7 @@ FileRecord& ProgramHarness::AddFile(const std::string& folder, const std::string
   FileCatalogue& catalogue = program.state.fileCatalogue;
   MoveCursorToLast(catalogue);
   FileRecord& record = catalogue.Add();
-  record.folder = folder;
+  record.folder = NativePath(folder);
   record.name = name;
   record.size = size;
   return record;

@@ -7,8 +7,9 @@
 #include <vector>
 
 #include "catalogue/records.h"
+#include "native_path.h"
 #include "platform/headless/headless_widgets.h"
-#include "platform/posix/posix_file_services.h"
+#include "platform/native_file_services.h"
 #include "shell/program.h"
 
 namespace kopiensieb::testing {
@@ -26,7 +27,7 @@ class ProgramHarness {
   ProgramHarness& operator=(const ProgramHarness&) = delete;
 
   HeadlessWidgetServices widgets;
-  PosixFileServices posixFiles;
+  NativeFileServices nativeFiles;
   Program program;
 
   ProgramState& State() { return program.state; }
@@ -43,7 +44,8 @@ class ProgramHarness {
   void AddFolderAndRun(const std::string& folder);
 
   // --- lists by hand. Each appends at the end of its list and leaves the cursor on the new
-  // record, as a scan or a search would.
+  // record, as a scan or a search would. Folders are given with "/" and stored in the
+  // platform's form.
   FileRecord& AddFile(const std::string& folder, const std::string& name, std::int64_t size);
   // A group of these catalogue records (first one = reference file), members chained in order.
   DuplicateGroup& AddGroup(const std::vector<FileRecord*>& files);

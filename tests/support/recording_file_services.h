@@ -15,7 +15,7 @@
 #include <utility>
 #include <vector>
 
-#include "platform/posix/posix_file_services.h"
+#include "platform/native_file_services.h"
 
 namespace kopiensieb::testing {
 
@@ -148,7 +148,7 @@ class LoggingFileServices final : public FileServices {
   std::vector<PlannedRead> planned;  // every file announced to StartReading, in its order
 
  private:
-  PosixFileServices inner_;
+  NativeFileServices inner_;
   std::mutex guard_;       // the maps and the list of opens
   std::mutex watchGuard_;  // watch
 };

@@ -14,6 +14,7 @@
 #include "catalogue/content_comparison.h"
 #include "catalogue/records.h"
 #include "common/text.h"
+#include "native_path.h"
 #include "null_widgets.h"
 #include "recording_file_services.h"
 #include "shell/control_numbers.h"
@@ -128,14 +129,15 @@ class SearchTest : public ::testing::Test {
     if (!status) {
       throw std::runtime_error("no file to catalogue: " + path);
     }
-    const std::size_t slash = path.rfind('/');
+    const std::size_t slash = path.rfind(kNativePaths.separator);
     FileRecord& record = AddRecord(path.substr(0, slash), path.substr(slash + 1), status->size);
     record.identity = status->identity;
     record.modifiedNs = status->modifiedNs;
     return record;
   }
 
-  // A record by hand, behind the last one.
+  // A record by hand, behind the last one; the folder is given with "/" and stored in the
+  // platform's form.
   FileRecord& AddRecord(const std::string& folder, const std::string& name, std::int64_t size) {
     FileCatalogue& catalogue = program.state.fileCatalogue;
     const FileRecord* current = catalogue.Current();
@@ -148,7 +150,7 @@ class SearchTest : public ::testing::Test {
       }
     }
     FileRecord& record = catalogue.Add();
-    record.folder = folder;
+    record.folder = NativePath(folder);
     record.name = name;
     record.size = size;
     return record;

@@ -277,6 +277,16 @@ std::string TempFolder::MakeSymlink(std::string_view relative, std::string_view 
   return PathOf(relative);
 }
 
+std::string TempFolder::MakeHardLink(std::string_view relative, std::string_view existing) {
+  ParentAndLeaf from = OpenParent(root_, existing, false);
+  ParentAndLeaf where = OpenParent(root_, relative, true);
+  if (::linkat(from.parent.get(), from.leaf.c_str(), where.parent.get(), where.leaf.c_str(), 0) !=
+      0) {
+    Fail("linkat", relative);
+  }
+  return PathOf(relative);
+}
+
 std::string TempFolder::MakeFifo(std::string_view relative) {
   ParentAndLeaf where = OpenParent(root_, relative, true);
   if (::mkfifoat(where.parent.get(), where.leaf.c_str(), 0644) != 0) {

@@ -41,6 +41,9 @@ class TempFolder {
   std::string MakeFolder(std::string_view relative);
   // Creates a symbolic link holding `target` verbatim (it may dangle); returns its path.
   std::string MakeSymlink(std::string_view relative, std::string_view target);
+  // Gives an existing file a second name (a hard link: one file, not a link to follow);
+  // returns the new path.
+  std::string MakeHardLink(std::string_view relative, std::string_view existing);
   // Creates a named pipe; returns its path. Nothing ever opens it here.
   std::string MakeFifo(std::string_view relative);
   // Sets the permission bits of an entry (not following a final symbolic link is not

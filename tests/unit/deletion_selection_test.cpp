@@ -87,7 +87,7 @@ class MarkingTest : public ProgramTest {
 Names Paths(const Names& names) {
   Names paths;
   for (const std::string& name : names) {
-    paths.push_back("/d/" + name);
+    paths.push_back(testing::NativePath("/d/" + name));
   }
   return paths;
 }
@@ -448,7 +448,7 @@ TEST_F(MarkingTest, OpenToDeleteWindowShowsWhatEachCommandGathered) {
   Mark(3);
   DeleteOthersCommand(program);
   EXPECT_EQ(harness.RowTexts(kToDeleteView), Names({"earlier", "a1", "c1", "c2", "c3"}));
-  EXPECT_EQ(harness.RowTexts(kToDeleteView, 1), Names(5, "/d"));
+  EXPECT_EQ(harness.RowTexts(kToDeleteView, 1), Names(5, testing::NativePath("/d")));
 
   widgets.SetText(kDeletePatternField, "*.bak");
   DeleteByPatternCommand(program);

@@ -64,7 +64,7 @@ TEST_F(ReadOnceTest, EveryByteIsReadAtMostOnceAndTheGroupsAreThoseOfPairwiseComp
   SearchCommand(program, SearchMode::SameContent);
 
   const GroupPaths groups = Groups();
-  PosixFileServices plainFiles;
+  NativeFileServices plainFiles;
   EXPECT_EQ(groups, PlainSearch(plainFiles, program.state.fileCatalogue, true).groups);
   ASSERT_EQ(groups.size(), 6U);
   std::vector<std::size_t> sizes;
@@ -124,7 +124,7 @@ TEST_F(ReadOnceTest, AShareOfEachFileCoversOnlyThatShare) {
   SearchCommand(program, SearchMode::SameContent);
 
   const GroupPaths groups = Groups();
-  PosixFileServices plainFiles;
+  NativeFileServices plainFiles;
   EXPECT_EQ(groups, PlainSearch(plainFiles, program.state.fileCatalogue, true, 50).groups);
   ASSERT_EQ(groups.size(), 1U);
   EXPECT_EQ(groups.front().size(), 20U);
@@ -210,7 +210,7 @@ class LockstepTest : public SearchTest {
   }
 
   GroupPaths Pairwise(std::int32_t percent = 100) {
-    PosixFileServices plainFiles;
+    NativeFileServices plainFiles;
     return PlainSearch(plainFiles, program.state.fileCatalogue, true, percent).groups;
   }
 

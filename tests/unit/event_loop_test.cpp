@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/posix/posix_file_services.h"
+#include "platform/native_file_services.h"
 #include "program_fixture.h"
 #include "results/refresh_lists.h"
 #include "shell/control_numbers.h"
@@ -15,6 +15,8 @@
 
 namespace kopiensieb {
 namespace {
+
+using testing::NativePath;
 
 using testing::ProgramTest;
 
@@ -219,7 +221,8 @@ TEST_F(EventLoopTest, SelectingOrDoubleClickingAGroupFillsMembersBox) {
   RefreshLists(program, kRefreshGroups);
   IdlePass();
   harness.SelectAndRun(kGroupsBox, 0);
-  EXPECT_EQ(harness.RowTexts(kMembersBox), (std::vector<std::string>{"/x/a.txt", "/y/a.txt"}));
+  EXPECT_EQ(harness.RowTexts(kMembersBox),
+            (std::vector<std::string>{NativePath("/x/a.txt"), NativePath("/y/a.txt")}));
   widgets.RemoveAllRows(kMembersBox);
   ASSERT_TRUE(widgets.DoubleClick(kGroupsBox, 0));
   harness.RunNextPass();
@@ -265,7 +268,7 @@ TEST_F(EventLoopTest, ResetEmptiesListsAndControlsButKeepsPatternsAndLastFolder)
   EXPECT_EQ(widgets.CountRows(kMembersBox), 0);
   EXPECT_EQ(widgets.GetText(kFilesLabel), "Alle Dateien");
   EXPECT_EQ(widgets.GetText(kGroupsLabel), "Dateien mit gleichem Inhalt");
-  EXPECT_EQ(state.lastFolder, folder.Path() + "/");
+  EXPECT_EQ(state.lastFolder, folder.Path() + kNativePaths.separator);
   EXPECT_FALSE(state.patternList.Empty()) << "the patterns of the last scan stay";
   EXPECT_EQ(widgets.GetText(kScanPatternField), "*.txt");
   EXPECT_EQ(widgets.GetText(kDeletePatternField), "*.x");
@@ -277,7 +280,7 @@ TEST_F(EventLoopTest, ResetEmptiesListsAndControlsButKeepsPatternsAndLastFolder)
   // The folder can be added again, and the chooser starts where it was.
   harness.AddFolderAndRun(folder.Path());
   EXPECT_EQ(state.fileCatalogue.Count(), 2);
-  EXPECT_EQ(widgets.Choosers().back().start, folder.Path() + "/");
+  EXPECT_EQ(widgets.Choosers().back().start, folder.Path() + kNativePaths.separator);
 }
 
 TEST_F(EventLoopTest, ResetAlsoEmptiesTheToDeleteListAndRebuildsAnOpenWindow) {
@@ -313,7 +316,7 @@ TEST_F(EventLoopTest, ResetWithClosedToDeleteWindowEmptiesTheToDeleteList) {
 TEST_F(EventLoopTest, CloseRequestOfTheToDeleteWindowEndsTheProgramWithBothWindowsClosed) {
   // The whole run through RunProgram, on a harness-free widget layer.
   HeadlessWidgetServices freshWidgets;
-  PosixFileServices files;
+  NativeFileServices files;
   testing::TempFolder folder;
   folder.WriteFile("a.txt", "same");
   folder.WriteFile("b.txt", "same");

@@ -196,7 +196,7 @@ TEST_F(PosixFolderScanTest, AddFolderCommandAsksWithTitleAndLastFolder) {
   EXPECT_EQ(harness.RowTexts(kFilesView, 1), (Names{"1 Bytes", "2 Bytes"}));
   EXPECT_EQ(widgets.GetText(kFilesLabel), "Alle Dateien (2)");
   const FileRecord& first = *state.fileCatalogue.First();
-  const auto status = harness.posixFiles.StatusOf(folder.PathOf("one/a.txt"));
+  const auto status = harness.nativeFiles.StatusOf(folder.PathOf("one/a.txt"));
   ASSERT_TRUE(status.has_value());
   EXPECT_EQ(first.identity, status->identity);
   EXPECT_EQ(first.modifiedNs, status->modifiedNs);
@@ -292,7 +292,7 @@ TEST(PosixFolderScanRaceTest, AFolderSwappedForALinkWhileTheScanRunsIsNotEntered
     }
     ProgramHarness harness;
     int swaps = 0;
-    harness.posixFiles.SetRaceHook(
+    harness.nativeFiles.SetRaceHook(
         [&](PosixFileServices::RacePoint point, const std::string& name) {
           if (swap && point == PosixFileServices::RacePoint::BeforeOpenSubfolder &&
               name.starts_with("side")) {

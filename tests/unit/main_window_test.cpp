@@ -4,7 +4,7 @@
 #include <vector>
 
 #include "main_window_table.h"
-#include "platform/posix/posix_file_services.h"
+#include "platform/native_file_services.h"
 #include "program_fixture.h"
 #include "shell/control_numbers.h"
 #include "shell/main_window.h"
@@ -118,7 +118,7 @@ TEST(StartupTest, AFailedWindowEndsSilentlyWithoutCredits) {
   for (const auto step : {FailingWidgets::Step::Window, FailingWidgets::Step::Container,
                           FailingWidgets::Step::StatusBar}) {
     FailingWidgets widgets(step);
-    PosixFileServices files;
+    NativeFileServices files;
     widgets.Idle(kMainWindow);
     EXPECT_EQ(RunProgram(widgets, files), 0);
     EXPECT_TRUE(widgets.MessageBoxes().empty());
@@ -131,7 +131,7 @@ TEST(StartupTest, AFailedWindowEndsSilentlyWithoutCredits) {
 
 TEST(StartupTest, CloseRightAfterStartShowsCreditsAndClosesTheWindow) {
   HeadlessWidgetServices widgets;
-  PosixFileServices files;
+  NativeFileServices files;
   widgets.Idle(kMainWindow);
   widgets.RequestClose(kMainWindow);
   widgets.Idle(kMainWindow);  // after the close request: never taken

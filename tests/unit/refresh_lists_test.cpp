@@ -11,6 +11,8 @@
 namespace kopiensieb {
 namespace {
 
+using testing::NativePath;
+
 using testing::ProgramTest;
 using Rows = std::vector<std::string>;
 
@@ -63,7 +65,8 @@ TEST_F(RefreshListsTest, WorkedExampleThroughFlagsOneTwoAndFour) {
 
   widgets.SelectRow(kGroupsBox, 0);
   RefreshLists(program, kRefreshMembers);
-  EXPECT_EQ(harness.RowTexts(kMembersBox), (Rows{"/X/a.txt", "/Y/a.bak", "/Y/a.txt"}));
+  EXPECT_EQ(harness.RowTexts(kMembersBox),
+            (Rows{NativePath("/X/a.txt"), NativePath("/Y/a.bak"), NativePath("/Y/a.txt")}));
   EXPECT_EQ(widgets.SelectedRow(kMembersBox), 1);
   EXPECT_EQ(widgets.StatusTexts()[0], "Update Liste");
 }
@@ -175,7 +178,8 @@ TEST_F(RefreshListsTest, FlagFourFillsTheSelectedGroupAndLeavesCursorsOnIt) {
   RefreshLists(program, kRefreshGroups);
   widgets.SelectRow(kGroupsBox, 1);
   RefreshLists(program, kRefreshMembers);
-  EXPECT_EQ(harness.RowTexts(kMembersBox), (Rows{"/f/b1", "/f/b2", "/f/b3"}));
+  EXPECT_EQ(harness.RowTexts(kMembersBox),
+            (Rows{NativePath("/f/b1"), NativePath("/f/b2"), NativePath("/f/b3")}));
   EXPECT_EQ(state.duplicateGroupList.Current(), &second);
   ASSERT_NE(state.groupMemberList.Current(), nullptr);
   EXPECT_EQ(state.groupMemberList.Current()->name, "b3");
@@ -186,7 +190,7 @@ TEST_F(RefreshListsTest, FlagFourShowsRootFilesWithASingleSlash) {
   FileRecord& b = harness.AddFile("/home", "a.bak", 1);
   harness.AddGroup({&a, &b});
   EXPECT_EQ(SelectedMemberAfterSelectingGroup(0), 1);
-  EXPECT_EQ(harness.RowTexts(kMembersBox), (Rows{"/a.bak", "/home/a.bak"}));
+  EXPECT_EQ(harness.RowTexts(kMembersBox), (Rows{NativePath("/a.bak"), NativePath("/home/a.bak")}));
 }
 
 TEST_F(RefreshListsTest, FlagFourWithoutSelectedGroupOrWithoutGroupsLeavesMembersEmpty) {
@@ -223,7 +227,7 @@ TEST_F(RefreshListsTest, FlagEightShowsNameFolderAndSizeAndLeavesCursorsOnTheLas
   harness.AddToDelete(a);
   RefreshLists(program, kRefreshToDelete);
   EXPECT_EQ(harness.RowTexts(kToDeleteView, 0), (Rows{"b.txt", "a.txt"}));
-  EXPECT_EQ(harness.RowTexts(kToDeleteView, 1), (Rows{"", "/x"}));
+  EXPECT_EQ(harness.RowTexts(kToDeleteView, 1), (Rows{"", NativePath("/x")}));
   EXPECT_EQ(harness.RowTexts(kToDeleteView, 2), (Rows{"6442450944 Bytes", "5 Bytes"}));
   EXPECT_EQ(state.toDeleteList.CurrentPosition(), 2);
   EXPECT_EQ(state.fileCatalogue.Current(), &a);

@@ -5,6 +5,8 @@
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
+#include "native_path.h"
+
 #include <functional>
 #include <sstream>
 #include <string>
@@ -12,6 +14,8 @@
 
 namespace kopiensieb {
 namespace {
+
+using testing::NativePath;
 
 using nlohmann::json;
 
@@ -289,16 +293,17 @@ TEST(ScriptDriverTest, ReportsMalformedLinesAndCarriesOn) {
 
 TEST(ScriptDriverTest, AnswersFolderChoosersInOrder) {
   FakeProgram program;
-  const Outcome outcome = RunDriven(
-      "chooser \"/tmp/a\"\n"
-      "chooser \"/tmp/b/\"\n"
-      "click 0\n"
-      "click 0\n"
-      "chooser-cancel\n"
-      "click 0\n"
-      "click 0\n",  // nothing queued: cancelled
-      program);
-  EXPECT_EQ(program.chooserAnswers, (std::vector<std::string>{"/tmp/a/", "/tmp/b/", "", ""}));
+  // A separator of the platform is added where it is missing.
+  const Outcome outcome = RunDriven("chooser " + json(NativePath("/tmp/a")).dump() + "\n" +
+                                        "chooser " + json(NativePath("/tmp/b/")).dump() + "\n" +
+                                        "click 0\n"
+                                        "click 0\n"
+                                        "chooser-cancel\n"
+                                        "click 0\n"
+                                        "click 0\n",  // nothing queued: cancelled
+                                    program);
+  EXPECT_EQ(program.chooserAnswers,
+            (std::vector<std::string>{NativePath("/tmp/a/"), NativePath("/tmp/b/"), "", ""}));
   const json& choosers = outcome.lines.back().at("choosers");
   ASSERT_EQ(choosers.size(), 4u);
   EXPECT_EQ(choosers[0], (json{{"title", "Pfad hinzufügen..."}, {"start", "/start/"}}));

@@ -84,7 +84,7 @@ class ReadSizeClassTest : public ::testing::Test {
   // at once than allowed.
   void ExpectPairwiseVerdicts(const std::vector<ClassFile>& jobs, std::int64_t size,
                               std::int32_t percent, const ReadingLimits& limits) {
-    PosixFileServices plain;
+    NativeFileServices plain;
     std::map<std::size_t, int> partSizes;
     for (const ClassFile& job : jobs) {
       EXPECT_NE(job.state, ClassFileState::Unread) << job.path;

@@ -2,16 +2,16 @@
 
 #include <gtest/gtest.h>
 
-#include <unistd.h>
-
 #include <algorithm>
 #include <filesystem>
 #include <functional>
 #include <map>
 #include <memory>
+#include <set>
 #include <string>
 #include <vector>
 
+#include "common/text.h"
 #include "memory_file_services.h"
 #include "program_fixture.h"
 #include "results/refresh_lists.h"
@@ -40,7 +40,7 @@ class ToDeleteWindowTest : public ProgramTest {
     const std::string path = folder.WriteFile(name, content);
     FileRecord& record =
         harness.AddFile(folder.Path(), name, static_cast<std::int64_t>(content.size()));
-    const std::optional<FileStatus> status = harness.posixFiles.StatusOf(path);
+    const std::optional<FileStatus> status = harness.nativeFiles.StatusOf(path);
     EXPECT_TRUE(status.has_value()) << path;
     if (status) {
       record.identity = status->identity;
@@ -583,9 +583,23 @@ const std::vector<CopyCase>& CopyCases() {
   return cases;
 }
 
+// Whether two of the names are one where names ignore case ("a" and "A" on Windows).
+bool NamesCollide(const auto& files) {
+  std::set<std::string> seen;
+  for (const auto& [name, content] : files) {
+    if (!seen.insert(kNativePaths.namesIgnoreCase ? LowerCase(name) : name).second) {
+      return true;
+    }
+  }
+  return false;
+}
+
 TEST(ToDeleteCopyTest, AFileIsDeletedOnlyWhileACopyOfItIsLeft) {
   for (const CopyCase& c : CopyCases()) {
     SCOPED_TRACE(c.what);
+    if (NamesCollide(c.files)) {
+      continue;  // the case's files cannot stand side by side in one folder here
+    }
     TempFolder folder;
     ProgramHarness harness;
     std::map<std::string, FileRecord*> records;
@@ -593,7 +607,7 @@ TEST(ToDeleteCopyTest, AFileIsDeletedOnlyWhileACopyOfItIsLeft) {
       const std::string path = folder.WriteFile(name, content);
       FileRecord& record =
           harness.AddFile(folder.Path(), name, static_cast<std::int64_t>(content.size()));
-      const std::optional<FileStatus> status = harness.posixFiles.StatusOf(path);
+      const std::optional<FileStatus> status = harness.nativeFiles.StatusOf(path);
       ASSERT_TRUE(status.has_value());
       record.identity = status->identity;
       record.modifiedNs = status->modifiedNs;
@@ -672,12 +686,12 @@ TEST(ToDeleteCopyTest, AFileIsDeletedOnlyWhileACopyOfItIsLeft) {
 TEST(ToDeleteCopyTest, AHardLinkOfTheFileIsNoCopyOfIt) {
   TempFolder folder;
   ProgramHarness harness;
-  const std::string path = folder.WriteFile("a", "content");
-  ASSERT_EQ(::link(path.c_str(), folder.PathOf("h").c_str()), 0);
+  folder.WriteFile("a", "content");
+  folder.MakeHardLink("h", "a");
   std::vector<FileRecord*> group;
   for (const char* name : {"a", "h"}) {
     FileRecord& record = harness.AddFile(folder.Path(), name, 7);
-    const std::optional<FileStatus> status = harness.posixFiles.StatusOf(folder.PathOf(name));
+    const std::optional<FileStatus> status = harness.nativeFiles.StatusOf(folder.PathOf(name));
     ASSERT_TRUE(status.has_value());
     record.identity = status->identity;
     record.modifiedNs = status->modifiedNs;
@@ -708,7 +722,8 @@ TEST(ToDeleteWindowLookupTest, AFileThatCannotBeLookedAtIsAFailureNotADeletion) 
   DeleteSelectedCommand(harness.program);
 
   ASSERT_EQ(harness.widgets.MessageBoxes().size(), 1u);
-  EXPECT_EQ(harness.widgets.MessageBoxes()[0].text, kFailurePrefix + "/verschlossen/a.txt");
+  EXPECT_EQ(harness.widgets.MessageBoxes()[0].text,
+            kFailurePrefix + NativePath("/verschlossen/a.txt"));
   EXPECT_EQ(harness.State().toDeleteList.Count(), 1);
   EXPECT_EQ(harness.RowTexts(kFilesView), Names({"a.txt"}));
 }

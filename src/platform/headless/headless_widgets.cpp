@@ -4,6 +4,7 @@
 #include <memory>
 
 #include "common/text.h"
+#include "platform/path_conventions.h"
 
 namespace kopiensieb {
 
@@ -375,8 +376,8 @@ void HeadlessWidgetServices::QueueEvent(const Event& event) {
 }
 
 void HeadlessWidgetServices::QueueChooserAnswer(const std::string& folder) {
-  if (!folder.empty() && folder.back() != '/') {
-    chooserAnswers_.push_back(folder + "/");
+  if (!folder.empty() && folder.back() != kNativePaths.separator) {
+    chooserAnswers_.push_back(folder + kNativePaths.separator);
   } else {
     chooserAnswers_.push_back(folder);
   }

@@ -98,7 +98,7 @@ class HeadlessWidgetServices : public WidgetServices {
   void Idle(int window);
   void RequestClose(int window);
   void QueueEvent(const Event& event);
-  // The answer of the next folder chooser; "" answers as cancelled. A trailing "/" is added.
+  // The answer of the next folder chooser; "" answers as cancelled. A trailing separator is added.
   void QueueChooserAnswer(const std::string& folder);
 
   // Asked for the next event when the queue is empty (the script driver reads its next line

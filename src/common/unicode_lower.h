@@ -1,0 +1,16 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace kopiensieb {
+
+// The Unicode simple lower case of one code point (itself when it has none).
+char32_t UnicodeLower(char32_t code);
+
+// Every character of a UTF-8 text in its Unicode simple lower case. Bytes that are not
+// well-formed UTF-8 stay as they are, so a name that is not UTF-8 survives.
+std::string UnicodeLowerCase(std::string_view text);
+
+}  // namespace kopiensieb

@@ -1,0 +1,123 @@
+#include "platform/win32/wide_text.h"
+
+#include <cstdint>
+
+namespace kopiensieb {
+
+namespace {
+
+constexpr char32_t kReplacement = 0xFFFD;
+
+bool IsHighSurrogate(char32_t unit) {
+  return unit >= 0xD800 && unit <= 0xDBFF;
+}
+
+bool IsLowSurrogate(char32_t unit) {
+  return unit >= 0xDC00 && unit <= 0xDFFF;
+}
+
+// One code point (a lone surrogate included) from text[position]; advances position. Bytes
+// that do not form a sequence give U+FFFD, one byte at a time.
+char32_t NextCodePoint(std::string_view text, std::size_t& position) {
+  const auto byte = [&](std::size_t index) {
+    return static_cast<unsigned char>(text[position + index]);
+  };
+  const unsigned char lead = byte(0);
+  if (lead < 0x80) {
+    ++position;
+    return lead;
+  }
+  std::size_t length = 0;
+  char32_t code = 0;
+  char32_t minimum = 0;
+  if (lead >= 0xC2 && lead <= 0xDF) {
+    length = 2;
+    code = lead & 0x1Fu;
+    minimum = 0x80;
+  } else if (lead >= 0xE0 && lead <= 0xEF) {
+    length = 3;
+    code = lead & 0x0Fu;
+    minimum = 0x800;
+  } else if (lead >= 0xF0 && lead <= 0xF4) {
+    length = 4;
+    code = lead & 0x07u;
+    minimum = 0x10000;
+  } else {
+    ++position;
+    return kReplacement;
+  }
+  if (text.size() - position < length) {
+    ++position;
+    return kReplacement;
+  }
+  for (std::size_t index = 1; index < length; ++index) {
+    if ((byte(index) & 0xC0u) != 0x80u) {
+      ++position;
+      return kReplacement;
+    }
+    code = (code << 6) | (byte(index) & 0x3Fu);
+  }
+  if (code < minimum || code > 0x10FFFF) {
+    ++position;
+    return kReplacement;
+  }
+  position += length;
+  return code;
+}
+
+void AppendUtf8(std::string& out, char32_t code) {
+  if (code < 0x80) {
+    out.push_back(static_cast<char>(code));
+  } else if (code < 0x800) {
+    out.push_back(static_cast<char>(0xC0 | (code >> 6)));
+    out.push_back(static_cast<char>(0x80 | (code & 0x3F)));
+  } else if (code < 0x10000) {
+    out.push_back(static_cast<char>(0xE0 | (code >> 12)));
+    out.push_back(static_cast<char>(0x80 | ((code >> 6) & 0x3F)));
+    out.push_back(static_cast<char>(0x80 | (code & 0x3F)));
+  } else {
+    out.push_back(static_cast<char>(0xF0 | (code >> 18)));
+    out.push_back(static_cast<char>(0x80 | ((code >> 12) & 0x3F)));
+    out.push_back(static_cast<char>(0x80 | ((code >> 6) & 0x3F)));
+    out.push_back(static_cast<char>(0x80 | (code & 0x3F)));
+  }
+}
+
+}  // namespace
+
+std::wstring WideFromUtf8(std::string_view text) {
+  std::wstring wide;
+  wide.reserve(text.size());
+  std::size_t position = 0;
+  while (position < text.size()) {
+    const char32_t code = NextCodePoint(text, position);
+    if (code >= 0x10000) {
+      const char32_t offset = code - 0x10000;
+      wide.push_back(static_cast<wchar_t>(0xD800 + (offset >> 10)));
+      wide.push_back(static_cast<wchar_t>(0xDC00 + (offset & 0x3FF)));
+    } else {
+      wide.push_back(static_cast<wchar_t>(code));
+    }
+  }
+  return wide;
+}
+
+std::string Utf8FromWide(std::wstring_view text) {
+  std::string utf8;
+  utf8.reserve(text.size());
+  for (std::size_t index = 0; index < text.size(); ++index) {
+    const auto unit = static_cast<char32_t>(static_cast<std::uint16_t>(text[index]));
+    if (IsHighSurrogate(unit) && index + 1 < text.size()) {
+      const auto next = static_cast<char32_t>(static_cast<std::uint16_t>(text[index + 1]));
+      if (IsLowSurrogate(next)) {
+        AppendUtf8(utf8, 0x10000 + ((unit - 0xD800) << 10) + (next - 0xDC00));
+        ++index;
+        continue;
+      }
+    }
+    AppendUtf8(utf8, unit);  // a lone surrogate keeps its own three bytes
+  }
+  return utf8;
+}
+
+}  // namespace kopiensieb
