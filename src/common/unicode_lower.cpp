@@ -121,6 +121,8 @@ std::size_t DecodeUtf8(std::string_view text, std::size_t position, char32_t& co
   return length;
 }
 
+}  // namespace
+
 void AppendUtf8(std::string& out, char32_t code) {
   if (code < 0x80) {
     out.push_back(static_cast<char>(code));
@@ -138,8 +140,6 @@ void AppendUtf8(std::string& out, char32_t code) {
     out.push_back(static_cast<char>(0x80 | (code & 0x3F)));
   }
 }
-
-}  // namespace
 
 char32_t UnicodeLower(char32_t code) {
   // The last run starting at or before code is the only one that can hold it: runs do not

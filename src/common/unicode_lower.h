@@ -9,6 +9,10 @@ namespace kopiensieb {
 // The Unicode simple lower case of one code point (itself when it has none).
 char32_t UnicodeLower(char32_t code);
 
+// Appends the UTF-8 bytes of a code point. A surrogate gets the three bytes of its number, so
+// a name holding a lone surrogate (possible on Windows) survives the way back to UTF-16.
+void AppendUtf8(std::string& out, char32_t code);
+
 // Every character of a UTF-8 text in its Unicode simple lower case. Bytes that are not
 // well-formed UTF-8 stay as they are, so a name that is not UTF-8 survives.
 std::string UnicodeLowerCase(std::string_view text);
