@@ -10,7 +10,22 @@ std::unique_ptr<ChunkReader> ChunkReader::Open(FileServices& files, const std::s
                                                std::int64_t expectedSize, std::int64_t length,
                                                std::int64_t largestReadAhead, ReadBuffer buffer,
                                                const FileIdentity& expectedIdentity) {
-  std::unique_ptr<ReadableFile> file = files.OpenForReading(path);
+  return Checked(files.OpenForReading(path), expectedSize, length, largestReadAhead,
+                 std::move(buffer), expectedIdentity);
+}
+
+std::unique_ptr<ChunkReader> ChunkReader::Open(FileServices& files, const FileLocation& location,
+                                               std::int64_t expectedSize, std::int64_t length,
+                                               std::int64_t largestReadAhead, ReadBuffer buffer,
+                                               const FileIdentity& expectedIdentity) {
+  return Checked(files.OpenCatalogued(location), expectedSize, length, largestReadAhead,
+                 std::move(buffer), expectedIdentity);
+}
+
+std::unique_ptr<ChunkReader> ChunkReader::Checked(std::unique_ptr<ReadableFile> file,
+                                                  std::int64_t expectedSize, std::int64_t length,
+                                                  std::int64_t largestReadAhead, ReadBuffer buffer,
+                                                  const FileIdentity& expectedIdentity) {
   if (!file) {
     return nullptr;
   }

@@ -55,6 +55,11 @@ class ChunkReader {
                                            std::int64_t largestReadAhead = kLargestReadAhead,
                                            ReadBuffer buffer = {},
                                            const FileIdentity& expectedIdentity = {});
+  // The same for a catalogued file (FileServices::OpenCatalogued).
+  static std::unique_ptr<ChunkReader> Open(FileServices& files, const FileLocation& location,
+                                           std::int64_t expectedSize, std::int64_t length,
+                                           std::int64_t largestReadAhead, ReadBuffer buffer,
+                                           const FileIdentity& expectedIdentity);
 
   // The read buffer, for the next reader; this reader hands out no more chunks afterwards.
   ReadBuffer TakeBuffer();
@@ -74,6 +79,10 @@ class ChunkReader {
   bool AtEnd() const;  // Position() == Length()
 
  private:
+  static std::unique_ptr<ChunkReader> Checked(std::unique_ptr<ReadableFile> file,
+                                              std::int64_t expectedSize, std::int64_t length,
+                                              std::int64_t largestReadAhead, ReadBuffer buffer,
+                                              const FileIdentity& expectedIdentity);
   ChunkReader(std::unique_ptr<ReadableFile> file, std::int64_t length,
               std::int64_t largestReadAhead, ReadBuffer buffer);
   // Makes at least `needed` unread bytes available; false when the file ran out first.

@@ -55,20 +55,21 @@ int CompareFileContents(FileServices& files, const std::string& firstPath,
                              progress);
 }
 
-int CompareFileContents(FileServices& files, const CataloguedPath& firstFile,
-                        const CataloguedPath& secondFile, std::int64_t size, std::int32_t percent,
-                        const FileProgressSink& progress) {
+namespace {
+
+// The chunk-wise comparison of two files, each opened by `open(0)` and `open(1)`.
+template <typename OpenFile>
+int CompareOpened(std::int64_t size, std::int32_t percent, const FileProgressSink& progress,
+                  const OpenFile& open) {
   if (size < 0) {
     return 0;
   }
   const std::int64_t length = ComparedLength(size, percent);
-  std::unique_ptr<ChunkReader> first = ChunkReader::Open(files, firstFile.path, size, length,
-                                                         kLargestReadAhead, {}, firstFile.identity);
+  std::unique_ptr<ChunkReader> first = open(0, length);
   if (!first) {
     return 0;
   }
-  std::unique_ptr<ChunkReader> second = ChunkReader::Open(
-      files, secondFile.path, size, length, kLargestReadAhead, {}, secondFile.identity);
+  std::unique_ptr<ChunkReader> second = open(1, length);
   if (!second) {
     return 0;
   }
@@ -94,6 +95,27 @@ int CompareFileContents(FileServices& files, const CataloguedPath& firstFile,
   second.reset();
   first.reset();
   return result;
+}
+
+}  // namespace
+
+int CompareFileContents(FileServices& files, const CataloguedPath& firstFile,
+                        const CataloguedPath& secondFile, std::int64_t size, std::int32_t percent,
+                        const FileProgressSink& progress) {
+  return CompareOpened(size, percent, progress, [&](int which, std::int64_t length) {
+    const CataloguedPath& file = which == 0 ? firstFile : secondFile;
+    return ChunkReader::Open(files, file.path, size, length, kLargestReadAhead, {}, file.identity);
+  });
+}
+
+int CompareFileContents(FileServices& files, const CataloguedFile& firstFile,
+                        const CataloguedFile& secondFile, std::int64_t size, std::int32_t percent,
+                        const FileProgressSink& progress) {
+  return CompareOpened(size, percent, progress, [&](int which, std::int64_t length) {
+    const CataloguedFile& file = which == 0 ? firstFile : secondFile;
+    return ChunkReader::Open(files, file.location, size, length, kLargestReadAhead, {},
+                             file.identity);
+  });
 }
 
 }  // namespace kopiensieb

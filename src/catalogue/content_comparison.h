@@ -37,4 +37,16 @@ int CompareFileContents(FileServices& files, const CataloguedPath& first,
                         const CataloguedPath& second, std::int64_t size, std::int32_t percent,
                         const FileProgressSink& progress);
 
+// A catalogued file as the search holds it: where it lies (views of its record) and what it
+// was, as for CataloguedPath.
+struct CataloguedFile {
+  FileLocation location;
+  FileIdentity identity;
+};
+
+// The same comparison, the files opened through FileServices::OpenCatalogued.
+int CompareFileContents(FileServices& files, const CataloguedFile& first,
+                        const CataloguedFile& second, std::int64_t size, std::int32_t percent,
+                        const FileProgressSink& progress);
+
 }  // namespace kopiensieb

@@ -62,12 +62,11 @@ class ContentClassReader {
   void DecidePair() {
     SearchEntry& reference = entries_[members_[0]];
     SearchEntry& candidate = entries_[members_[1]];
-    const std::string candidatePath = FullPath(*candidate.record);
-    const std::string referencePath = FullPath(*reference.record);
     const bool same =
-        CompareFileContents(files_, {candidatePath, candidate.record->identity},
-                            {referencePath, reference.record->identity}, reference.record->size,
-                            comparePercent_, progress_.Sink()) == 1;
+        CompareFileContents(
+            files_, CataloguedFile{LocationOf(*candidate.record), candidate.record->identity},
+            CataloguedFile{LocationOf(*reference.record), reference.record->identity},
+            reference.record->size, comparePercent_, progress_.Sink()) == 1;
     reference.role = same ? SearchRole::GroupHead : SearchRole::Alone;
     reference.groupNext = same ? members_[1] : kNoEntry;
     candidate.role = same ? SearchRole::GroupMember : SearchRole::Alone;
@@ -78,7 +77,7 @@ class ContentClassReader {
     jobs_.resize(members_.size());
     for (std::size_t at = 0; at < members_.size(); ++at) {
       const FileRecord& record = *entries_[members_[at]].record;
-      jobs_[at] = ClassFile{.path = FullPath(record), .identity = record.identity};
+      jobs_[at] = ClassFile{.location = LocationOf(record), .identity = record.identity};
     }
     ReadSizeClass(files_, jobs_, entries_[members_[0]].record->size, comparePercent_,
                   progress_.Sink(), buffers_);
@@ -152,7 +151,7 @@ std::unique_ptr<ReadingSession> StartReading(FileServices& files, std::int32_t c
     if (entry.role == SearchRole::Undecided) {
       const FileRecord& record = *entry.record;
       reads.push_back(PlannedRead{
-          .path = FullPath(record),
+          .location = LocationOf(record),
           .identity = record.identity,
           .startBytes = std::min(ComparedLength(record.size, comparePercent), kPlannedStart)});
     }

@@ -81,4 +81,10 @@ inline std::string FullPath(const FileRecord& record) {
   return FullPath(record.folder, record.name);
 }
 
+// Where the record's file lies, as views of the record (valid while the record lives and its
+// texts are not changed).
+inline FileLocation LocationOf(const FileRecord& record) {
+  return FileLocation{.folder = record.folder, .name = record.name};
+}
+
 }  // namespace kopiensieb

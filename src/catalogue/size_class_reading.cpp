@@ -37,7 +37,7 @@ struct ClassReading {
   // The same with a buffer of the caller's, for threads that must not share `buffers`.
   std::unique_ptr<ChunkReader> Open(std::size_t job, std::int64_t largestReadAhead,
                                     ReadBuffer buffer) const {
-    return ChunkReader::Open(files, jobs[job].path, size, length, largestReadAhead,
+    return ChunkReader::Open(files, jobs[job].location, size, length, largestReadAhead,
                              std::move(buffer), jobs[job].identity);
   }
 

@@ -22,7 +22,7 @@ enum class ClassFileState : std::uint8_t {
 };
 
 struct ClassFile {
-  std::string path;
+  FileLocation location;    // views of the catalogue record
   FileIdentity identity{};  // as catalogued; where known, another file at `path` is Unreadable
   ClassFileState state = ClassFileState::Unread;
   Md5Digest firstChunk{};  // the digest of its first chunk, where it had to be worked out

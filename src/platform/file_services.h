@@ -7,7 +7,10 @@
 #include <optional>
 #include <span>
 #include <string>
+#include <string_view>
 #include <vector>
+
+#include "platform/path_conventions.h"
 
 namespace kopiensieb {
 
@@ -85,9 +88,27 @@ class ReadableFile {
   virtual std::optional<FileStatus> Status() const = 0;
 };
 
+// Where a catalogued file lies: its folder text (without a trailing separator; "" or "D:" for
+// the root) and its name, both viewed in the catalogue's own record, so that a search over a
+// million files copies no path.
+struct FileLocation {
+  std::string_view folder;
+  std::string_view name;
+
+  // The full path: folder, separator, name.
+  std::string Path() const {
+    std::string path;
+    path.reserve(folder.size() + 1 + name.size());
+    path.append(folder).push_back(kNativePaths.separator);
+    path.append(name);
+    return path;
+  }
+};
+
 // A file a search is about to read: where it is, and how much of its start will be read first.
+// The location views the catalogue record, which outlives the reading session.
 struct PlannedRead {
-  std::string path;
+  FileLocation location;
   FileIdentity identity;  // as catalogued; orders the reads where the data lies
   std::int64_t startBytes = 0;
 };
@@ -128,13 +149,19 @@ class FileServices {
   virtual std::optional<FileStatus> StatusOf(const std::string& path) = 0;
   // Null when the file cannot be opened.
   virtual std::unique_ptr<ReadableFile> OpenForReading(const std::string& path) = 0;
+  // The same for a catalogued file, which opens what OpenForReading(location.Path()) would.
+  // File services that keep its folder open during a reading session open it relative to
+  // the folder, without joining the path or walking it again.
+  virtual std::unique_ptr<ReadableFile> OpenCatalogued(const FileLocation& location) {
+    return OpenForReading(location.Path());
+  }
   // Removes the directory entry for good (unlink). False on failure.
   virtual bool Delete(const std::string& path) = 0;
-  // Announces the files a search will open with OpenForReading, in any order, each at most
+  // Announces the files a search will open with OpenCatalogued, in any order, each at most
   // once. While the session lives, file services that can may keep the files' folders open
   // (and open the files relative to them) and fetch the starts of the files from the disk
   // ahead of the reader, in the order the data lies. Only speed depends on it: what
-  // OpenForReading opens and reads stays the same. Null when there is nothing to gain.
+  // OpenCatalogued opens and reads stays the same. Null when there is nothing to gain.
   virtual std::unique_ptr<ReadingSession> StartReading(std::vector<PlannedRead> /*reads*/) {
     return nullptr;
   }
@@ -175,8 +202,9 @@ class FileServices {
     }
     return folder;
   }
-  // Whether OpenForReading and the files it opens may be used from several threads at once
-  // (each file by one thread). Only then does a search read many small files side by side.
+  // Whether OpenForReading, OpenCatalogued and the files they open may be used from several
+  // threads at once (each file by one thread). Only then does a search read many small files side
+  // by side.
   virtual bool ReadsConcurrently() const { return false; }
 };
 

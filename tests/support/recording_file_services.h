@@ -12,6 +12,7 @@
 #include <mutex>
 #include <span>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -152,6 +153,14 @@ class LoggingFileServices final : public FileServices {
   std::mutex guard_;       // the maps and the list of opens
   std::mutex watchGuard_;  // watch
 };
+
+// Where the file at `path` lies, as views of `path` (which must outlive the location): what a
+// catalogue record of the file would give.
+inline FileLocation LocationOfPath(const std::string& path) {
+  const std::size_t separator = path.rfind(kNativePaths.separator);
+  const std::string_view whole = path;
+  return FileLocation{.folder = whole.substr(0, separator), .name = whole.substr(separator + 1)};
+}
 
 // Bytes of any length, different for every seed; no 1,024-byte chunk repeats another.
 inline std::string PatternBytes(std::size_t size, int seed = 0) {

@@ -98,11 +98,12 @@ TEST_F(ReadOnceTest, TheSearchAnnouncesExactlyTheFilesItOpens) {
 
   std::vector<std::string> announced;
   for (const PlannedRead& read : files.planned) {
-    announced.push_back(read.path);
+    const std::string path = read.location.Path();
+    announced.push_back(path);
     // Some start, never beyond what is compared.
-    EXPECT_GT(read.startBytes, 0) << read.path;
-    EXPECT_LE(read.startBytes, static_cast<std::int64_t>(kFileSize)) << read.path;
-    EXPECT_EQ(read.identity, files.StatusOf(read.path)->identity) << read.path;
+    EXPECT_GT(read.startBytes, 0) << path;
+    EXPECT_LE(read.startBytes, static_cast<std::int64_t>(kFileSize)) << path;
+    EXPECT_EQ(read.identity, files.StatusOf(path)->identity) << path;
   }
   std::sort(announced.begin(), announced.end());
   std::vector<std::string> opened;

@@ -21,6 +21,7 @@
 #include <string>
 #include <vector>
 
+#include "recording_file_services.h"
 #include "temp_folder.h"
 
 namespace kopiensieb {
@@ -685,9 +686,7 @@ TEST_F(PosixRaceTest, DeleteIfUnchangedActsInTheFolderItLookedIn) {
   EXPECT_TRUE(SortedNames("dir.moved").empty());
 }
 
-// What OpenForReading makes of a path: nullptr-ness and the bytes read.
-std::optional<std::string> ContentThroughOpen(FileServices& files, const std::string& path) {
-  std::unique_ptr<ReadableFile> file = files.OpenForReading(path);
+std::optional<std::string> ContentOf(std::unique_ptr<ReadableFile> file) {
   if (!file) {
     return std::nullopt;
   }
@@ -696,12 +695,24 @@ std::optional<std::string> ContentThroughOpen(FileServices& files, const std::st
   return bytes;
 }
 
+// What OpenForReading makes of a path: nullptr-ness and the bytes read.
+std::optional<std::string> ContentThroughOpen(FileServices& files, const std::string& path) {
+  return ContentOf(files.OpenForReading(path));
+}
+
+// The same through OpenCatalogued, the path split at its last separator as a record holds it.
+std::optional<std::string> ContentThroughCatalogued(FileServices& files, const std::string& path) {
+  return ContentOf(files.OpenCatalogued(testing::LocationOfPath(path)));
+}
+
+// The plan views `paths`, which must outlive it.
 std::vector<PlannedRead> PlanOf(FileServices& files, const std::vector<std::string>& paths) {
   std::vector<PlannedRead> reads;
   for (const std::string& path : paths) {
     const std::optional<FileStatus> status = files.StatusOf(path);
-    reads.push_back(PlannedRead{
-        .path = path, .identity = status ? status->identity : FileIdentity{}, .startBytes = 4096});
+    reads.push_back(PlannedRead{.location = testing::LocationOfPath(path),
+                                .identity = status ? status->identity : FileIdentity{},
+                                .startBytes = 4096});
   }
   return reads;
 }
@@ -729,6 +740,7 @@ TEST_F(PosixReadingSessionTest, PathsOpenAsWithoutASession) {
   std::vector<std::optional<std::string>> without;
   for (const std::string& path : paths) {
     without.push_back(ContentThroughOpen(files, path));
+    EXPECT_EQ(ContentThroughCatalogued(files, path), without.back()) << path;
   }
   ASSERT_EQ(without[1], "inner");
   ASSERT_EQ(without[3], "inner");
@@ -738,6 +750,7 @@ TEST_F(PosixReadingSessionTest, PathsOpenAsWithoutASession) {
   for (int round = 0; round < 2; ++round) {  // the second round finds the folders open
     for (std::size_t at = 0; at < paths.size(); ++at) {
       EXPECT_EQ(ContentThroughOpen(files, paths[at]), without[at]) << paths[at];
+      EXPECT_EQ(ContentThroughCatalogued(files, paths[at]), without[at]) << paths[at];
     }
   }
 }
@@ -746,14 +759,15 @@ TEST_F(PosixReadingSessionTest, PathsOpenAsWithoutASession) {
 // name in the new one, is seen as it is now.
 TEST_F(PosixReadingSessionTest, TheFoldersAreLetGoWithTheSession) {
   const std::string path = temp.WriteFile("folder/file.txt", "before");
+  const std::vector<std::string> plan = {path};
   {
-    const std::unique_ptr<ReadingSession> session = files.StartReading(PlanOf(files, {path}));
+    const std::unique_ptr<ReadingSession> session = files.StartReading(PlanOf(files, plan));
     EXPECT_EQ(ContentThroughOpen(files, path), "before");
   }
   ASSERT_EQ(::rename(temp.PathOf("folder").c_str(), temp.PathOf("old").c_str()), 0);
   temp.WriteFile("folder/file.txt", "after");
   EXPECT_EQ(ContentThroughOpen(files, path), "after");
-  const std::unique_ptr<ReadingSession> session = files.StartReading(PlanOf(files, {path}));
+  const std::unique_ptr<ReadingSession> session = files.StartReading(PlanOf(files, plan));
   EXPECT_EQ(ContentThroughOpen(files, path), "after");
 }
 
@@ -776,7 +790,8 @@ TEST_F(PosixReadingSessionTest, MoreFoldersThanItKeepsOpen) {
     const std::unique_ptr<ReadingSession> session = files.StartReading(PlanOf(files, paths));
     for (int round = 0; round < 2; ++round) {
       for (const std::string& path : paths) {
-        seen.push_back(ContentThroughOpen(files, path));
+        seen.push_back(round == 0 ? ContentThroughOpen(files, path)
+                                  : ContentThroughCatalogued(files, path));
       }
     }
   }

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdint>
+#include <deque>
 #include <map>
 #include <memory>
 #include <set>
@@ -69,11 +70,14 @@ std::vector<std::string> RelatedContents(std::size_t count, std::size_t size, st
 
 class ReadSizeClassTest : public ::testing::Test {
  protected:
+  // The jobs view their paths, as the search's view catalogue records.
+  const std::string& Keep(std::string path) { return paths_.emplace_back(std::move(path)); }
+
   std::vector<ClassFile> Write(const std::vector<std::string>& contents) {
     std::vector<ClassFile> jobs;
     for (std::size_t index = 0; index < contents.size(); ++index) {
-      jobs.push_back(
-          ClassFile{.path = temp.WriteFile("f" + std::to_string(index), contents[index])});
+      jobs.push_back(ClassFile{.location = testing::LocationOfPath(Keep(
+                                   temp.WriteFile("f" + std::to_string(index), contents[index])))});
     }
     return jobs;
   }
@@ -87,7 +91,7 @@ class ReadSizeClassTest : public ::testing::Test {
     NativeFileServices plain;
     std::map<std::size_t, int> partSizes;
     for (const ClassFile& job : jobs) {
-      EXPECT_NE(job.state, ClassFileState::Unread) << job.path;
+      EXPECT_NE(job.state, ClassFileState::Unread) << job.location.Path();
       if (job.state == ClassFileState::Known) {
         ++partSizes[job.part];
       }
@@ -101,11 +105,13 @@ class ReadSizeClassTest : public ::testing::Test {
                               jobs[right].state == ClassFileState::Known &&
                               jobs[left].part == jobs[right].part;
         // A file made to fail part way equals nothing, whatever it holds on disk.
-        const bool failing =
-            files.failAfter.contains(jobs[left].path) || files.failAfter.contains(jobs[right].path);
-        const bool equal = !failing && CompareFileContents(plain, jobs[right].path, jobs[left].path,
-                                                           size, percent, nullptr) == 1;
-        EXPECT_EQ(together, equal) << jobs[left].path << " / " << jobs[right].path;
+        const bool failing = files.failAfter.contains(jobs[left].location.Path()) ||
+                             files.failAfter.contains(jobs[right].location.Path());
+        const bool equal = !failing && CompareFileContents(plain, jobs[right].location.Path(),
+                                                           jobs[left].location.Path(), size,
+                                                           percent, nullptr) == 1;
+        EXPECT_EQ(together, equal)
+            << jobs[left].location.Path() << " / " << jobs[right].location.Path();
       }
     }
     for (const auto& [path, log] : files.logs) {
@@ -118,6 +124,7 @@ class ReadSizeClassTest : public ::testing::Test {
 
   TempFolder temp;
   LoggingFileServices files;
+  std::deque<std::string> paths_;  // never moves a path it holds
 };
 
 TEST_F(ReadSizeClassTest, PartsAreThePairwiseVerdictsForEveryOpenFileBound) {
@@ -164,7 +171,7 @@ TEST_F(ReadSizeClassTest, ManySmallFilesReadSideBySideGiveThePairwiseVerdicts) {
   contents[5].resize(kSize - 1);
   files.concurrent = true;
   std::vector<ClassFile> jobs = Write(contents);
-  files.failAfter[jobs[9].path] = 2000;
+  files.failAfter[jobs[9].location.Path()] = 2000;
   // Slow reads keep the files of the sets being read open long enough to meet each other.
   files.watch.beforeRead = [](const std::string&, std::int64_t) {
     std::this_thread::sleep_for(std::chrono::microseconds(300));
@@ -198,10 +205,10 @@ TEST_F(ReadSizeClassTest, FilesThatDifferEarlyAreNotReadFurther) {
     EXPECT_EQ(jobs[0].state, ClassFileState::Known);
     EXPECT_EQ(jobs[2].state, ClassFileState::Distinct);
     EXPECT_EQ(jobs[3].state, ClassFileState::Distinct);
-    EXPECT_EQ(files.logs.at(jobs[2].path).bytesRead, kChunkSize);
+    EXPECT_EQ(files.logs.at(jobs[2].location.Path()).bytesRead, kChunkSize);
     // Chunk 2 lies in the second read-ahead block behind the first chunk.
-    EXPECT_EQ(files.logs.at(jobs[3].path).bytesRead, readOfLateFile);
-    EXPECT_EQ(files.logs.at(jobs[0].path).bytesRead, static_cast<std::int64_t>(kSize));
+    EXPECT_EQ(files.logs.at(jobs[3].location.Path()).bytesRead, readOfLateFile);
+    EXPECT_EQ(files.logs.at(jobs[0].location.Path()).bytesRead, static_cast<std::int64_t>(kSize));
   }
 }
 
@@ -241,7 +248,7 @@ TEST_F(ReadSizeClassTest, ProgressClimbsWithTheLockstepReading) {
 
 TEST_F(ReadSizeClassTest, NothingToCompareMakesEveryReadableFileEqual) {
   std::vector<ClassFile> jobs = Write({"a", "b", "c"});
-  jobs.push_back(ClassFile{.path = temp.PathOf("missing")});
+  jobs.push_back(ClassFile{.location = testing::LocationOfPath(Keep(temp.PathOf("missing")))});
   ReadSizeClass(files, jobs, 1, 50, nullptr);  // 1 byte at 50 percent: nothing
   EXPECT_EQ(jobs[0].state, ClassFileState::Known);
   EXPECT_EQ(jobs[2].state, ClassFileState::Known);
@@ -249,7 +256,7 @@ TEST_F(ReadSizeClassTest, NothingToCompareMakesEveryReadableFileEqual) {
   EXPECT_EQ(jobs[0].part, jobs[2].part);
   EXPECT_EQ(jobs[3].state, ClassFileState::Unreadable);
   for (std::size_t at = 0; at < 3; ++at) {
-    EXPECT_EQ(files.logs.at(jobs[at].path).bytesRead, 0);
+    EXPECT_EQ(files.logs.at(jobs[at].location.Path()).bytesRead, 0);
   }
 }
 

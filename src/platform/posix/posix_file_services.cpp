@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
 #include <atomic>
 #include <cerrno>
 #include <climits>
@@ -16,6 +17,7 @@
 #include <fstream>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <thread>
 #include <tuple>
 #include <unordered_map>
@@ -384,14 +386,14 @@ class PosixFileServices::FolderDescriptors {
       : capacity_(std::max<std::size_t>(capacity, 1)) {}
 
   // Null when the folder cannot be opened; the caller then walks the whole path as usual.
-  std::shared_ptr<const Fd> Get(const std::string& folder) {
+  std::shared_ptr<const Fd> Get(std::string_view folder) {
     {
       const std::scoped_lock lock(guard_);
       if (auto found = open_.find(folder); found != open_.end()) {
         return found->second;
       }
     }
-    Fd opened = OpenFolderForLookups(folder);
+    Fd opened = OpenFolderForLookups(std::string(folder));
     if (!opened.Valid()) {
       return nullptr;
     }
@@ -400,14 +402,46 @@ class PosixFileServices::FolderDescriptors {
     if (open_.size() >= capacity_) {
       open_.erase(open_.begin());
     }
-    return open_.try_emplace(folder, std::move(shared)).first->second;
+    return open_.try_emplace(std::string(folder), std::move(shared)).first->second;
   }
 
  private:
+  // Looked up by a view of the catalogue's folder text, without copying it.
+  struct TextHash {
+    using is_transparent = void;
+    std::size_t operator()(std::string_view text) const {
+      return std::hash<std::string_view>{}(text);
+    }
+  };
+
   std::mutex guard_;
-  std::unordered_map<std::string, std::shared_ptr<const Fd>> open_;
+  std::unordered_map<std::string, std::shared_ptr<const Fd>, TextHash, std::equal_to<>> open_;
   std::size_t capacity_;
 };
+
+namespace {
+
+// A name that openat takes relative to its folder exactly as the full path would reach it: one
+// component, not "." or "..", short enough to be a name at all.
+bool IsPlainName(std::string_view name) {
+  return !name.empty() && name.size() <= NAME_MAX && name != "." && name != ".." &&
+         name.find('/') == std::string_view::npos && name.find('\0') == std::string_view::npos;
+}
+
+// The name with the terminating zero the kernel needs, on the stack.
+class NameText {
+ public:
+  explicit NameText(std::string_view name) {
+    std::copy(name.begin(), name.end(), text_.begin());
+    text_[name.size()] = '\0';
+  }
+  const char* Get() const { return text_.data(); }
+
+ private:
+  std::array<char, NAME_MAX + 1> text_;  // filled up to the zero by the constructor
+};
+
+}  // namespace
 
 namespace {
 
@@ -500,15 +534,14 @@ class Prefetch final : public ReadingSession {
   }
 
   Fd Open(const PlannedRead& read) const {
-    std::optional<SplitPath> split = SplitAtLastFolder(read.path);
-    if (!split) {
+    if (!IsPlainName(read.location.name)) {
       return Fd();
     }
-    std::shared_ptr<const Fd> folder = folders_->Get(split->folder);
+    std::shared_ptr<const Fd> folder = folders_->Get(read.location.folder);
     if (!folder) {
       return Fd();
     }
-    return Fd(::openat(folder->Get(), split->name.c_str(), kFileFlags));
+    return Fd(::openat(folder->Get(), NameText(read.location.name).Get(), kFileFlags));
   }
 
   PosixFileServices& files_;
@@ -626,6 +659,21 @@ std::unique_ptr<ReadableFile> PosixFileServices::OpenForReading(const std::strin
       }
     }
   }
+  return OpenByPath(path);
+}
+
+std::unique_ptr<ReadableFile> PosixFileServices::OpenCatalogued(const FileLocation& location) {
+  if (std::shared_ptr<FolderDescriptors> folders = Folders()) {
+    if (IsPlainName(location.name)) {
+      if (std::shared_ptr<const Fd> folder = folders->Get(location.folder)) {
+        return OpenRegularFile(folder->Get(), NameText(location.name).Get());
+      }
+    }
+  }
+  return OpenByPath(location.Path());
+}
+
+std::unique_ptr<ReadableFile> PosixFileServices::OpenByPath(const std::string& path) {
   Location location = Locate(path);
   if (!location.found) {
     return nullptr;

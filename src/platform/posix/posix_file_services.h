@@ -38,11 +38,12 @@ class PosixFileServices final : public FileServices {
   PathKind WhatExists(const std::string& path) override;
   std::optional<FileStatus> StatusOf(const std::string& path) override;
   std::unique_ptr<ReadableFile> OpenForReading(const std::string& path) override;
+  std::unique_ptr<ReadableFile> OpenCatalogued(const FileLocation& location) override;
   bool Delete(const std::string& path) override;
   DeleteOutcome DeleteIfUnchanged(const std::string& path, const FileStatus& expected) override;
   std::unique_ptr<DirectoryEnumeration> StartEnumerationBelow(const std::string& root,
                                                               const std::string& relative) override;
-  // Keeps the folders of the planned files open (O_PATH) for OpenForReading, which then
+  // Keeps the folders of the planned files open (O_PATH) for OpenCatalogued, which then
   // opens a file relative to its folder instead of walking the whole path again. When the
   // files are not in memory, a few threads open them in inode order and ask the kernel for
   // their starts ahead of the reader, so that the disk has several reads queued, in about the
@@ -60,6 +61,7 @@ class PosixFileServices final : public FileServices {
   void SetRaceHook(RaceHook hook) { raceHook_ = std::move(hook); }
 
  private:
+  std::unique_ptr<ReadableFile> OpenByPath(const std::string& path);
   std::shared_ptr<FolderDescriptors> Folders();
   void SetFolders(std::shared_ptr<FolderDescriptors> folders);
 
