@@ -1,13 +1,24 @@
 #include "catalogue/duplicate_search.h"
 
 #include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <exception>
+#include <memory>
+#include <mutex>
+#include <stop_token>
 #include <string>
+#include <system_error>
+#include <thread>
 #include <utility>
 #include <vector>
 
 #include "catalogue/content_comparison.h"
 #include "catalogue/search_index.h"
 #include "catalogue/size_class_reading.h"
+#include "common/parallel.h"
 
 namespace kopiensieb {
 namespace {
@@ -43,10 +54,13 @@ class FileProgress {
 class ContentClassReader {
  public:
   ContentClassReader(FileServices& files, std::int32_t comparePercent,
-                     std::vector<SearchEntry>& entries, FileProgress& progress)
-      : files_(files), comparePercent_(comparePercent), entries_(entries), progress_(progress) {}
+                     std::vector<SearchEntry>& entries)
+      : files_(files), comparePercent_(comparePercent), entries_(entries) {}
 
-  void Decide(std::size_t first) {
+  // Touches only the entries of the class, so that several readers can decide different
+  // classes at once.
+  void Decide(std::size_t first, const FileProgressSink& progress) {
+    progress_ = &progress;
     members_.clear();
     for (std::size_t index = first; index != kNoEntry; index = entries_[index].classNext) {
       members_.push_back(index);
@@ -66,7 +80,7 @@ class ContentClassReader {
         CompareFileContents(
             files_, CataloguedFile{LocationOf(*candidate.record), candidate.record->identity},
             CataloguedFile{LocationOf(*reference.record), reference.record->identity},
-            reference.record->size, comparePercent_, progress_.Sink()) == 1;
+            reference.record->size, comparePercent_, *progress_) == 1;
     reference.role = same ? SearchRole::GroupHead : SearchRole::Alone;
     reference.groupNext = same ? members_[1] : kNoEntry;
     candidate.role = same ? SearchRole::GroupMember : SearchRole::Alone;
@@ -79,8 +93,8 @@ class ContentClassReader {
       const FileRecord& record = *entries_[members_[at]].record;
       jobs_[at] = ClassFile{.location = LocationOf(record), .identity = record.identity};
     }
-    ReadSizeClass(files_, jobs_, entries_[members_[0]].record->size, comparePercent_,
-                  progress_.Sink(), buffers_);
+    ReadSizeClass(files_, jobs_, entries_[members_[0]].record->size, comparePercent_, *progress_,
+                  buffers_);
     // Known files sorted by part, equals in catalogue order (members_ ascends); the others
     // are alone.
     known_.clear();
@@ -105,12 +119,183 @@ class ContentClassReader {
   FileServices& files_;
   std::int32_t comparePercent_;
   std::vector<SearchEntry>& entries_;
-  FileProgress& progress_;
+  const FileProgressSink* progress_ = nullptr;              // of the class being decided
   std::vector<std::size_t> members_;                        // entry numbers of the class, ascending
   std::vector<ClassFile> jobs_;                             // one per member, same order
   ReadBufferPool buffers_;                                  // shared by the classes of one search
   std::vector<std::pair<std::size_t, std::size_t>> known_;  // part, entry number
   std::vector<std::size_t> order_;                          // the entry numbers of known_
+};
+
+// The file-progress values one class's reading reported, kept until the search comes to the
+// class and tells them in order: the bar then moves as if the class were read right there.
+class RecordedProgress {
+ public:
+  FileProgressSink Sink() {
+    return [this](int value) {
+      if (value != last_) {
+        values_.push_back(static_cast<std::int8_t>(value));
+        last_ = value;
+      }
+    };
+  }
+  void Replay(const FileProgressSink& sink) const {
+    for (std::int8_t value : values_) {
+      sink(value);
+    }
+  }
+
+ private:
+  std::vector<std::int8_t> values_;  // 0..100, each one differing from the one before
+  int last_ = 0;                     // the bar stands at 0 when a class starts
+};
+
+// Decides the classes of a content search in catalogue order of their first records. Where
+// the file services read concurrently, helper threads decide the classes ahead of the search
+// while it walks the catalogue, each class by one thread and with its own buffers; the search
+// takes over every class no helper has started, waits for the others, and tells their
+// progress when it comes to them. Classes share no file, so the groups, their order and every
+// value shown are those of reading one class after the other.
+class ClassDecider {
+ public:
+  ClassDecider(FileServices& files, std::int32_t comparePercent, std::vector<SearchEntry>& entries,
+               EngineProgress& progress)
+      : files_(files),
+        comparePercent_(comparePercent),
+        entries_(entries),
+        progress_(progress),
+        reader_(files, comparePercent, entries) {
+    const std::size_t threads = ReaderThreadsForThisMachine();
+    if (!files.ReadsConcurrently() || threads < 2) {
+      return;
+    }
+    for (std::size_t index = 0; index < entries.size(); ++index) {
+      if (entries[index].firstOfClass && entries[index].role == SearchRole::Undecided) {
+        firsts_.push_back(index);
+      }
+    }
+    if (firsts_.size() < kWorthHelping) {
+      firsts_.clear();
+      return;
+    }
+    classes_ = std::make_unique<ClassState[]>(firsts_.size());
+    for (std::size_t helper = 1; helper < threads; ++helper) {
+      try {
+        helpers_.emplace_back([this](const std::stop_token& stop) { Help(stop); });
+      } catch (const std::system_error&) {
+        break;  // no more threads to be had: the search decides the rest itself
+      }
+    }
+  }
+  ~ClassDecider() {
+    for (std::jthread& helper : helpers_) {
+      helper.request_stop();
+    }
+    helpers_.clear();  // joins: the helpers use the entries and the reading session
+  }
+  ClassDecider(const ClassDecider&) = delete;
+  ClassDecider& operator=(const ClassDecider&) = delete;
+
+  // Whether the entry heads a class still to be read; call for every entry in order.
+  bool Heads(std::size_t index) const {
+    if (helpers_.empty()) {
+      return entries_[index].firstOfClass && entries_[index].role == SearchRole::Undecided;
+    }
+    return reached_ < firsts_.size() && firsts_[reached_] == index;
+  }
+
+  // Decides the class headed by `first`, telling its file progress to `sink`.
+  void Decide(std::size_t first, const FileProgressSink& sink) {
+    if (helpers_.empty()) {
+      reader_.Decide(first, sink);
+      return;
+    }
+    const std::size_t number = reached_++;
+    WaitFor(number);
+    ClassState& state = classes_[number];
+    if (state.failure) {
+      std::rethrow_exception(state.failure);
+    }
+    state.progress->Replay(sink);
+    state.progress.reset();
+  }
+
+ private:
+  // Below this many classes to read, a helper thread costs more than it saves.
+  static constexpr std::size_t kWorthHelping = 4;
+  // How long the search waits for a helper between two repaints.
+  static constexpr std::chrono::milliseconds kPaintInterval{50};
+
+  struct ClassState {
+    std::unique_ptr<RecordedProgress> progress;
+    std::exception_ptr failure;
+    bool done = false;  // guarded by doneGuard_
+  };
+
+  // Takes the next class nobody has started, if it is not beyond `last`.
+  bool TakeClass(std::size_t last, std::size_t& number) {
+    std::size_t next = nextClass_.load();
+    while (next <= last && next < firsts_.size()) {
+      if (nextClass_.compare_exchange_weak(next, next + 1)) {
+        number = next;
+        return true;
+      }
+    }
+    return false;
+  }
+
+  void Help(const std::stop_token& stop) {
+    ContentClassReader reader(files_, comparePercent_, entries_);
+    std::size_t number = 0;
+    while (!stop.stop_requested() && TakeClass(firsts_.size(), number)) {
+      Read(reader, number);
+    }
+  }
+
+  void Read(ContentClassReader& reader, std::size_t number) {
+    ClassState& state = classes_[number];
+    try {
+      state.progress = std::make_unique<RecordedProgress>();
+      reader.Decide(firsts_[number], state.progress->Sink());
+    } catch (...) {
+      state.failure = std::current_exception();
+    }
+    {
+      const std::scoped_lock lock(doneGuard_);
+      state.done = true;
+    }
+    classDone_.notify_all();
+  }
+
+  // The search reads classes itself until the one it needs has been started, then waits for
+  // it, repainting meanwhile.
+  void WaitFor(std::size_t wanted) {
+    std::size_t number = 0;
+    while (TakeClass(wanted, number)) {
+      Read(reader_, number);
+    }
+    std::unique_lock lock(doneGuard_);
+    while (!classes_[wanted].done) {
+      if (!classDone_.wait_for(lock, kPaintInterval, [&] { return classes_[wanted].done; })) {
+        lock.unlock();
+        progress_.KeepPainting();
+        lock.lock();
+      }
+    }
+  }
+
+  FileServices& files_;
+  std::int32_t comparePercent_;
+  std::vector<SearchEntry>& entries_;
+  EngineProgress& progress_;
+  ContentClassReader reader_;              // the search's own
+  std::vector<std::size_t> firsts_;        // the first entry of every class, in catalogue order
+  std::unique_ptr<ClassState[]> classes_;  // one per class, same order
+  std::size_t reached_ = 0;                // classes the search has come to
+  std::atomic<std::size_t> nextClass_{0};
+  std::mutex doneGuard_;
+  std::condition_variable classDone_;
+  std::vector<std::jthread> helpers_;  // last: they stop before the rest goes
 };
 
 void FillMember(GroupMember& member, FileRecord& file) {
@@ -174,7 +359,8 @@ void FindDuplicates(FileServices& files, FileCatalogue& catalogue, const SearchR
   const std::unique_ptr<ReadingSession> reading =
       StartReading(files, request.comparePercent, entries);
   FileProgress fileProgress(progress);
-  ContentClassReader classReader(files, request.comparePercent, entries, fileProgress);
+  const FileProgressSink fileProgressSink = fileProgress.Sink();
+  ClassDecider classes(files, request.comparePercent, entries, progress);
   const auto total = static_cast<std::int64_t>(entries.size());
   std::int64_t processed = 0;
   // Every record is the reference once, in catalogue order; its equals behind it are known
@@ -185,8 +371,8 @@ void FindDuplicates(FileServices& files, FileCatalogue& catalogue, const SearchR
     reference.grouped = false;
     fileProgress.Restart();
     if (index < entries.size() && entries[index].record == &reference) {
-      if (entries[index].firstOfClass && entries[index].role == SearchRole::Undecided) {
-        classReader.Decide(index);
+      if (classes.Heads(index)) {
+        classes.Decide(index, fileProgressSink);
       }
       if (entries[index].role == SearchRole::GroupHead) {
         AddGroup(results, entries, index, request.mode);

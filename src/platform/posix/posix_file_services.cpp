@@ -378,18 +378,21 @@ void RaiseOpenFileLimit() {
 
 }  // namespace
 
-// Open folders by their path text, shared by the threads of one reading session. When full,
-// an arbitrary one is let go: a folder in use stays open until its user is done.
+// Open folders by their path text, shared by the threads of one reading session. The folders
+// are spread over shards by the hash of their text, each under its own lock, so that threads
+// opening files of different folders seldom wait for each other. When a shard is full, an
+// arbitrary folder of it is let go: a folder in use stays open until its user is done.
 class PosixFileServices::FolderDescriptors {
  public:
   explicit FolderDescriptors(std::size_t capacity)
-      : capacity_(std::max<std::size_t>(capacity, 1)) {}
+      : capacityPerShard_(std::max<std::size_t>(capacity / kShards, 1)) {}
 
   // Null when the folder cannot be opened; the caller then walks the whole path as usual.
   std::shared_ptr<const Fd> Get(std::string_view folder) {
+    Shard& shard = shards_[TextHash{}(folder) % kShards];
     {
-      const std::scoped_lock lock(guard_);
-      if (auto found = open_.find(folder); found != open_.end()) {
+      const std::scoped_lock lock(shard.guard);
+      if (auto found = shard.open.find(folder); found != shard.open.end()) {
         return found->second;
       }
     }
@@ -398,14 +401,16 @@ class PosixFileServices::FolderDescriptors {
       return nullptr;
     }
     auto shared = std::make_shared<const Fd>(std::move(opened));
-    const std::scoped_lock lock(guard_);
-    if (open_.size() >= capacity_) {
-      open_.erase(open_.begin());
+    const std::scoped_lock lock(shard.guard);
+    if (shard.open.size() >= capacityPerShard_) {
+      shard.open.erase(shard.open.begin());
     }
-    return open_.try_emplace(std::string(folder), std::move(shared)).first->second;
+    return shard.open.try_emplace(std::string(folder), std::move(shared)).first->second;
   }
 
  private:
+  static constexpr std::size_t kShards = 16;
+
   // Looked up by a view of the catalogue's folder text, without copying it.
   struct TextHash {
     using is_transparent = void;
@@ -414,9 +419,13 @@ class PosixFileServices::FolderDescriptors {
     }
   };
 
-  std::mutex guard_;
-  std::unordered_map<std::string, std::shared_ptr<const Fd>, TextHash, std::equal_to<>> open_;
-  std::size_t capacity_;
+  struct Shard {
+    std::mutex guard;
+    std::unordered_map<std::string, std::shared_ptr<const Fd>, TextHash, std::equal_to<>> open;
+  };
+
+  std::array<Shard, kShards> shards_;
+  std::size_t capacityPerShard_;
 };
 
 namespace {
