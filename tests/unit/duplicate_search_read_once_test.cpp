@@ -178,6 +178,67 @@ TEST_F(SearchTest, FilesOfOneChunkNeedNoSecondRead) {
   }
 }
 
+// Where the file services read concurrently, classes are decided on helper threads ahead of
+// the walk over the catalogue. Nothing shown may tell: the same groups, marks, progress values
+// and status texts, in the same order, as reading one class after the other; and still each
+// file opened once.
+TEST_F(SearchTest, ClassesReadSideBySideShowExactlyWhatReadingInTurnShows) {
+  std::vector<std::string> names;
+  const auto write = [&](const std::string& content) {
+    names.push_back("f" + std::to_string(names.size()));
+    temp.WriteFile(names.back(), content);
+  };
+  // Per round: an equal pair, three of one size that split in their last byte, five of which
+  // four are equal, and one alone by its size; classes of one round interleave in the
+  // catalogue with those of the others.
+  for (int round = 0; round < 6; ++round) {
+    const std::size_t size = 3000 + static_cast<std::size_t>(round) * 1500;
+    write(PatternBytes(size, round));
+    write(PatternBytes(size, round));
+    const std::string late = PatternBytes(size + 3, 200 + round);
+    write(late);
+    write(WithByteChanged(late, size + 2));
+    write(late);
+    for (int member = 0; member < 5; ++member) {
+      write(PatternBytes(size + 11, member == 3 ? 300 + round : 400 + round));
+    }
+    write(PatternBytes(size + 7, 100 + round));
+  }
+  for (std::size_t at = 0; at < names.size(); ++at) {
+    Catalogue(names[(at * 7) % names.size()]);  // 7 and 66 files share no factor
+  }
+
+  // Once before, so that both runs find the status texts that the first one sets.
+  SearchCommand(program, SearchMode::SameContent);
+  widgets.writes.clear();
+  SearchCommand(program, SearchMode::SameContent);
+  const GroupPaths inTurn = Groups();
+  const std::vector<bool> marksInTurn = Marks();
+  const std::vector<testing::WidgetWrite> writesInTurn = widgets.writes;
+  ASSERT_EQ(inTurn.size(), 18U);
+
+  widgets.writes.clear();
+  files.logs.clear();
+  files.concurrent = true;
+  SearchCommand(program, SearchMode::SameContent);
+
+  EXPECT_EQ(Groups(), inTurn);
+  EXPECT_EQ(Marks(), marksInTurn);
+  ASSERT_EQ(widgets.writes.size(), writesInTurn.size());
+  for (std::size_t at = 0; at < writesInTurn.size(); ++at) {
+    const testing::WidgetWrite& seen = widgets.writes[at];
+    const testing::WidgetWrite& expected = writesInTurn[at];
+    EXPECT_TRUE(seen.kind == expected.kind && seen.target == expected.target &&
+                seen.value == expected.value && seen.text == expected.text)
+        << "write " << at << ": " << seen.target << " " << seen.value << " " << seen.text
+        << ", expected " << expected.target << " " << expected.value << " " << expected.text;
+  }
+  for (const auto& [path, log] : files.logs) {
+    EXPECT_EQ(log.opens, 1) << path;
+    EXPECT_FALSE(log.AnyByteReadTwice()) << path;
+  }
+}
+
 // --- splitting a class while it is read in lockstep
 
 // Two 128-byte blocks that differ in six bytes but have the same MD5 digest; followed by the
