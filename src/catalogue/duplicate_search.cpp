@@ -232,10 +232,10 @@ class ClassDecider {
     bool done = false;  // guarded by doneGuard_
   };
 
-  // Takes the next class nobody has started, if it is not beyond `last`.
-  bool TakeClass(std::size_t last, std::size_t& number) {
+  // Takes the next class nobody has started; false when every class has been.
+  bool TakeClass(std::size_t& number) {
     std::size_t next = nextClass_.load();
-    while (next <= last && next < firsts_.size()) {
+    while (next < firsts_.size()) {
       if (nextClass_.compare_exchange_weak(next, next + 1)) {
         number = next;
         return true;
@@ -247,7 +247,7 @@ class ClassDecider {
   void Help(const std::stop_token& stop) {
     ContentClassReader reader(files_, comparePercent_, entries_);
     std::size_t number = 0;
-    while (!stop.stop_requested() && TakeClass(firsts_.size(), number)) {
+    while (!stop.stop_requested() && TakeClass(number)) {
       Read(reader, number);
     }
   }
@@ -267,11 +267,12 @@ class ClassDecider {
     classDone_.notify_all();
   }
 
-  // The search reads classes itself until the one it needs has been started, then waits for
-  // it, repainting meanwhile.
+  // Until the class it needs is done, the search reads classes itself: the next one nobody
+  // has started, which is the one it needs or one the helpers would come to later. Only when
+  // every class has been started does it wait, repainting meanwhile.
   void WaitFor(std::size_t wanted) {
     std::size_t number = 0;
-    while (TakeClass(wanted, number)) {
+    while (!IsDone(wanted) && TakeClass(number)) {
       Read(reader_, number);
     }
     std::unique_lock lock(doneGuard_);
@@ -282,6 +283,11 @@ class ClassDecider {
         lock.lock();
       }
     }
+  }
+
+  bool IsDone(std::size_t number) {
+    const std::scoped_lock lock(doneGuard_);
+    return classes_[number].done;
   }
 
   FileServices& files_;
