@@ -158,14 +158,16 @@ class RecordedProgress {
 // value shown are those of reading one class after the other.
 class ClassDecider {
  public:
+  // `session`, where there is one, may tell how many readers are worth running.
   ClassDecider(FileServices& files, std::int32_t comparePercent, std::vector<SearchEntry>& entries,
-               EngineProgress& progress)
+               EngineProgress& progress, const ReadingSession* session)
       : files_(files),
         comparePercent_(comparePercent),
         entries_(entries),
         progress_(progress),
         reader_(files, comparePercent, entries) {
-    const std::size_t threads = ReaderThreadsForThisMachine();
+    const std::size_t wanted = session != nullptr ? session->ReadersWorthRunning() : 0;
+    const std::size_t threads = wanted > 0 ? wanted : ReaderThreadsForThisMachine();
     if (!files.ReadsConcurrently() || threads < 2) {
       return;
     }
@@ -366,7 +368,7 @@ void FindDuplicates(FileServices& files, FileCatalogue& catalogue, const SearchR
       StartReading(files, request.comparePercent, entries);
   FileProgress fileProgress(progress);
   const FileProgressSink fileProgressSink = fileProgress.Sink();
-  ClassDecider classes(files, request.comparePercent, entries, progress);
+  ClassDecider classes(files, request.comparePercent, entries, progress, reading.get());
   const auto total = static_cast<std::int64_t>(entries.size());
   std::int64_t processed = 0;
   // Every record is the reference once, in catalogue order; its equals behind it are known

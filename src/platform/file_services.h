@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -117,6 +118,10 @@ struct PlannedRead {
 class ReadingSession {
  public:
   virtual ~ReadingSession() = default;
+  // How many files the search should read at once where the session knows better than the
+  // number of cores (files that must come from a disk that keeps several reads in flight, or
+  // from one whose head should move one way); 0 where it does not.
+  virtual std::size_t ReadersWorthRunning() const { return 0; }
 };
 
 enum class PathKind {

@@ -454,87 +454,80 @@ class NameText {
 
 namespace {
 
-// Fetches the starts of the planned files ahead of the reader: opens them in inode order
+// Whether the page that holds the file's first byte is in the page cache. (A read that must
+// not wait, RWF_NOWAIT, would tell the same more simply, but some file systems refuse it even
+// for cached pages.)
+bool FirstByteInMemory(int fd) {
+  const long page = ::sysconf(_SC_PAGESIZE);
+  void* mapped = ::mmap(nullptr, static_cast<std::size_t>(page), PROT_READ, MAP_SHARED, fd, 0);
+  if (mapped == MAP_FAILED) {
+    return false;
+  }
+  unsigned char resident = 0;
+  const bool known = ::mincore(mapped, static_cast<std::size_t>(page), &resident) == 0;
+  ::munmap(mapped, static_cast<std::size_t>(page));
+  return known && (resident & 1) != 0;
+}
+
+Fd OpenPlanned(PosixFileServices::FolderDescriptors& folders, const PlannedRead& read) {
+  if (!IsPlainName(read.location.name)) {
+    return Fd();
+  }
+  std::shared_ptr<const Fd> folder = folders.Get(read.location.folder);
+  if (!folder) {
+    return Fd();
+  }
+  return Fd(::openat(folder->Get(), NameText(read.location.name).Get(), kFileFlags));
+}
+
+// Whether the planned files are in memory already, judged by a sample spread over the plan:
+// fetching them would then only take the CPU from the readers.
+bool PlanIsInMemory(PosixFileServices::FolderDescriptors& folders,
+                    const std::vector<PlannedRead>& reads) {
+  // Files looked at, and how many of them may be on disk only for the plan to count as in
+  // memory.
+  constexpr std::size_t kSample = 32;
+  constexpr std::size_t kSampleOnDisk = 2;
+  const std::size_t step = std::max<std::size_t>(reads.size() / kSample, 1);
+  std::size_t onDisk = 0;
+  for (std::size_t at = 0; at < reads.size(); at += step) {
+    const Fd file = OpenPlanned(folders, reads[at]);
+    if (file.Valid() && !FirstByteInMemory(file.Get()) && ++onDisk > kSampleOnDisk) {
+      return false;
+    }
+  }
+  return true;
+}
+
+// Fetches the starts of the planned files ahead of the readers: opens them in inode order
 // (inodes and data of one file system are laid out roughly alike) and asks the kernel to read
 // their first bytes in the background. A spinning disk gets one thread, so that its head
-// moves one way; other disks get several, to keep their queues full. A first thread samples
-// the plan: when the files are in memory already, fetching them would only take the CPU from
-// the reader, and nothing is fetched.
+// moves one way, and one reader; other disks get several of each, to keep their queues full.
 class Prefetch final : public ReadingSession {
  public:
   Prefetch(PosixFileServices& files, std::shared_ptr<PosixFileServices::FolderDescriptors> folders,
-           std::vector<PlannedRead> reads, std::size_t threads)
-      : files_(files), folders_(std::move(folders)), reads_(std::move(reads)) {
-    threads_.emplace_back([this](const std::stop_token& stop) {
-      Decide(SampleIsInMemory(stop) ? kLeave : kFetch);
-      Run(stop);
-    });
-    for (std::size_t thread = 1; thread < threads; ++thread) {
-      threads_.emplace_back([this](const std::stop_token& stop) {
-        decision_.wait(kUndecided);
-        Run(stop);
-      });
+           std::vector<PlannedRead> reads, std::size_t threads, std::size_t readers)
+      : files_(files), folders_(std::move(folders)), reads_(std::move(reads)), readers_(readers) {
+    for (std::size_t thread = 0; thread < threads; ++thread) {
+      threads_.emplace_back([this](const std::stop_token& stop) { Run(stop); });
     }
   }
   ~Prefetch() override {
     for (std::jthread& thread : threads_) {
       thread.request_stop();
     }
-    Decide(kLeave);
     threads_.clear();  // joins
     files_.EndReading();
   }
   Prefetch(const Prefetch&) = delete;
   Prefetch& operator=(const Prefetch&) = delete;
 
+  std::size_t ReadersWorthRunning() const override { return readers_; }
+
  private:
-  static constexpr int kUndecided = 0;
-  static constexpr int kFetch = 1;
-  static constexpr int kLeave = 2;
-  // Files looked at, spread over the plan, and how many of them may be on disk only for the
-  // plan to count as in memory.
-  static constexpr std::size_t kSample = 32;
-  static constexpr std::size_t kSampleOnDisk = 2;
-
-  void Decide(int decision) {
-    int expected = kUndecided;
-    decision_.compare_exchange_strong(expected, decision);
-    decision_.notify_all();
-  }
-
-  bool SampleIsInMemory(const std::stop_token& stop) const {
-    const std::size_t step = std::max<std::size_t>(reads_.size() / kSample, 1);
-    std::size_t onDisk = 0;
-    for (std::size_t at = 0; at < reads_.size() && !stop.stop_requested(); at += step) {
-      const Fd file = Open(reads_[at]);
-      if (file.Valid() && !FirstByteInMemory(file.Get()) && ++onDisk > kSampleOnDisk) {
-        return false;
-      }
-    }
-    return true;
-  }
-
-  // Whether the page that holds the file's first byte is in the page cache. (A read that must
-  // not wait, RWF_NOWAIT, would tell the same more simply, but some file systems refuse it even
-  // for cached pages.)
-  static bool FirstByteInMemory(int fd) {
-    const long page = ::sysconf(_SC_PAGESIZE);
-    void* mapped = ::mmap(nullptr, static_cast<std::size_t>(page), PROT_READ, MAP_SHARED, fd, 0);
-    if (mapped == MAP_FAILED) {
-      return false;
-    }
-    unsigned char resident = 0;
-    const bool known = ::mincore(mapped, static_cast<std::size_t>(page), &resident) == 0;
-    ::munmap(mapped, static_cast<std::size_t>(page));
-    return known && (resident & 1) != 0;
-  }
-
   void Run(const std::stop_token& stop) {
-    if (decision_.load() != kFetch) {
-      return;
-    }
     for (std::size_t at = next_++; at < reads_.size() && !stop.stop_requested(); at = next_++) {
-      const Fd file = Open(reads_[at]);
+      const Fd file = OpenPlanned(*folders_, reads_[at]);
       if (file.Valid()) {
         ::posix_fadvise(file.Get(), 0, static_cast<off_t>(reads_[at].startBytes),
                         POSIX_FADV_WILLNEED);
@@ -542,27 +535,18 @@ class Prefetch final : public ReadingSession {
     }
   }
 
-  Fd Open(const PlannedRead& read) const {
-    if (!IsPlainName(read.location.name)) {
-      return Fd();
-    }
-    std::shared_ptr<const Fd> folder = folders_->Get(read.location.folder);
-    if (!folder) {
-      return Fd();
-    }
-    return Fd(::openat(folder->Get(), NameText(read.location.name).Get(), kFileFlags));
-  }
-
   PosixFileServices& files_;
   std::shared_ptr<PosixFileServices::FolderDescriptors> folders_;
   std::vector<PlannedRead> reads_;
+  std::size_t readers_;
   std::atomic<std::size_t> next_{0};
-  std::atomic<int> decision_{kUndecided};
   std::vector<std::jthread> threads_;  // last: they stop before the rest goes
 };
 
-// Threads that open files ahead of the reader on a disk that does not seek.
+// Threads that open files ahead of the readers on a disk that does not seek, and readers that
+// keep its queue busy with whole files.
 constexpr std::size_t kPrefetchThreads = 6;
+constexpr std::size_t kReadersFromDisk = 4;
 
 }  // namespace
 
@@ -578,12 +562,18 @@ std::unique_ptr<ReadingSession> PosixFileServices::StartReading(std::vector<Plan
                                    : static_cast<std::size_t>(std::min<rlim_t>(limit / 2, 1 << 16));
   auto folders = std::make_shared<FolderDescriptors>(capacity);
   SetFolders(folders);
+  if (PlanIsInMemory(*folders, reads)) {
+    // Nothing to fetch: the folders are kept open, and the readers follow the cores.
+    return std::make_unique<Prefetch>(*this, std::move(folders), std::vector<PlannedRead>{}, 0, 0);
+  }
   std::sort(reads.begin(), reads.end(), [](const PlannedRead& left, const PlannedRead& right) {
     return std::tie(left.identity.device, left.identity.inode) <
            std::tie(right.identity.device, right.identity.inode);
   });
-  const std::size_t threads = OnRotatingDisk(reads.front().identity.device) ? 1 : kPrefetchThreads;
-  return std::make_unique<Prefetch>(*this, std::move(folders), std::move(reads), threads);
+  const bool rotating = OnRotatingDisk(reads.front().identity.device);
+  return std::make_unique<Prefetch>(*this, std::move(folders), std::move(reads),
+                                    rotating ? 1 : kPrefetchThreads,
+                                    rotating ? 1 : kReadersFromDisk);
 }
 
 std::shared_ptr<PosixFileServices::FolderDescriptors> PosixFileServices::Folders() {
