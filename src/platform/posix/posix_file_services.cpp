@@ -546,7 +546,7 @@ class Prefetch final : public ReadingSession {
 // Threads that open files ahead of the readers on a disk that does not seek, and readers that
 // keep its queue busy with whole files.
 constexpr std::size_t kPrefetchThreads = 6;
-constexpr std::size_t kReadersFromDisk = 4;
+constexpr std::size_t kReadersFromDisk = 2;
 
 }  // namespace
 
