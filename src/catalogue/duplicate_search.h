@@ -43,9 +43,11 @@ struct SearchResults {
 //     share one are read on in lockstep behind it.
 //  5. Folded digests: a set still larger than openFiles is read one file at a time, each
 //     file's chunk digests folded into one; equal folds form a part.
-//  6. Threads: where the file services read concurrently, the first chunks of a large class
-//     and many small lockstep sets are read on several threads, each with a share of the
-//     limits; the groups do not depend on it.
+//  6. Threads: where the file services read concurrently, helper threads decide classes ahead
+//     of the walk over the catalogue (each class by one thread; its file progress is recorded
+//     and shown when the walk reaches the class), and the first chunks of a large class and
+//     many small lockstep sets are read on several threads, each with a share of the limits;
+//     the groups, their order and every value shown do not depend on it.
 // Every record is the reference once, in catalogue order: its class is read when its first
 // record comes up, and a group is added when its first member does, so the progress follows
 // the catalogue and the groups come out in its order.
