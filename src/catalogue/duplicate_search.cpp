@@ -337,20 +337,33 @@ void AddGroup(SearchResults& results, std::vector<SearchEntry>& entries, std::si
 // page only competes with the reader's own long reads of large files.
 constexpr std::int64_t kPlannedStart = 4096;
 
-std::unique_ptr<ReadingSession> StartReading(FileServices& files, std::int32_t comparePercent,
-                                             const std::vector<SearchEntry>& entries) {
-  std::vector<PlannedRead> reads;
-  for (const SearchEntry& entry : entries) {
-    if (entry.role == SearchRole::Undecided) {
-      const FileRecord& record = *entry.record;
-      reads.push_back(PlannedRead{
-          .location = LocationOf(record),
-          .identity = record.identity,
-          .startBytes = std::min(ComparedLength(record.size, comparePercent), kPlannedStart)});
+// The plan of a content search: the entries still undecided, each handed out as a view of its
+// record when asked for.
+class UndecidedEntries final : public ReadingPlan {
+ public:
+  UndecidedEntries(const std::vector<SearchEntry>& entries, std::int32_t comparePercent)
+      : entries_(entries), comparePercent_(comparePercent) {
+    for (std::size_t index = 0; index < entries.size(); ++index) {
+      if (entries[index].role == SearchRole::Undecided) {
+        undecided_.push_back(index);
+      }
     }
   }
-  return files.StartReading(std::move(reads));
-}
+
+  std::size_t Count() const override { return undecided_.size(); }
+  PlannedRead At(std::size_t number) const override {
+    const FileRecord& record = *entries_[undecided_[number]].record;
+    return PlannedRead{
+        .location = LocationOf(record),
+        .identity = record.identity,
+        .startBytes = std::min(ComparedLength(record.size, comparePercent_), kPlannedStart)};
+  }
+
+ private:
+  const std::vector<SearchEntry>& entries_;
+  std::int32_t comparePercent_;
+  std::vector<std::size_t> undecided_;  // entry numbers
+};
 
 }  // namespace
 
@@ -365,7 +378,7 @@ void FindDuplicates(FileServices& files, FileCatalogue& catalogue, const SearchR
   std::vector<SearchEntry> entries =
       BuildSearchIndex(catalogue, request.mode, files, [&progress] { progress.KeepPainting(); });
   const std::unique_ptr<ReadingSession> reading =
-      StartReading(files, request.comparePercent, entries);
+      files.StartReading(UndecidedEntries(entries, request.comparePercent));
   FileProgress fileProgress(progress);
   const FileProgressSink fileProgressSink = fileProgress.Sink();
   ClassDecider classes(files, request.comparePercent, entries, progress, reading.get());

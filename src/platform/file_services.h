@@ -114,6 +114,16 @@ struct PlannedRead {
   std::int64_t startBytes = 0;
 };
 
+// The files a search is about to read, handed out one at a time: file services that need
+// only a sample of them, or none, copy nothing per file.
+class ReadingPlan {
+ public:
+  virtual ~ReadingPlan() = default;
+  virtual std::size_t Count() const = 0;
+  // number < Count(). The location stays valid while a session started from the plan lives.
+  virtual PlannedRead At(std::size_t number) const = 0;
+};
+
 // Lives as long as a search reads; see FileServices::StartReading.
 class ReadingSession {
  public:
@@ -167,7 +177,7 @@ class FileServices {
   // (and open the files relative to them) and fetch the starts of the files from the disk
   // ahead of the reader, in the order the data lies. Only speed depends on it: what
   // OpenCatalogued opens and reads stays the same. Null when there is nothing to gain.
-  virtual std::unique_ptr<ReadingSession> StartReading(std::vector<PlannedRead> /*reads*/) {
+  virtual std::unique_ptr<ReadingSession> StartReading(const ReadingPlan& /*plan*/) {
     return nullptr;
   }
   // Removes the file at a path only while it is still the regular file described by

@@ -134,9 +134,11 @@ class LoggingFileServices final : public FileServices {
   }
   bool Delete(const std::string& path) override { return inner_.Delete(path); }
   // Logs the plan and hands it on, so that the reading goes through the real session.
-  std::unique_ptr<ReadingSession> StartReading(std::vector<PlannedRead> reads) override {
-    planned.insert(planned.end(), reads.begin(), reads.end());
-    return inner_.StartReading(std::move(reads));
+  std::unique_ptr<ReadingSession> StartReading(const ReadingPlan& plan) override {
+    for (std::size_t at = 0; at < plan.Count(); ++at) {
+      planned.push_back(plan.At(at));
+    }
+    return inner_.StartReading(plan);
   }
   bool ReadsConcurrently() const override { return concurrent; }
 
@@ -161,6 +163,17 @@ inline FileLocation LocationOfPath(const std::string& path) {
   const std::string_view whole = path;
   return FileLocation{.folder = whole.substr(0, separator), .name = whole.substr(separator + 1)};
 }
+
+// A reading plan of the reads listed.
+class ListedPlan final : public ReadingPlan {
+ public:
+  explicit ListedPlan(std::vector<PlannedRead> reads) : reads_(std::move(reads)) {}
+  std::size_t Count() const override { return reads_.size(); }
+  PlannedRead At(std::size_t number) const override { return reads_.at(number); }
+
+ private:
+  std::vector<PlannedRead> reads_;
+};
 
 // Bytes of any length, different for every seed; no 1,024-byte chunk repeats another.
 inline std::string PatternBytes(std::size_t size, int seed = 0) {

@@ -706,7 +706,7 @@ std::optional<std::string> ContentThroughCatalogued(FileServices& files, const s
 }
 
 // The plan views `paths`, which must outlive it.
-std::vector<PlannedRead> PlanOf(FileServices& files, const std::vector<std::string>& paths) {
+testing::ListedPlan PlanOf(FileServices& files, const std::vector<std::string>& paths) {
   std::vector<PlannedRead> reads;
   for (const std::string& path : paths) {
     const std::optional<FileStatus> status = files.StatusOf(path);
@@ -714,7 +714,7 @@ std::vector<PlannedRead> PlanOf(FileServices& files, const std::vector<std::stri
                                 .identity = status ? status->identity : FileIdentity{},
                                 .startBytes = 4096});
   }
-  return reads;
+  return testing::ListedPlan(std::move(reads));
 }
 
 class PosixReadingSessionTest : public PosixPathOperationsTest {};

@@ -482,16 +482,16 @@ Fd OpenPlanned(PosixFileServices::FolderDescriptors& folders, const PlannedRead&
 
 // Whether the planned files are in memory already, judged by a sample spread over the plan:
 // fetching them would then only take the CPU from the readers.
-bool PlanIsInMemory(PosixFileServices::FolderDescriptors& folders,
-                    const std::vector<PlannedRead>& reads) {
+bool PlanIsInMemory(PosixFileServices::FolderDescriptors& folders, const ReadingPlan& plan) {
   // Files looked at, and how many of them may be on disk only for the plan to count as in
   // memory.
   constexpr std::size_t kSample = 32;
   constexpr std::size_t kSampleOnDisk = 2;
-  const std::size_t step = std::max<std::size_t>(reads.size() / kSample, 1);
+  const std::size_t count = plan.Count();
+  const std::size_t step = std::max<std::size_t>(count / kSample, 1);
   std::size_t onDisk = 0;
-  for (std::size_t at = 0; at < reads.size(); at += step) {
-    const Fd file = OpenPlanned(folders, reads[at]);
+  for (std::size_t at = 0; at < count; at += step) {
+    const Fd file = OpenPlanned(folders, plan.At(at));
     if (file.Valid() && !FirstByteInMemory(file.Get()) && ++onDisk > kSampleOnDisk) {
       return false;
     }
@@ -550,8 +550,8 @@ constexpr std::size_t kReadersFromDisk = 2;
 
 }  // namespace
 
-std::unique_ptr<ReadingSession> PosixFileServices::StartReading(std::vector<PlannedRead> reads) {
-  if (reads.empty()) {
+std::unique_ptr<ReadingSession> PosixFileServices::StartReading(const ReadingPlan& plan) {
+  if (plan.Count() == 0) {
     return nullptr;
   }
   // The scan holds one folder per level and the readers up to a few hundred files; the open
@@ -562,9 +562,14 @@ std::unique_ptr<ReadingSession> PosixFileServices::StartReading(std::vector<Plan
                                    : static_cast<std::size_t>(std::min<rlim_t>(limit / 2, 1 << 16));
   auto folders = std::make_shared<FolderDescriptors>(capacity);
   SetFolders(folders);
-  if (PlanIsInMemory(*folders, reads)) {
+  if (PlanIsInMemory(*folders, plan)) {
     // Nothing to fetch: the folders are kept open, and the readers follow the cores.
     return std::make_unique<Prefetch>(*this, std::move(folders), std::vector<PlannedRead>{}, 0, 0);
+  }
+  std::vector<PlannedRead> reads;
+  reads.reserve(plan.Count());
+  for (std::size_t at = 0; at < plan.Count(); ++at) {
+    reads.push_back(plan.At(at));
   }
   std::sort(reads.begin(), reads.end(), [](const PlannedRead& left, const PlannedRead& right) {
     return std::tie(left.identity.device, left.identity.inode) <

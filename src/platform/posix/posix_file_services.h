@@ -48,7 +48,7 @@ class PosixFileServices final : public FileServices {
   // files are not in memory, a few threads open them in inode order and ask the kernel for
   // their starts ahead of the reader, so that the disk has several reads queued, in about the
   // order the data lies.
-  std::unique_ptr<ReadingSession> StartReading(std::vector<PlannedRead> reads) override;
+  std::unique_ptr<ReadingSession> StartReading(const ReadingPlan& plan) override;
   // The open folders of a reading session are shared under a lock.
   bool ReadsConcurrently() const override { return true; }
 
