@@ -37,16 +37,8 @@ Event OtherEventOfTheWindow() {
 class ToDeleteWindowTest : public ProgramTest {
  protected:
   FileRecord& Catalogue(const std::string& name, const std::string& content) {
-    const std::string path = folder.WriteFile(name, content);
-    FileRecord& record =
-        harness.AddFile(folder.Path(), name, static_cast<std::int64_t>(content.size()));
-    const std::optional<FileStatus> status = harness.nativeFiles.StatusOf(path);
-    EXPECT_TRUE(status.has_value()) << path;
-    if (status) {
-      record.identity = status->identity;
-      record.modifiedNs = status->modifiedNs;
-    }
-    return record;
+    folder.WriteFile(name, content);
+    return harness.AddExistingFile(folder.Path(), name);
   }
 
   // Catalogues the files, each with a copy of it ("NAME.copy") that stays, shows them in
@@ -89,23 +81,8 @@ class ToDeleteWindowTest : public ProgramTest {
   }
 
   void Handle(const Event& event) { HandleToDeleteWindowEvent(program, event); }
-
-  Names EntryNames() {
-    Names names;
-    state.toDeleteList.ForEach(
-        [&](const ToDeleteEntry& entry) { names.push_back(entry.file->name); });
-    return names;
-  }
-
-  std::vector<int> SelectedViewRows() {
-    std::vector<int> rows;
-    for (int row = 0; row < widgets.CountRows(kToDeleteView); ++row) {
-      if (widgets.IsRowSelected(kToDeleteView, row)) {
-        rows.push_back(row);
-      }
-    }
-    return rows;
-  }
+  Names EntryNames() { return harness.ToDeleteNames(); }
+  std::vector<int> SelectedViewRows() const { return harness.SelectedRows(kToDeleteView); }
 
   TempFolder folder;
 };
@@ -150,13 +127,13 @@ TEST_F(ToDeleteWindowTest, OpensWithItsLayoutAndTheGatheredFiles) {
   EXPECT_EQ(view.geometry, (Geometry{5, 52, 490, 243}));
   EXPECT_TRUE(view.options.multipleSelection);
   EXPECT_TRUE(view.options.fullRowSelection);
-  ASSERT_EQ(view.columns.size(), 3u);
-  EXPECT_EQ(view.columns[0].title, "Name");
-  EXPECT_EQ(view.columns[0].width, 150);
-  EXPECT_EQ(view.columns[1].title, "Pfad");
-  EXPECT_EQ(view.columns[1].width, 200);
-  EXPECT_EQ(view.columns[2].title, "Größe");
-  EXPECT_EQ(view.columns[2].width, 100);
+  const std::vector<std::pair<std::string, int>> columns{
+      {"Name", 150}, {"Pfad", 200}, {"Größe", 100}};
+  ASSERT_EQ(view.columns.size(), columns.size());
+  for (std::size_t column = 0; column < columns.size(); ++column) {
+    EXPECT_EQ(view.columns[column].title, columns[column].first);
+    EXPECT_EQ(view.columns[column].width, columns[column].second);
+  }
 
   EXPECT_EQ(harness.RowTexts(kToDeleteView), Names({"a.txt", "bb.txt"}));
   EXPECT_EQ(harness.RowTexts(kToDeleteView, 1), Names({folder.Path(), folder.Path()}));
@@ -444,12 +421,7 @@ TEST_F(ToDeleteWindowTest, PurgeRemovesExactlyTheDoneEntriesInOrder) {
 
     PurgeDoneEntries(fresh.State());
 
-    Names left;
-    fresh.State().toDeleteList.ForEach([&](const ToDeleteEntry& entry) {
-      EXPECT_EQ(entry.done, 0);
-      left.push_back(entry.file->name);
-    });
-    EXPECT_EQ(left, c.left);
+    EXPECT_EQ(fresh.ToDeleteNames(), c.left);
     EXPECT_EQ(fresh.State().toDeleteList.Count(), static_cast<std::int64_t>(c.left.size()));
   }
 }
@@ -604,14 +576,8 @@ TEST(ToDeleteCopyTest, AFileIsDeletedOnlyWhileACopyOfItIsLeft) {
     ProgramHarness harness;
     std::map<std::string, FileRecord*> records;
     for (const auto& [name, content] : c.files) {
-      const std::string path = folder.WriteFile(name, content);
-      FileRecord& record =
-          harness.AddFile(folder.Path(), name, static_cast<std::int64_t>(content.size()));
-      const std::optional<FileStatus> status = harness.nativeFiles.StatusOf(path);
-      ASSERT_TRUE(status.has_value());
-      record.identity = status->identity;
-      record.modifiedNs = status->modifiedNs;
-      records[name] = &record;
+      folder.WriteFile(name, content);
+      records[name] = &harness.AddExistingFile(folder.Path(), name);
     }
     RefreshLists(harness.program, kRefreshFiles);
     for (const CopyCase::Mark& mark : c.marks) {
@@ -659,9 +625,6 @@ TEST(ToDeleteCopyTest, AFileIsDeletedOnlyWhileACopyOfItIsLeft) {
     EXPECT_EQ(lastCopy, pathsOf(c.lastCopyBoxes));
     EXPECT_EQ(failed, pathsOf(c.failureBoxes));
     // Exactly the kept files keep their entries and rows, in list order.
-    Names kept;
-    harness.State().toDeleteList.ForEach(
-        [&](const ToDeleteEntry& entry) { kept.push_back(entry.file->name); });
     Names expectedKept;
     for (const CopyCase::Mark& mark : c.marks) {
       if (std::ranges::find(c.lastCopyBoxes, mark.file) != c.lastCopyBoxes.end() ||
@@ -669,7 +632,7 @@ TEST(ToDeleteCopyTest, AFileIsDeletedOnlyWhileACopyOfItIsLeft) {
         expectedKept.push_back(mark.file);
       }
     }
-    EXPECT_EQ(kept, expectedKept);
+    EXPECT_EQ(harness.ToDeleteNames(), expectedKept);
     if (!expectedKept.empty()) {
       EXPECT_EQ(harness.RowTexts(kToDeleteView), expectedKept);
     }
@@ -688,15 +651,8 @@ TEST(ToDeleteCopyTest, AHardLinkOfTheFileIsNoCopyOfIt) {
   ProgramHarness harness;
   folder.WriteFile("a", "content");
   folder.MakeHardLink("h", "a");
-  std::vector<FileRecord*> group;
-  for (const char* name : {"a", "h"}) {
-    FileRecord& record = harness.AddFile(folder.Path(), name, 7);
-    const std::optional<FileStatus> status = harness.nativeFiles.StatusOf(folder.PathOf(name));
-    ASSERT_TRUE(status.has_value());
-    record.identity = status->identity;
-    record.modifiedNs = status->modifiedNs;
-    group.push_back(&record);
-  }
+  const std::vector<FileRecord*> group{&harness.AddExistingFile(folder.Path(), "a"),
+                                       &harness.AddExistingFile(folder.Path(), "h")};
   harness.AddToDelete(*group[0], group);
   OpenToDeleteWindow(harness.program);
   SelectAllCommand(harness.program);
