@@ -168,6 +168,14 @@ std::vector<int> ProgramHarness::SelectedRows(int control) const {
   return rows;
 }
 
+std::vector<std::pair<std::string, int>> ProgramHarness::Columns(int control) const {
+  std::vector<std::pair<std::string, int>> columns;
+  for (const auto& column : Control(control).columns) {
+    columns.emplace_back(column.title, column.width);
+  }
+  return columns;
+}
+
 std::vector<std::string> ProgramHarness::ToDeleteNames() {
   std::vector<std::string> names;
   program.state.toDeleteList.ForEach([&names](const ToDeleteEntry& entry) {

@@ -67,6 +67,8 @@ class ProgramHarness {
   // --- inspection
   const HeadlessControl& Control(int control) const;
   std::vector<int> SelectedRows(int control) const;
+  // A list view's columns as (title, width), in order.
+  std::vector<std::pair<std::string, int>> Columns(int control) const;
   // The files of ToDeleteList in list order; fails the test for an entry left marked done.
   std::vector<std::string> ToDeleteNames();
   std::vector<std::string> RowTexts(int control, int column = 0) const;  // one per row

@@ -127,14 +127,8 @@ TEST_F(ToDeleteWindowTest, OpensWithItsLayoutAndTheGatheredFiles) {
   EXPECT_EQ(view.geometry, (Geometry{5, 52, 490, 243}));
   EXPECT_TRUE(view.options.multipleSelection);
   EXPECT_TRUE(view.options.fullRowSelection);
-  const std::vector<std::pair<std::string, int>> columns{
-      {"Name", 150}, {"Pfad", 200}, {"Größe", 100}};
-  ASSERT_EQ(view.columns.size(), columns.size());
-  for (std::size_t column = 0; column < columns.size(); ++column) {
-    EXPECT_EQ(view.columns[column].title, columns[column].first);
-    EXPECT_EQ(view.columns[column].width, columns[column].second);
-  }
-
+  EXPECT_EQ(harness.Columns(kToDeleteView), (std::vector<std::pair<std::string, int>>{
+                                                {"Name", 150}, {"Pfad", 200}, {"Größe", 100}}));
   EXPECT_EQ(harness.RowTexts(kToDeleteView), Names({"a.txt", "bb.txt"}));
   EXPECT_EQ(harness.RowTexts(kToDeleteView, 1), Names({folder.Path(), folder.Path()}));
   EXPECT_EQ(harness.RowTexts(kToDeleteView, 2), Names({"16 Bytes", "17 Bytes"}));
