@@ -66,7 +66,7 @@ TEST(CursorListTest, AddsBehindTheCurrentRecordOrAtTheFront) {
   EXPECT_EQ(TextsByStepping(list), TextsOf(list));  // links agree in both directions' use
 }
 
-TEST(CursorListTest, StepsForwardFromNoneToFirstAndStopsAtTheLast) {
+TEST(CursorListTest, StepsForwardFromNoneOrAResetToFirstAndStopsAtTheLast) {
   CursorList<TextRecord> empty;
   EXPECT_FALSE(empty.StepForward());
   EXPECT_EQ(empty.Current(), nullptr);
@@ -74,24 +74,16 @@ TEST(CursorListTest, StepsForwardFromNoneToFirstAndStopsAtTheLast) {
   CursorList<TextRecord> list;
   AddTexts(list, {"a", "b"});
   list.ResetCursor();
-  ASSERT_TRUE(list.StepForward());
-  EXPECT_EQ(CurrentText(list), "a");
-  ASSERT_TRUE(list.StepForward());
-  EXPECT_EQ(CurrentText(list), "b");
-  EXPECT_FALSE(list.StepForward());
-  EXPECT_EQ(CurrentText(list), "b");
-  EXPECT_FALSE(list.StepForward());
-  EXPECT_EQ(CurrentText(list), "b");
-}
-
-TEST(CursorListTest, ResetMakesTheNextStepYieldTheFirstRecord) {
-  CursorList<TextRecord> list;
-  AddTexts(list, {"a", "b", "c"});
-  list.ResetCursor();
   EXPECT_EQ(list.Current(), nullptr);
   EXPECT_EQ(list.CurrentPosition(), 0);
   ASSERT_TRUE(list.StepForward());
   EXPECT_EQ(CurrentText(list), "a");
+  ASSERT_TRUE(list.StepForward());
+  EXPECT_EQ(CurrentText(list), "b");
+  EXPECT_FALSE(list.StepForward());
+  EXPECT_EQ(CurrentText(list), "b");
+  EXPECT_FALSE(list.StepForward());
+  EXPECT_EQ(CurrentText(list), "b");
 }
 
 TEST(CursorListTest, DeletingMovesTheCursorToThePredecessorOrElseTheSuccessor) {

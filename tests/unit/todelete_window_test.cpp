@@ -25,6 +25,37 @@ namespace {
 using Names = std::vector<std::string>;
 
 const std::string kFailurePrefix = "Die folgende Datei konnte nicht gelöscht werden:\r";
+const std::string kLastCopyPrefix =
+    "Die folgende Datei wurde nicht gelöscht, weil sonst keine Kopie übrig bliebe:\r";
+
+// The boxes shown, in order, as "failed PATH" (not the catalogued file, or not deletable) or
+// "last copy PATH" (kept so that a copy is left). Any other box fails the test.
+Names ErrorBoxes(const HeadlessWidgetServices& widgets) {
+  Names boxes;
+  for (const auto& box : widgets.MessageBoxes()) {
+    EXPECT_EQ(box.title, "ERROR");
+    EXPECT_EQ(box.icon, MessageIcon::Error);
+    if (box.text.starts_with(kLastCopyPrefix)) {
+      boxes.push_back("last copy " + box.text.substr(kLastCopyPrefix.size()));
+    } else if (box.text.starts_with(kFailurePrefix)) {
+      boxes.push_back("failed " + box.text.substr(kFailurePrefix.size()));
+    } else {
+      ADD_FAILURE() << box.text;
+    }
+  }
+  return boxes;
+}
+
+// The boxes of one kind ("failed " or "last copy ") among ErrorBoxes, as paths.
+Names PathsIn(const Names& boxes, const std::string& kind) {
+  Names paths;
+  for (const std::string& box : boxes) {
+    if (box.starts_with(kind)) {
+      paths.push_back(box.substr(kind.size()));
+    }
+  }
+  return paths;
+}
 
 Event ClickOn(int control) {
   return Event{EventKind::Control, kToDeleteWindow, control};
@@ -238,10 +269,7 @@ TEST_F(ToDeleteWindowTest, AFolderAtThePathIsAFailureWithTheErrorBox) {
   Handle(ClickOn(kSelectAllButton));
   Handle(ClickOn(kDeleteSelectedButton));
 
-  ASSERT_EQ(widgets.MessageBoxes().size(), 1u);
-  EXPECT_EQ(widgets.MessageBoxes()[0].title, "ERROR");
-  EXPECT_EQ(widgets.MessageBoxes()[0].text, kFailurePrefix + folder.PathOf("b.txt"));
-  EXPECT_EQ(widgets.MessageBoxes()[0].icon, MessageIcon::Error);
+  EXPECT_EQ(ErrorBoxes(widgets), Names{"failed " + folder.PathOf("b.txt")});
   EXPECT_EQ(EntryNames(), Names({"b.txt"}));
   EXPECT_EQ(harness.RowTexts(kToDeleteView), Names({"b.txt"}));
   EXPECT_FALSE(folder.Exists("a.txt"));
@@ -266,10 +294,9 @@ TEST_F(ToDeleteWindowTest, AFileChangedSinceTheScanIsKeptWithTheErrorBox) {
   Handle(ClickOn(kSelectAllButton));
   Handle(ClickOn(kDeleteSelectedButton));
 
-  ASSERT_EQ(widgets.MessageBoxes().size(), 3u);
-  EXPECT_EQ(widgets.MessageBoxes()[0].text, kFailurePrefix + folder.PathOf("longer.txt"));
-  EXPECT_EQ(widgets.MessageBoxes()[1].text, kFailurePrefix + folder.PathOf("touched.txt"));
-  EXPECT_EQ(widgets.MessageBoxes()[2].text, kFailurePrefix + folder.PathOf("replaced.txt"));
+  EXPECT_EQ(ErrorBoxes(widgets), Names({"failed " + folder.PathOf("longer.txt"),
+                                        "failed " + folder.PathOf("touched.txt"),
+                                        "failed " + folder.PathOf("replaced.txt")}));
   EXPECT_EQ(folder.ReadFile("longer.txt"), "content of longer.txt and more");
   EXPECT_EQ(folder.ReadFile("touched.txt"), "content of touched.txt");
   EXPECT_EQ(folder.ReadFile("replaced.txt"), "content of replaced.txt");
@@ -419,9 +446,6 @@ TEST_F(ToDeleteWindowTest, PurgeRemovesExactlyTheDoneEntriesInOrder) {
     EXPECT_EQ(fresh.State().toDeleteList.Count(), static_cast<std::int64_t>(c.left.size()));
   }
 }
-
-const std::string kLastCopyPrefix =
-    "Die folgende Datei wurde nicht gelöscht, weil sonst keine Kopie übrig bliebe:\r";
 
 // Files on disk, catalogued, some gathered as if marked from groups, a change on disk after the
 // marking, then "Alles markieren" and "Mark. löschen".
@@ -596,19 +620,7 @@ TEST(ToDeleteCopyTest, AFileIsDeletedOnlyWhileACopyOfItIsLeft) {
       }
     }
     EXPECT_EQ(left, c.leftOnDisk);
-    Names lastCopy;
-    Names failed;
-    for (const auto& box : harness.widgets.MessageBoxes()) {
-      EXPECT_EQ(box.title, "ERROR");
-      EXPECT_EQ(box.icon, MessageIcon::Error);
-      if (box.text.starts_with(kLastCopyPrefix)) {
-        lastCopy.push_back(box.text.substr(kLastCopyPrefix.size()));
-      } else if (box.text.starts_with(kFailurePrefix)) {
-        failed.push_back(box.text.substr(kFailurePrefix.size()));
-      } else {
-        ADD_FAILURE() << box.text;
-      }
-    }
+    const Names boxes = ErrorBoxes(harness.widgets);
     const auto pathsOf = [&folder](const Names& names) {
       Names paths;
       for (const std::string& name : names) {
@@ -616,8 +628,8 @@ TEST(ToDeleteCopyTest, AFileIsDeletedOnlyWhileACopyOfItIsLeft) {
       }
       return paths;
     };
-    EXPECT_EQ(lastCopy, pathsOf(c.lastCopyBoxes));
-    EXPECT_EQ(failed, pathsOf(c.failureBoxes));
+    EXPECT_EQ(PathsIn(boxes, "last copy "), pathsOf(c.lastCopyBoxes));
+    EXPECT_EQ(PathsIn(boxes, "failed "), pathsOf(c.failureBoxes));
     // Exactly the kept files keep their entries and rows, in list order.
     Names expectedKept;
     for (const CopyCase::Mark& mark : c.marks) {
@@ -654,8 +666,7 @@ TEST(ToDeleteCopyTest, AHardLinkOfTheFileIsNoCopyOfIt) {
   DeleteSelectedCommand(harness.program);
 
   EXPECT_TRUE(folder.Exists("a"));
-  ASSERT_EQ(harness.widgets.MessageBoxes().size(), 1u);
-  EXPECT_EQ(harness.widgets.MessageBoxes()[0].text, kLastCopyPrefix + folder.PathOf("a"));
+  EXPECT_EQ(ErrorBoxes(harness.widgets), Names{"last copy " + folder.PathOf("a")});
 }
 
 // A folder on the way that may not be passed through hides the file, it does not remove it.
@@ -671,9 +682,7 @@ TEST(ToDeleteWindowLookupTest, AFileThatCannotBeLookedAtIsAFailureNotADeletion) 
 
   DeleteSelectedCommand(harness.program);
 
-  ASSERT_EQ(harness.widgets.MessageBoxes().size(), 1u);
-  EXPECT_EQ(harness.widgets.MessageBoxes()[0].text,
-            kFailurePrefix + NativePath("/verschlossen/a.txt"));
+  EXPECT_EQ(ErrorBoxes(harness.widgets), Names{"failed " + NativePath("/verschlossen/a.txt")});
   EXPECT_EQ(harness.State().toDeleteList.Count(), 1);
   EXPECT_EQ(harness.RowTexts(kFilesView), Names({"a.txt"}));
 }
