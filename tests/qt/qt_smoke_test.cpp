@@ -108,11 +108,16 @@ class QtSmokeTest : public QObject {
     return CountControlEvents(events, control, window);
   }
 
-  // A user's click on a button: what is queued first gets its passes (so that the
-  // availability rules are up to date), then the click and the passes it starts.
-  bool ClickButton(kopiensieb::Program& program, int window, int control) {
+  // Before a user's action: what is queued gets its passes, then one more pass, so that the
+  // availability rules are up to date.
+  void CatchUp(kopiensieb::Program& program, int window) {
     RunQueuedPasses(program, window, -2);
     kopiensieb::RunPass(program, Event{EventKind::Other, window, -1});
+  }
+
+  // A user's click on a button, then the passes it starts.
+  bool ClickButton(kopiensieb::Program& program, int window, int control) {
+    CatchUp(program, window);
     auto* button = Widget<QPushButton>(control);
     if (button == nullptr || !button->isEnabled()) {
       return false;
@@ -122,8 +127,7 @@ class QtSmokeTest : public QObject {
   }
 
   bool ClickListRow(kopiensieb::Program& program, int window, int control, int row) {
-    RunQueuedPasses(program, window, -2);
-    kopiensieb::RunPass(program, Event{EventKind::Other, window, -1});
+    CatchUp(program, window);
     widgets_->PublishPendingRows();
     auto* view = Widget<QAbstractItemView>(control);
     if (view == nullptr || !view->isEnabled() || row >= view->model()->rowCount()) {
