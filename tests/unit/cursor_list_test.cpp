@@ -102,7 +102,7 @@ TEST(CursorListTest, DeletingMovesTheCursorToThePredecessorOrElseTheSuccessor) {
       {{"only"}, 0, {}, "<none>", 0, false},
   };
   for (const Case& c : cases) {
-    SCOPED_TRACE(c.deleted);
+    SCOPED_TRACE("deleting " + c.texts[static_cast<std::size_t>(c.deleted)]);
     CursorList<TextRecord> list;
     AddTexts(list, c.texts);
     list.SelectIndex(c.deleted);
