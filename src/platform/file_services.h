@@ -176,7 +176,8 @@ class FileServices {
   // once. While the session lives, file services that can may keep the files' folders open
   // (and open the files relative to them) and fetch the starts of the files from the disk
   // ahead of the reader, in the order the data lies. Only speed depends on it: what
-  // OpenCatalogued opens and reads stays the same. Null when there is nothing to gain.
+  // OpenCatalogued opens and reads stays the same. Null when there is nothing to gain. The
+  // session is ended only once no other thread opens files any more.
   virtual std::unique_ptr<ReadingSession> StartReading(const ReadingPlan& /*plan*/) {
     return nullptr;
   }

@@ -380,32 +380,34 @@ void RaiseOpenFileLimit() {
 
 // Open folders by their path text, shared by the threads of one reading session. The folders
 // are spread over shards by the hash of their text, each under its own lock, so that threads
-// opening files of different folders seldom wait for each other. When a shard is full, an
-// arbitrary folder of it is let go: a folder in use stays open until its user is done.
+// opening files of different folders seldom wait for each other. A folder once kept stays
+// open until the session ends, so its descriptor is handed out without counting its users;
+// once as many folders as the session may hold are open, further ones are not kept.
 class PosixFileServices::FolderDescriptors {
  public:
   explicit FolderDescriptors(std::size_t capacity)
       : capacityPerShard_(std::max<std::size_t>(capacity / kShards, 1)) {}
 
-  // Null when the folder cannot be opened; the caller then walks the whole path as usual.
-  std::shared_ptr<const Fd> Get(std::string_view folder) {
+  // The folder's descriptor, valid while the session lives; -1 when the folder cannot be
+  // opened or kept (the caller then walks the whole path as usual).
+  int Get(std::string_view folder) {
     Shard& shard = shards_[TextHash{}(folder) % kShards];
     {
       const std::scoped_lock lock(shard.guard);
       if (auto found = shard.open.find(folder); found != shard.open.end()) {
-        return found->second;
+        return found->second.Get();
+      }
+      if (shard.open.size() >= capacityPerShard_) {
+        return -1;
       }
     }
     Fd opened = OpenFolderForLookups(std::string(folder));
     if (!opened.Valid()) {
-      return nullptr;
+      return -1;
     }
-    auto shared = std::make_shared<const Fd>(std::move(opened));
     const std::scoped_lock lock(shard.guard);
-    if (shard.open.size() >= capacityPerShard_) {
-      shard.open.erase(shard.open.begin());
-    }
-    return shard.open.try_emplace(std::string(folder), std::move(shared)).first->second;
+    // Another thread may have opened it meanwhile: its descriptor is kept, this one closed.
+    return shard.open.try_emplace(std::string(folder), std::move(opened)).first->second.Get();
   }
 
  private:
@@ -421,7 +423,7 @@ class PosixFileServices::FolderDescriptors {
 
   struct Shard {
     std::mutex guard;
-    std::unordered_map<std::string, std::shared_ptr<const Fd>, TextHash, std::equal_to<>> open;
+    std::unordered_map<std::string, Fd, TextHash, std::equal_to<>> open;
   };
 
   std::array<Shard, kShards> shards_;
@@ -473,11 +475,11 @@ Fd OpenPlanned(PosixFileServices::FolderDescriptors& folders, const PlannedRead&
   if (!IsPlainName(read.location.name)) {
     return Fd();
   }
-  std::shared_ptr<const Fd> folder = folders.Get(read.location.folder);
-  if (!folder) {
+  const int folder = folders.Get(read.location.folder);
+  if (folder < 0) {
     return Fd();
   }
-  return Fd(::openat(folder->Get(), NameText(read.location.name).Get(), kFileFlags));
+  return Fd(::openat(folder, NameText(read.location.name).Get(), kFileFlags));
 }
 
 // Whether the planned files are in memory already, judged by a sample spread over the plan:
@@ -547,6 +549,8 @@ class Prefetch final : public ReadingSession {
 // keep its queue busy with whole files.
 constexpr std::size_t kPrefetchThreads = 6;
 constexpr std::size_t kReadersFromDisk = 2;
+// Folders a reading session keeps open at most (a tree of a million files has about 90,000).
+constexpr std::size_t kMostKeptFolders = std::size_t{1} << 18;
 
 }  // namespace
 
@@ -557,9 +561,10 @@ std::unique_ptr<ReadingSession> PosixFileServices::StartReading(const ReadingPla
   // The scan holds one folder per level and the readers up to a few hundred files; the open
   // folders take at most half of what is left.
   const rlim_t limit = OpenFileLimit();
-  const std::size_t capacity = limit == RLIM_INFINITY
-                                   ? std::size_t{1} << 16
-                                   : static_cast<std::size_t>(std::min<rlim_t>(limit / 2, 1 << 16));
+  const std::size_t capacity =
+      limit == RLIM_INFINITY
+          ? kMostKeptFolders
+          : static_cast<std::size_t>(std::min<rlim_t>(limit / 2, kMostKeptFolders));
   auto folders = std::make_shared<FolderDescriptors>(capacity);
   SetFolders(folders);
   if (PlanIsInMemory(*folders, plan)) {
@@ -581,14 +586,12 @@ std::unique_ptr<ReadingSession> PosixFileServices::StartReading(const ReadingPla
                                     rotating ? 1 : kReadersFromDisk);
 }
 
-std::shared_ptr<PosixFileServices::FolderDescriptors> PosixFileServices::Folders() {
-  const std::scoped_lock lock(foldersGuard_);
-  return folders_;
+PosixFileServices::FolderDescriptors* PosixFileServices::Folders() const {
+  return folders_.load(std::memory_order_acquire);
 }
 
 void PosixFileServices::SetFolders(std::shared_ptr<FolderDescriptors> folders) {
-  const std::scoped_lock lock(foldersGuard_);
-  folders_ = std::move(folders);
+  folders_.store(folders.get(), std::memory_order_release);
 }
 
 void PosixFileServices::EndReading() {
@@ -656,10 +659,10 @@ std::optional<FileStatus> PosixFileServices::StatusOf(const std::string& path) {
 }
 
 std::unique_ptr<ReadableFile> PosixFileServices::OpenForReading(const std::string& path) {
-  if (std::shared_ptr<FolderDescriptors> folders = Folders()) {
+  if (FolderDescriptors* folders = Folders()) {
     if (std::optional<SplitPath> split = SplitAtLastFolder(path)) {
-      if (std::shared_ptr<const Fd> folder = folders->Get(split->folder)) {
-        return OpenRegularFile(folder->Get(), split->name.c_str());
+      if (const int folder = folders->Get(split->folder); folder >= 0) {
+        return OpenRegularFile(folder, split->name.c_str());
       }
     }
   }
@@ -667,10 +670,10 @@ std::unique_ptr<ReadableFile> PosixFileServices::OpenForReading(const std::strin
 }
 
 std::unique_ptr<ReadableFile> PosixFileServices::OpenCatalogued(const FileLocation& location) {
-  if (std::shared_ptr<FolderDescriptors> folders = Folders()) {
+  if (FolderDescriptors* folders = Folders()) {
     if (IsPlainName(location.name)) {
-      if (std::shared_ptr<const Fd> folder = folders->Get(location.folder)) {
-        return OpenRegularFile(folder->Get(), NameText(location.name).Get());
+      if (const int folder = folders->Get(location.folder); folder >= 0) {
+        return OpenRegularFile(folder, NameText(location.name).Get());
       }
     }
   }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -49,7 +50,7 @@ class PosixFileServices final : public FileServices {
   // their starts ahead of the reader, so that the disk has several reads queued, in about the
   // order the data lies.
   std::unique_ptr<ReadingSession> StartReading(const ReadingPlan& plan) override;
-  // The open folders of a reading session are shared under a lock.
+  // The open folders of a reading session are shared under sharded locks.
   bool ReadsConcurrently() const override { return true; }
 
   class FolderDescriptors;
@@ -62,12 +63,13 @@ class PosixFileServices final : public FileServices {
 
  private:
   std::unique_ptr<ReadableFile> OpenByPath(const std::string& path);
-  std::shared_ptr<FolderDescriptors> Folders();
+  FolderDescriptors* Folders() const;
   void SetFolders(std::shared_ptr<FolderDescriptors> folders);
 
   RaceHook raceHook_;
-  std::mutex foldersGuard_;
-  std::shared_ptr<FolderDescriptors> folders_;  // while a reading session lives
+  // Those of the reading session, which owns them, while it lives. Read without a lock on every
+  // open: the search ends its session only after its readers are done.
+  std::atomic<FolderDescriptors*> folders_{nullptr};
 };
 
 }  // namespace kopiensieb
