@@ -9,6 +9,7 @@
 #                                  a finished tree with the same parameters is reused
 #   RUNS=3 bash bench/scale.sh     timed runs of each (default 3; the median counts)
 #   FILES=200000 bash bench/scale.sh   another number of files
+#   BASELINE=/path/kopiensieb-headless   times another build of ours the same way (rows "base")
 set -euo pipefail
 cd "$(dirname "$0")/.."
 REPO=$(pwd)
@@ -16,6 +17,7 @@ TREE=${1:-/tmp/kopiensieb-scale}
 TREE=${TREE%/}
 RUNS=${RUNS:-3}
 FILES=${FILES:-1000000}
+BASELINE=${BASELINE:-}
 BUILD=$REPO/build-bench-search
 
 # GCC 12 at -O3 reports a false -Wrestrict inside std::string assignments (GCC bug 105329).
@@ -59,6 +61,10 @@ echo "load: $(uptime)"
 read -r t_find _ <<<"$(measure find "$TREE" -printf '%s\n')"
 read -r t_scan m_scan <<<"$(measure "$HEADLESS" "$WORK/scan")"
 read -r t_all m_all <<<"$(measure "$HEADLESS" "$WORK/all")"
+if [ -n "$BASELINE" ]; then
+  read -r b_scan bm_scan <<<"$(measure "$BASELINE" "$WORK/scan")"
+  read -r b_all bm_all <<<"$(measure "$BASELINE" "$WORK/all")"
+fi
 "$HEADLESS" "$WORK/count" >"$WORK/count.out"
 groups=$(grep -m 1 '"ended":false' "$WORK/count.out" | python3 -c '
 import json, sys
@@ -71,6 +77,13 @@ awk -v f="$FILES" -v tf="$t_find" -v ts="$t_scan" -v ms="$m_scan" -v ta="$t_all"
     ts, ms / 1024, ms * 1024 / f, ts / tf
   printf "  scan + content + name search      %7.2f s  peak %7.1f MiB  %5.0f bytes/file\n",
     ta, ma / 1024, ma * 1024 / f }'
+if [ -n "$BASELINE" ]; then
+  awk -v f="$FILES" -v tf="$t_find" -v ts="$b_scan" -v ms="$bm_scan" -v ta="$b_all" -v ma="$bm_all" 'BEGIN {
+  printf "  base: folder scan alone           %7.2f s  peak %7.1f MiB  %5.0f bytes/file  (%.2f x find)\n",
+    ts, ms / 1024, ms * 1024 / f, ts / tf
+  printf "  base: scan + content + name search %6.2f s  peak %7.1f MiB  %5.0f bytes/file\n",
+    ta, ma / 1024, ma * 1024 / f }'
+fi
 echo "  groups after the content search: $groups (sets planted: $SETS)"
 echo "load: $(uptime)"
 [ "$groups" = "$SETS" ]
