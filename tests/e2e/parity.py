@@ -3,8 +3,9 @@
     parity.py MODULE
 
 KOPIENSIEB_HEADLESS names the in-memory driver, KOPIENSIEB_REAL_DRIVER the driver of a real
-backend (kopiensieb-qt-driver). The module must pass on both, and every JSON line the tests
-read must be the same on both, once the random names of temporary folders are made equal.
+backend (kopiensieb-qt-driver, or kopiensieb-win32-driver.exe under KOPIENSIEB_EMULATOR). The
+module must pass on both, and every JSON line the tests read must be the same on both, once
+the random names of temporary folders are made equal.
 """
 
 import difflib
@@ -14,6 +15,8 @@ import re
 import subprocess
 import sys
 import tempfile
+
+from harness import native
 
 TEMP_NAME = re.compile(r"tmp[a-z0-9_]{8}")
 
@@ -38,6 +41,8 @@ def normalised(log, temp_root):
     """The logged lines with the temporary root and folder names made driver-independent."""
     if not os.path.exists(log):
         return []
+    # The Windows build writes the root on Wine's drive Z: with backslashes, escaped in JSON.
+    roots = {temp_root, json.dumps(native(temp_root))[1:-1]}
     names = {}
 
     def stable(match):
@@ -46,7 +51,9 @@ def normalised(log, temp_root):
     lines = []
     with open(log, encoding="utf-8") as stream:
         for line in stream:
-            line = line.rstrip("\n").replace(temp_root, "<tmp>")
+            line = line.rstrip("\n")
+            for root in roots:
+                line = line.replace(root, "<tmp>")
             lines.append(TEMP_NAME.sub(stable, line))
     return lines
 
