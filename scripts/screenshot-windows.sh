@@ -1,0 +1,30 @@
+#!/bin/sh
+# Photographs the Windows program's windows under Wine on a virtual X screen (with the openbox
+# window manager around Wine's windows) and writes the PNGs into screenshots/: the main window
+# after a search with a group chosen, and the ToDelete window.
+# Usage: scripts/screenshot-windows.sh (after scripts/build-windows.sh)
+set -eu
+cd "$(dirname "$0")/.."
+cmake --build build-windows --target kopiensieb_win32_screenshot -j2
+mkdir -p screenshots
+export WINEPREFIX="$(pwd)/build-windows/wine-prefix"
+export WINEDEBUG=-all
+export WINEDLLOVERRIDES="mscoree,mshtml="
+if [ ! -f "$WINEPREFIX/system.reg" ]; then
+  wineboot --init >/dev/null 2>&1
+fi
+wine=$(command -v wine64 || echo /usr/lib/wine/wine64)
+out="$(pwd)/screenshots"
+xvfb-run -a -s "-screen 0 1024x768x24" sh -c '
+  openbox --sm-disable >/dev/null 2>&1 &
+  manager=$!
+  sleep 1
+  status=0
+  "$1" "$2" "Z:$3" </dev/null || status=$?
+  kill "$manager" 2>/dev/null || true
+  exit "$status"
+' screenshot "$wine" build-windows/tests/kopiensieb_win32_screenshot.exe "$out"
+for shot in main todelete; do
+  convert "$out/kopiensieb-win32-$shot.bmp" "$out/kopiensieb-win32-$shot.png"
+  rm -f "$out/kopiensieb-win32-$shot.bmp"
+done
