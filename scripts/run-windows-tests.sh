@@ -13,33 +13,47 @@ export WINEDEBUG=-all
 export WINEDLLOVERRIDES="mscoree,mshtml="
 
 # The real windows need a screen: a virtual one of this run's own, on a display number the X
-# server picks itself (so parallel runs never meet), gone when the run ends. No window manager:
-# the driver acts through the controls' messages, not through the pointer or the keyboard focus.
+# server picks itself (so parallel runs never meet), gone when the run ends. A window manager
+# runs on it: without one, Wine waits two seconds for a manager's answer whenever a window is
+# hidden or disabled (each message box does both).
 screen_log="$(pwd)/build-windows/xvfb.log"
 display_file="$(mktemp)"
 Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp -noreset 3>"$display_file" \
   >"$screen_log" 2>&1 &
 xvfb=$!
+manager=""
 stop() {
   wineserver -k 2>/dev/null || true
+  if [ -n "$manager" ]; then
+    kill "$manager" 2>/dev/null || true
+    wait "$manager" 2>/dev/null || true
+  fi
   kill "$xvfb" 2>/dev/null || true
   wait "$xvfb" 2>/dev/null || true
   rm -f "$display_file"
 }
 trap stop EXIT
 trap 'exit 130' INT TERM
+# Waits up to ten seconds for a condition (a command), while the X server lives.
+await() {
+  waited=0
+  until "$@"; do
+    if ! kill -0 "$xvfb" 2>/dev/null || [ "$waited" -ge 100 ]; then
+      echo "run-windows-tests: the virtual screen did not come up:" >&2
+      cat "$screen_log" >&2
+      exit 1
+    fi
+    sleep 0.1
+    waited=$((waited + 1))
+  done
+}
 # The server writes its display number once it accepts connections.
-waited=0
-while [ ! -s "$display_file" ]; do
-  if ! kill -0 "$xvfb" 2>/dev/null || [ "$waited" -ge 100 ]; then
-    echo "run-windows-tests: the virtual screen did not start:" >&2
-    cat "$screen_log" >&2
-    exit 1
-  fi
-  sleep 0.1
-  waited=$((waited + 1))
-done
+await test -s "$display_file"
 export DISPLAY=":$(head -n 1 "$display_file")"
+openbox --sm-disable >/dev/null 2>&1 &
+manager=$!
+managing() { xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q "window id"; }
+await managing
 
 if [ ! -f "$WINEPREFIX/system.reg" ]; then
   wineboot --init >/dev/null 2>&1
@@ -52,4 +66,13 @@ wineserver -p || true  # 2: one runs already for this prefix, and serves as well
 # pipe, which its runner would otherwise wait on for ever.
 wine=$(command -v wine64 || echo /usr/lib/wine/wine64)
 "$wine" cmd.exe /c exit </dev/null >/dev/null 2>&1 || true
+# Wine's desktop process starts with the first program that opens a window, inherits its
+# output, and ends one second after the last such program: every test program on the real
+# windows would wait a second for its output to close. A program kept open for the whole run
+# (Wine's notepad, minimised, ended with the server) holds the desktop instead.
+# Its window on the screen means the desktop runs; a test program started earlier would start
+# the desktop itself and lend it its output for the rest of the run.
+"$wine" cmd.exe /c start /min notepad.exe </dev/null >/dev/null 2>&1 || true
+shown() { xprop -root _NET_CLIENT_LIST 2>/dev/null | grep -q "window id"; }
+await shown
 ctest --test-dir build-windows --output-on-failure -j2 --timeout 900 "$@"

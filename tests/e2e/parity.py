@@ -25,9 +25,14 @@ def run_suite(module, driver, log, temp_root):
     env = dict(os.environ)
     env["KOPIENSIEB_HEADLESS"] = driver
     env["KOPIENSIEB_DUMP_LOG"] = log
-    env["TMPDIR"] = temp_root
+    # The tests' folders go below temp_root; the programs keep the usual TMPDIR (under another
+    # one, Wine would not find its running server and start a new one for every program).
+    runner = (
+        "import sys, tempfile, unittest; tempfile.tempdir = sys.argv[1]; "
+        "unittest.main(module=None, argv=['unittest', sys.argv[2]])"
+    )
     done = subprocess.run(
-        [sys.executable, "-m", "unittest", module],
+        [sys.executable, "-c", runner, temp_root, module],
         cwd=os.path.dirname(os.path.abspath(__file__)),
         env=env,
         capture_output=True,
