@@ -1,7 +1,7 @@
 #!/bin/sh
-# Photographs the Windows program's windows under Wine on a virtual X screen (with the openbox
-# window manager around Wine's windows) and writes the PNGs into screenshots/: the main window
-# after a search with a group chosen, and the ToDelete window.
+# Photographs the Windows program's windows under Wine on a virtual X screen and writes the
+# PNGs into screenshots/: the main window after a search with a group chosen, and the ToDelete
+# window. Wine draws the frames itself, as Windows would (no window manager's frames).
 # Usage: scripts/screenshot-windows.sh (after scripts/build-windows.sh)
 set -eu
 cd "$(dirname "$0")/.."
@@ -15,14 +15,11 @@ if [ ! -f "$WINEPREFIX/system.reg" ]; then
 fi
 wine=$(command -v wine64 || echo /usr/lib/wine/wine64)
 out="$(pwd)/screenshots"
+# Both on the virtual screen: Wine's desktop starts with the first program and stays on the
+# display it found.
 xvfb-run -a -s "-screen 0 1024x768x24" sh -c '
-  openbox --sm-disable >/dev/null 2>&1 &
-  manager=$!
-  sleep 1
-  status=0
-  "$1" "$2" "Z:$3" </dev/null || status=$?
-  kill "$manager" 2>/dev/null || true
-  exit "$status"
+  "$1" reg add "HKCU\\Software\\Wine\\X11 Driver" /v Managed /d N /f >/dev/null 2>&1
+  "$1" "$2" "Z:$3" </dev/null
 ' screenshot "$wine" build-windows/tests/kopiensieb_win32_screenshot.exe "$out"
 for shot in main todelete; do
   convert "$out/kopiensieb-win32-$shot.bmp" "$out/kopiensieb-win32-$shot.png"

@@ -25,6 +25,29 @@ void SetItemState(HWND view, int row, UINT state, UINT mask) {
   ::SendMessageW(view, LVM_SETITEMSTATE, static_cast<WPARAM>(row), reinterpret_cast<LPARAM>(&item));
 }
 
+void SetCellText(HWND view, int row, int column, const std::wstring& text) {
+  LVITEMW item{};
+  item.iSubItem = column;
+  item.pszText = const_cast<wchar_t*>(text.c_str());
+  ::SendMessageW(view, LVM_SETITEMTEXTW, static_cast<WPARAM>(row), reinterpret_cast<LPARAM>(&item));
+}
+
+std::wstring CellText(HWND view, int row, int column) {
+  for (std::size_t size = 256;; size *= 2) {
+    std::wstring buffer(size, L'\0');
+    LVITEMW item{};
+    item.iSubItem = column;
+    item.pszText = buffer.data();
+    item.cchTextMax = static_cast<int>(size);
+    const auto length = static_cast<std::size_t>(::SendMessageW(
+        view, LVM_GETITEMTEXTW, static_cast<WPARAM>(row), reinterpret_cast<LPARAM>(&item)));
+    if (length + 1 < size) {
+      buffer.resize(length);
+      return buffer;
+    }
+  }
+}
+
 void InsertListBoxRow(HWND box, int at, const std::wstring& text) {
   ::SendMessageW(box, LB_INSERTSTRING, static_cast<WPARAM>(at),
                  reinterpret_cast<LPARAM>(text.c_str()));
@@ -80,7 +103,15 @@ void Win32WidgetServices::AddRow(int control, int index, const std::string& text
   item.mask = LVIF_TEXT;
   item.iItem = at;
   item.pszText = const_cast<wchar_t*>(shown.c_str());
-  ::SendMessageW(found->handle, LVM_INSERTITEMW, 0, reinterpret_cast<LPARAM>(&item));
+  const auto row = static_cast<int>(
+      ::SendMessageW(found->handle, LVM_INSERTITEMW, 0, reinterpret_cast<LPARAM>(&item)));
+  // A row inserted inside a run of selected rows comes out selected (the view widens the
+  // run); a new row is not chosen.
+  if (row >= 0 &&
+      (::SendMessageW(found->handle, LVM_GETITEMSTATE, static_cast<WPARAM>(row), LVIS_SELECTED) &
+       LVIS_SELECTED) != 0) {
+    SetItemState(found->handle, row, 0, LVIS_SELECTED);
+  }
 }
 
 void Win32WidgetServices::SetRowText(int control, int row, int column, const std::string& text) {
@@ -97,11 +128,14 @@ void Win32WidgetServices::SetRowText(int control, int row, int column, const std
     return;
   }
   const std::wstring shown = RowText(text);
-  LVITEMW item{};
-  item.iSubItem = column;
-  item.pszText = const_cast<wchar_t*>(shown.c_str());
-  ::SendMessageW(found->handle, LVM_SETITEMTEXTW, static_cast<WPARAM>(row),
-                 reinterpret_cast<LPARAM>(&item));
+  SetCellText(found->handle, row, column, shown);
+  // A list view may skip a text it finds equal to the one it holds by its collation, which
+  // ignores some characters ("\uFFFD" equals ""): then it first gets a text that differs
+  // from both in a letter.
+  if (CellText(found->handle, row, column) != shown) {
+    SetCellText(found->handle, row, column, shown + L"a");
+    SetCellText(found->handle, row, column, shown);
+  }
 }
 
 void Win32WidgetServices::RemoveRow(int control, int row) {
