@@ -10,13 +10,18 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <memory>
 #include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
+#include "common/text.h"
+#include "platform/headless/headless_widgets.h"
 #include "platform/win32/wide_text.h"
 #include "platform/win32/win32_widget_services.h"
+#include "temp_folder.h"
 #include "widget_differential.h"
 
 namespace kopiensieb {
@@ -154,11 +159,11 @@ class Win32WidgetsTest : public ::testing::Test {
 
   Win32WidgetServices widgets_{::GetModuleHandleW(nullptr), NoChooser(), NoMessageBox()};
 
-  // A 640 × 480 main window holding one control of each kind.
-  void OpenMainWindow() {
+  // Every case starts with a 640 × 480 main window to put controls into.
+  void SetUp() override {
     ASSERT_TRUE(widgets_.OpenWindow(
         WindowLayout{0, 640, 480, "Kopiensieb", WindowPlacement::CentredOnScreen, true}))
-        << "the tests of the real windows need a display (Wine on an X server)";
+        << "the tests of the real windows need a display (under Wine, an X server)";
     ASSERT_TRUE(widgets_.ChooseContainer(0));
   }
 
@@ -194,8 +199,66 @@ TEST(Win32WidgetBackendsDifferential, SameCallsShowTheSameAsInMemory) {
   EXPECT_TRUE(report.empty()) << report;
 }
 
+// Removing many rows of a long list puts the rows that stay back into the emptied list; either
+// way, the same rows must stay, with their texts, selections and focus.
+TEST(Win32WidgetLists, RemovingManyRowsKeepsTheRightRowsWithTheirState) {
+  InitialiseCommonControls();
+  constexpr int kRows = 2000;
+  struct Case {
+    const char* name;
+    int keepEvery;  // the rows whose index this divides stay
+  };
+  const Case cases[] = {
+      {"every second row goes", 2}, {"all but every 50th row go", 50}, {"all rows go", kRows + 1}};
+  for (const Case& c : cases) {
+    HeadlessWidgetServices memory;
+    Win32ShownControls real;
+    ControlOptions multiple;
+    multiple.multipleSelection = true;
+    for (WidgetServices* widgets : {static_cast<WidgetServices*>(&memory), &real.Services()}) {
+      widgets->OpenWindow(
+          WindowLayout{0, 640, 480, "Kopiensieb", WindowPlacement::CentredOnScreen, true});
+      widgets->ChooseContainer(0);
+      widgets->CreateControl(1, ControlKind::ListView, {5, 5, 400, 300}, "Name", multiple);
+      widgets->AddColumn(1, 1, "Pfad", 100);
+      widgets->CreateControl(2, ControlKind::ListBox, {5, 310, 400, 150}, "", {});
+      for (int row = 0; row < kRows; ++row) {
+        const std::string name = "Datei " + std::to_string(row) + (row % 7 == 0 ? "\xFF" : "ä");
+        widgets->AddRow(1, -1, name);
+        widgets->SetRowText(1, row, 1, row % 3 == 0 ? "" : "C:\\Ordner\\" + name);
+        widgets->AddRow(2, -1, name);
+        widgets->SetRowSelected(1, row, row % 5 == 0 || row % 50 == 0, false);
+      }
+      widgets->SetRowSelected(1, 100, true, true);
+      widgets->SelectRow(2, 150);
+      std::vector<int> doomed;
+      for (int row = 0; row < kRows; ++row) {
+        if (row % c.keepEvery != 0) {
+          doomed.push_back(row);
+        }
+      }
+      widgets->RemoveRows(1, doomed);
+      widgets->RemoveRows(2, doomed);
+    }
+    for (const int list : {1, 2}) {
+      ASSERT_EQ(real.RowsShown(list), memory.CountRows(list)) << c.name;
+      const HeadlessControl& held = *memory.Control(list);
+      for (int row = 0; row < memory.CountRows(list); ++row) {
+        const auto& cells = held.rows[static_cast<std::size_t>(row)];
+        for (std::size_t column = 0; column < cells.size(); ++column) {
+          ASSERT_EQ(real.Cell(list, row, static_cast<int>(column)), DisplayRowText(cells[column]))
+              << c.name << ", list " << list << ", row " << row;
+        }
+        ASSERT_EQ(real.RowShownSelected(list, row), memory.IsRowSelected(list, row))
+            << c.name << ", list " << list << ", row " << row;
+      }
+      EXPECT_EQ(real.Services().SelectedRow(list), memory.SelectedRow(list)) << c.name;
+    }
+    EXPECT_EQ(real.CurrentRow(1), memory.Control(1)->focusedRow) << c.name;
+  }
+}
+
 TEST_F(Win32WidgetsTest, ControlsLieWhereTheProgramPutsThemInClientCoordinates) {
-  OpenMainWindow();
   struct Case {
     ControlKind kind;
     Geometry geometry;
@@ -219,7 +282,6 @@ TEST_F(Win32WidgetsTest, ControlsLieWhereTheProgramPutsThemInClientCoordinates) 
 }
 
 TEST_F(Win32WidgetsTest, FramesAreFixedAndOnlyTheMainWindowHasACloseBox) {
-  OpenMainWindow();
   ASSERT_TRUE(widgets_.OpenWindow(
       WindowLayout{1, 500, 300, "ToDelete-Liste", WindowPlacement::CentredOnActiveWindow, false}));
   struct Case {
@@ -238,7 +300,6 @@ TEST_F(Win32WidgetsTest, FramesAreFixedAndOnlyTheMainWindowHasACloseBox) {
 }
 
 TEST_F(Win32WidgetsTest, WindowsAreCentredOnTheScreenOrOnTheActiveWindow) {
-  OpenMainWindow();
   RECT main{};
   ::GetWindowRect(widgets_.WindowHandle(0), &main);
   const int screenWidth = ::GetSystemMetrics(SM_CXSCREEN);
@@ -260,7 +321,6 @@ TEST_F(Win32WidgetsTest, WindowsAreCentredOnTheScreenOrOnTheActiveWindow) {
 }
 
 TEST_F(Win32WidgetsTest, StatusBarHasItsFieldsAlongTheBottomAndKeepsTheLastTexts) {
-  OpenMainWindow();
   ASSERT_TRUE(widgets_.CreateStatusBar(0, {200, 0}));
   HWND bar = widgets_.StatusBarHandle(0);
   ASSERT_NE(bar, nullptr);
@@ -281,7 +341,6 @@ TEST_F(Win32WidgetsTest, StatusBarHasItsFieldsAlongTheBottomAndKeepsTheLastTexts
 }
 
 TEST_F(Win32WidgetsTest, LowerCaseFieldTurnsTypedLettersOneCharacterAtATime) {
-  OpenMainWindow();
   ControlOptions lowerCase;
   lowerCase.lowerCase = true;
   Create(1, ControlKind::Field, {5, 5, 200, 20}, "", lowerCase);
@@ -317,7 +376,6 @@ TEST_F(Win32WidgetsTest, LowerCaseFieldTurnsTypedLettersOneCharacterAtATime) {
 }
 
 TEST_F(Win32WidgetsTest, FieldHandsOutAtMost4999Characters) {
-  OpenMainWindow();
   Create(1, ControlKind::Field, {5, 5, 200, 20});
   std::string umlauts;
   for (int i = 0; i < 6000; ++i) {
@@ -328,7 +386,6 @@ TEST_F(Win32WidgetsTest, FieldHandsOutAtMost4999Characters) {
 }
 
 TEST_F(Win32WidgetsTest, OnlyTheUsersActionsOnEnabledControlsBecomeEvents) {
-  OpenMainWindow();
   Create(1, ControlKind::Button, {5, 5, 95, 20}, "Zurücksetzen");
   Create(2, ControlKind::ListBox, {5, 30, 200, 100});
   Create(3, ControlKind::ListView, {5, 140, 300, 200}, "Name");
@@ -380,7 +437,6 @@ TEST_F(Win32WidgetsTest, OnlyTheUsersActionsOnEnabledControlsBecomeEvents) {
 }
 
 TEST_F(Win32WidgetsTest, EveryMessageTheWaitTakesStartsOnePass) {
-  OpenMainWindow();
   Create(1, ControlKind::Button, {5, 5, 95, 20}, "Pfad hinzufügen");
   Create(2, ControlKind::Label, {5, 30, 95, 20}, "Alle Dateien");
   Create(3, ControlKind::Field, {5, 55, 95, 20});
@@ -411,8 +467,11 @@ TEST_F(Win32WidgetsTest, EveryMessageTheWaitTakesStartsOnePass) {
   const auto tab = [&](int expected) {
     ::PostMessageW(::GetFocus(), WM_KEYDOWN, VK_TAB, 0);
     ::PostMessageW(window, WM_NULL, 0, 0);
-    while (widgets_.WaitForEvent().kind != EventKind::Other ||
-           HIWORD(::GetQueueStatus(QS_POSTMESSAGE)) != 0) {
+    for (int pass = 0; pass < 10; ++pass) {
+      if (widgets_.WaitForEvent().kind == EventKind::Other &&
+          HIWORD(::GetQueueStatus(QS_POSTMESSAGE)) == 0) {
+        break;
+      }
     }
     EXPECT_EQ(::GetFocus(), widgets_.ControlHandle(expected));
   };
@@ -440,6 +499,80 @@ TEST_F(Win32WidgetsTest, ChooserAnswerEndsInABackslashAndMessageBoxesGoToTheHook
   EXPECT_EQ(widgets.ChooseFolder("Pfad wählen", ""), "D:\\");
   widgets.ShowMessageBox("Fehler", "Datei gelöscht?", MessageIcon::Error);
   EXPECT_EQ(shown, (std::vector<std::string>{"Fehler|Datei gelöscht?|E"}));
+}
+
+// The visible window of this class that the thread shows, if any.
+HWND ShownWindowOfClass(DWORD thread, const wchar_t* className) {
+  struct Search {
+    const wchar_t* className;
+    HWND found;
+  } search{className, nullptr};
+  ::EnumThreadWindows(
+      thread,
+      [](HWND window, LPARAM context) -> BOOL {
+        auto& wanted = *reinterpret_cast<Search*>(context);
+        wchar_t name[64] = {};
+        ::GetClassNameW(window, name, 64);
+        if (::IsWindowVisible(window) && std::wstring(name) == wanted.className) {
+          wanted.found = window;
+          return FALSE;
+        }
+        return TRUE;
+      },
+      reinterpret_cast<LPARAM>(&search));
+  return search.found;
+}
+
+// The dialog's field for a typed name: its first visible edit control.
+HWND TypingField(HWND dialog) {
+  HWND found = nullptr;
+  ::EnumChildWindows(
+      dialog,
+      [](HWND child, LPARAM context) -> BOOL {
+        wchar_t name[16] = {};
+        ::GetClassNameW(child, name, 16);
+        if (::IsWindowVisible(child) && std::wstring(name) == L"Edit") {
+          *reinterpret_cast<HWND*>(context) = child;
+          return FALSE;
+        }
+        return TRUE;
+      },
+      reinterpret_cast<LPARAM>(&found));
+  return found;
+}
+
+// The real folder chooser, answered as a user would: the folder's path typed into the
+// dialog's field and taken with its button.
+TEST_F(Win32WidgetsTest, RealFolderChooserTakesATypedFolderAndEndsItInABackslash) {
+  Win32WidgetServices real(::GetModuleHandleW(nullptr));
+  ASSERT_TRUE(real.OpenWindow(
+      WindowLayout{0, 640, 480, "Kopiensieb", WindowPlacement::CentredOnScreen, true}));
+  testing::TempFolder folder;
+  folder.MakeFolder("Übersicht");
+  const std::string wanted = folder.PathOf("Übersicht");
+  const DWORD thread = ::GetCurrentThreadId();
+  std::atomic<bool> answered{false};
+  std::string title;
+  std::thread user([&] {
+    for (int attempt = 0; attempt < 600; ++attempt) {
+      ::Sleep(50);
+      HWND dialog = ShownWindowOfClass(thread, L"#32770");
+      HWND field = dialog == nullptr ? nullptr : TypingField(dialog);
+      if (field == nullptr) {
+        continue;
+      }
+      title = TextOf(dialog);
+      ::SendMessageW(field, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(WideFromUtf8(wanted).c_str()));
+      ::PostMessageW(dialog, WM_COMMAND, IDOK, 0);
+      answered = true;
+      return;
+    }
+  });
+  const std::string chosen = real.ChooseFolder("Pfad wählen", folder.Path() + "\\");
+  user.join();
+  ASSERT_TRUE(answered) << "no folder dialog showed";
+  EXPECT_EQ(title, "Pfad wählen");
+  EXPECT_EQ(chosen, wanted + "\\");
 }
 
 }  // namespace

@@ -144,6 +144,12 @@ LRESULT Win32WidgetServices::State::OnMessage(HWND window, UINT message, WPARAM 
     }
     return 0;
   }
+  if (message == WM_NOTIFY && lParam != 0 &&
+      reinterpret_cast<const NMHDR*>(lParam)->code == LVN_DELETEALLITEMS) {
+    // Emptying a list view then spares the notification of each row, which costs time in
+    // the number of rows.
+    return TRUE;
+  }
   if (programChanging == 0 && (message == WM_COMMAND || message == WM_NOTIFY)) {
     if (const std::optional<Event> event = EventFor(window, message, wParam, lParam)) {
       Control* control = Find(event->control);

@@ -1,4 +1,5 @@
 #include <algorithm>
+#include <cstdint>
 
 #include "common/text.h"
 #include "platform/win32/win32_backend_state.h"
@@ -51,6 +52,116 @@ std::wstring CellText(HWND view, int row, int column) {
 void InsertListBoxRow(HWND box, int at, const std::wstring& text) {
   ::SendMessageW(box, LB_INSERTSTRING, static_cast<WPARAM>(at),
                  reinterpret_cast<LPARAM>(text.c_str()));
+}
+
+// A list view may skip a text it finds equal to the one it holds by its collation, which
+// ignores some characters ("\uFFFD" equals ""): then it first gets a text that differs from
+// both in a letter.
+void WriteCell(HWND view, int row, int column, const std::wstring& text) {
+  SetCellText(view, row, column, text);
+  if (CellText(view, row, column) != text) {
+    SetCellText(view, row, column, text + L"a");
+    SetCellText(view, row, column, text);
+  }
+}
+
+bool HasAsciiLetterOrDigit(const std::wstring& text) {
+  return std::any_of(text.begin(), text.end(), [](wchar_t c) {
+    return (c >= L'0' && c <= L'9') || (c >= L'A' && c <= L'Z') || (c >= L'a' && c <= L'z');
+  });
+}
+
+int ColumnCount(HWND view) {
+  const auto header = reinterpret_cast<HWND>(::SendMessageW(view, LVM_GETHEADER, 0, 0));
+  return header == nullptr ? 1 : static_cast<int>(::SendMessageW(header, HDM_GETITEMCOUNT, 0, 0));
+}
+
+// Removing a row moves every row below it: removing many rows of a long list one by one costs
+// time in the square of its length. Past this, the rows that stay are read out and put back
+// into the emptied list instead (each removal costs about one row's move per this many rows
+// put back).
+constexpr std::int64_t kRebuildFactor = 32768;
+
+bool WorthRebuilding(std::int64_t removed, int count) {
+  const std::int64_t kept = count - removed;
+  return removed > 0 && removed * count >= kRebuildFactor * kept;
+}
+
+void RebuildListView(HWND view, const std::vector<bool>& doomed) {
+  struct KeptRow {
+    std::vector<std::wstring> cells;
+    UINT state = 0;
+  };
+  const int columns = std::max(1, ColumnCount(view));
+  std::vector<KeptRow> kept;
+  for (std::size_t row = 0; row < doomed.size(); ++row) {
+    if (doomed[row]) {
+      continue;
+    }
+    KeptRow saved;
+    for (int column = 0; column < columns; ++column) {
+      saved.cells.push_back(CellText(view, static_cast<int>(row), column));
+    }
+    saved.state = static_cast<UINT>(
+        ::SendMessageW(view, LVM_GETITEMSTATE, row, LVIS_SELECTED | LVIS_FOCUSED));
+    kept.push_back(std::move(saved));
+  }
+  ::SendMessageW(view, LVM_DELETEALLITEMS, 0, 0);
+  ::SendMessageW(view, LVM_SETITEMCOUNT, kept.size(), 0);
+  int focused = -1;
+  for (std::size_t index = 0; index < kept.size(); ++index) {
+    const int row = static_cast<int>(index);
+    LVITEMW item{};
+    item.mask = LVIF_TEXT;
+    item.iItem = row;
+    item.pszText = const_cast<wchar_t*>(kept[index].cells[0].c_str());
+    ::SendMessageW(view, LVM_INSERTITEMW, 0, reinterpret_cast<LPARAM>(&item));
+    for (int column = 1; column < columns; ++column) {
+      const std::wstring& cell = kept[index].cells[static_cast<std::size_t>(column)];
+      // A new row's cells are empty, and a text with a letter or digit of ASCII never
+      // compares equal to an empty one: only the others need WriteCell's check.
+      if (HasAsciiLetterOrDigit(cell)) {
+        SetCellText(view, row, column, cell);
+      } else if (!cell.empty()) {
+        WriteCell(view, row, column, cell);
+      }
+    }
+    if (kept[index].state != 0) {
+      SetItemState(view, row, kept[index].state, LVIS_SELECTED | LVIS_FOCUSED);
+    }
+    if ((kept[index].state & LVIS_FOCUSED) != 0) {
+      focused = row;
+    }
+  }
+  if (focused >= 0) {
+    ::SendMessageW(view, LVM_ENSUREVISIBLE, static_cast<WPARAM>(focused), FALSE);
+  }
+}
+
+void RebuildListBox(HWND box, const std::vector<bool>& doomed) {
+  const auto chosen = static_cast<int>(::SendMessageW(box, LB_GETCURSEL, 0, 0));
+  std::vector<std::wstring> kept;
+  int keptChosen = -1;
+  for (std::size_t row = 0; row < doomed.size(); ++row) {
+    if (doomed[row]) {
+      continue;
+    }
+    if (static_cast<int>(row) == chosen) {
+      keptChosen = static_cast<int>(kept.size());
+    }
+    const auto length = ::SendMessageW(box, LB_GETTEXTLEN, row, 0);
+    std::wstring text(static_cast<std::size_t>(std::max<LRESULT>(0, length)) + 1, L'\0');
+    ::SendMessageW(box, LB_GETTEXT, row, reinterpret_cast<LPARAM>(text.data()));
+    text.resize(static_cast<std::size_t>(std::max<LRESULT>(0, length)));
+    kept.push_back(std::move(text));
+  }
+  ::SendMessageW(box, LB_RESETCONTENT, 0, 0);
+  for (const std::wstring& text : kept) {
+    InsertListBoxRow(box, -1, text);
+  }
+  if (keptChosen >= 0) {
+    ::SendMessageW(box, LB_SETCURSEL, static_cast<WPARAM>(keptChosen), 0);
+  }
 }
 
 }  // namespace
@@ -127,15 +238,7 @@ void Win32WidgetServices::SetRowText(int control, int row, int column, const std
     }
     return;
   }
-  const std::wstring shown = RowText(text);
-  SetCellText(found->handle, row, column, shown);
-  // A list view may skip a text it finds equal to the one it holds by its collation, which
-  // ignores some characters ("\uFFFD" equals ""): then it first gets a text that differs
-  // from both in a letter.
-  if (CellText(found->handle, row, column) != shown) {
-    SetCellText(found->handle, row, column, shown + L"a");
-    SetCellText(found->handle, row, column, shown);
-  }
+  WriteCell(found->handle, row, column, RowText(text));
 }
 
 void Win32WidgetServices::RemoveRow(int control, int row) {
@@ -150,13 +253,27 @@ void Win32WidgetServices::RemoveRows(int control, const std::vector<int>& rows) 
   State::ProgramChange change(*state_);
   state_->Freeze(control, *found);
   const int count = ItemCount(*found);
+  std::vector<bool> doomed(static_cast<std::size_t>(std::max(0, count)), false);
+  std::int64_t removed = 0;
+  for (const int row : rows) {
+    if (row >= 0 && row < count && !doomed[static_cast<std::size_t>(row)]) {
+      doomed[static_cast<std::size_t>(row)] = true;
+      ++removed;
+    }
+  }
+  if (WorthRebuilding(removed, count)) {
+    if (found->kind == ControlKind::ListView) {
+      RebuildListView(found->handle, doomed);
+    } else {
+      RebuildListBox(found->handle, doomed);
+    }
+    return;
+  }
   const UINT remove = found->kind == ControlKind::ListView ? LVM_DELETEITEM : LB_DELETESTRING;
   // From the last row up, so that the rows still to go keep their indexes.
-  int previous = count;
-  for (auto row = rows.rbegin(); row != rows.rend(); ++row) {
-    if (*row >= 0 && *row < previous) {
-      ::SendMessageW(found->handle, remove, static_cast<WPARAM>(*row), 0);
-      previous = *row;
+  for (int row = count - 1; row >= 0; --row) {
+    if (doomed[static_cast<std::size_t>(row)]) {
+      ::SendMessageW(found->handle, remove, static_cast<WPARAM>(row), 0);
     }
   }
 }
