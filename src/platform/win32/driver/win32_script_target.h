@@ -40,7 +40,9 @@ class ScriptedFolderChooser {
 //
 // One script line stands for one message, as on the in-memory widgets: of the messages a real
 // action raises, the one for the acted-on control is queued, and a line whose action raised
-// none queues nothing.
+// none queues nothing. So, as for a user, a click beside the rows of a list box leaves its row
+// chosen (a one-row list box cannot be emptied by clicks), and emptying an empty field changes
+// nothing.
 class Win32ScriptTarget final : public ScriptTarget {
  public:
   Win32ScriptTarget(Win32WidgetServices& widgets, ScriptedFolderChooser& chooser);
