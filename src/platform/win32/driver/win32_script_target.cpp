@@ -77,12 +77,6 @@ POINT ClientCentre(HWND control) {
   return CentreOf(client);
 }
 
-bool IsButton(HWND control) {
-  wchar_t name[32] = {};
-  ::GetClassNameW(control, name, static_cast<int>(std::size(name)));
-  return ::lstrcmpiW(name, WC_BUTTONW) == 0;
-}
-
 int RowCount(HWND list, ControlKind kind) {
   const UINT message = kind == ControlKind::ListView ? LVM_GETITEMCOUNT : LB_GETCOUNT;
   return std::max(0, static_cast<int>(::SendMessageW(list, message, 0, 0)));
@@ -486,17 +480,16 @@ HWND Win32ScriptTarget::UsableControl(int control) const {
   return handle;
 }
 
-// Runs a real action and keeps, of the messages it raised, the last one for the control as
-// the one message of the line.
-bool Win32ScriptTarget::ActAndQueue(const std::function<void()>& action, int control) {
+// Runs a real action and keeps, of the messages it raised, the last one that `wanted` accepts
+// as the one message of the line.
+bool Win32ScriptTarget::ActAndQueue(const std::function<void()>& action,
+                                    const std::function<bool(const Event&)>& wanted) {
   LetMessagesSettle();
   widgets_.TakeQueuedEvents();  // raised by the windows themselves
   action();
   LetMessagesSettle();
   const std::deque<Event> raised = widgets_.TakeQueuedEvents();
-  const auto found = std::find_if(raised.rbegin(), raised.rend(), [control](const Event& event) {
-    return event.kind == EventKind::Control && event.control == control;
-  });
+  const auto found = std::find_if(raised.rbegin(), raised.rend(), wanted);
   if (found == raised.rend()) {
     return false;
   }
@@ -504,20 +497,25 @@ bool Win32ScriptTarget::ActAndQueue(const std::function<void()>& action, int con
   return true;
 }
 
+bool Win32ScriptTarget::ActOnControl(int control, const std::function<void()>& action) {
+  return ActAndQueue(action, [control](const Event& event) {
+    return event.kind == EventKind::Control && event.control == control;
+  });
+}
+
 bool Win32ScriptTarget::Click(int control) {
   const HWND handle = UsableControl(control);
   if (handle == nullptr) {
     return false;
   }
-  return ActAndQueue(
-      [handle] {
-        if (IsButton(handle)) {
-          ::SendMessageW(handle, BM_CLICK, 0, 0);
-        } else {
-          PostClick(handle, ClientCentre(handle), 0);
-        }
-      },
-      control);
+  const bool button = widgets_.KindOf(control) == ControlKind::Button;
+  return ActOnControl(control, [handle, button] {
+    if (button) {
+      ::SendMessageW(handle, BM_CLICK, 0, 0);
+    } else {
+      PostClick(handle, ClientCentre(handle), 0);
+    }
+  });
 }
 
 bool Win32ScriptTarget::Type(int control, const std::string& text) {
@@ -525,7 +523,7 @@ bool Win32ScriptTarget::Type(int control, const std::string& text) {
   if (field == nullptr || widgets_.KindOf(control) != ControlKind::Field) {
     return false;
   }
-  return ActAndQueue([field, &text] { TypeInto(field, text); }, control);
+  return ActOnControl(control, [field, &text] { TypeInto(field, text); });
 }
 
 bool Win32ScriptTarget::Select(int control, const std::vector<int>& rows) {
@@ -535,20 +533,18 @@ bool Win32ScriptTarget::Select(int control, const std::vector<int>& rows) {
     return false;
   }
   const std::vector<int> chosen = ExistingRowsOnce(rows, RowCount(list, *kind));
-  return ActAndQueue(
-      [list, kind, &chosen] {
-        if (chosen.empty()) {
-          ClickBesideTheRows(list, *kind);
-          return;
-        }
-        WPARAM keys = 0;
-        for (const int row : chosen) {
-          PostClick(list, RowPoint(list, *kind, row), keys);
-          LetMessagesSettle();
-          keys = MK_CONTROL;
-        }
-      },
-      control);
+  return ActOnControl(control, [list, kind, &chosen] {
+    if (chosen.empty()) {
+      ClickBesideTheRows(list, *kind);
+      return;
+    }
+    WPARAM keys = 0;
+    for (const int row : chosen) {
+      PostClick(list, RowPoint(list, *kind, row), keys);
+      LetMessagesSettle();
+      keys = MK_CONTROL;
+    }
+  });
 }
 
 bool Win32ScriptTarget::DoubleClick(int control, int row) {
@@ -560,28 +556,20 @@ bool Win32ScriptTarget::DoubleClick(int control, int row) {
   if (row < 0 || row >= RowCount(list, *kind)) {
     return Select(control, {});
   }
-  return ActAndQueue([list, kind, row] { PostDoubleClick(list, RowPoint(list, *kind, row)); },
-                     control);
+  return ActOnControl(control,
+                      [list, kind, row] { PostDoubleClick(list, RowPoint(list, *kind, row)); });
 }
 
 void Win32ScriptTarget::Idle(int window) {
   const HWND shown = widgets_.WindowHandle(window);
-  bool delivered = false;
-  if (shown != nullptr) {
-    LetMessagesSettle();
-    widgets_.TakeQueuedEvents();
-    // The pointer passing over the window: a message that starts a pass and asks for nothing.
-    ::PostMessageW(shown, WM_MOUSEMOVE, 0, MAKELPARAM(1, 1));
-    LetMessagesSettle();
-    const std::deque<Event> raised = widgets_.TakeQueuedEvents();
-    const auto found = std::find_if(raised.rbegin(), raised.rend(), [window](const Event& event) {
-      return event.kind == EventKind::Other && event.window == window;
-    });
-    if (found != raised.rend()) {
-      widgets_.QueueEvent(*found);
-      delivered = true;
-    }
-  }
+  const bool delivered =
+      shown != nullptr && ActAndQueue(
+                              // The pointer passing over the window: a message that starts a pass
+                              // and asks for nothing.
+                              [shown] { ::PostMessageW(shown, WM_MOUSEMOVE, 0, MAKELPARAM(1, 1)); },
+                              [window](const Event& event) {
+                                return event.kind == EventKind::Other && event.window == window;
+                              });
   if (!delivered) {
     // A window that is not open gets its message all the same, as every idle line does.
     widgets_.QueueEvent(Event{EventKind::Other, window, -1});
@@ -590,21 +578,12 @@ void Win32ScriptTarget::Idle(int window) {
 
 void Win32ScriptTarget::RequestClose(int window) {
   const HWND shown = widgets_.WindowHandle(window);
-  bool delivered = false;
-  if (shown != nullptr) {
-    LetMessagesSettle();
-    widgets_.TakeQueuedEvents();
-    ::SendMessageW(shown, WM_CLOSE, 0, 0);
-    LetMessagesSettle();
-    const std::deque<Event> raised = widgets_.TakeQueuedEvents();
-    const auto found = std::find_if(raised.rbegin(), raised.rend(), [window](const Event& event) {
-      return event.kind == EventKind::CloseRequest && event.window == window;
-    });
-    if (found != raised.rend()) {
-      widgets_.QueueEvent(*found);
-      delivered = true;
-    }
-  }
+  const bool delivered =
+      shown != nullptr && ActAndQueue([shown] { ::SendMessageW(shown, WM_CLOSE, 0, 0); },
+                                      [window](const Event& event) {
+                                        return event.kind == EventKind::CloseRequest &&
+                                               event.window == window;
+                                      });
   if (!delivered) {
     widgets_.QueueEvent(Event{EventKind::CloseRequest, window, -1});
   }

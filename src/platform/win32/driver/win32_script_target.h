@@ -66,7 +66,9 @@ class Win32ScriptTarget final : public ScriptTarget {
   // The control's window when a user could act on it: it exists, and it and its window take
   // input.
   HWND UsableControl(int control) const;
-  bool ActAndQueue(const std::function<void()>& action, int control);
+  bool ActAndQueue(const std::function<void()>& action,
+                   const std::function<bool(const Event&)>& wanted);
+  bool ActOnControl(int control, const std::function<void()>& action);
 
   Win32WidgetServices& widgets_;
   ScriptedFolderChooser& chooser_;
