@@ -19,14 +19,14 @@
 
 #include "common/text.h"
 #include "platform/qt/qt_widget_services.h"
+#include "qt_widget_test_support.h"
 
 using kopiensieb::ControlKind;
 using kopiensieb::ControlOptions;
 using kopiensieb::Event;
 using kopiensieb::EventKind;
 using kopiensieb::QtWidgetServices;
-using kopiensieb::WindowLayout;
-using kopiensieb::WindowPlacement;
+using kopiensieb::testing::CountControlEvents;
 
 namespace {
 
@@ -36,14 +36,6 @@ constexpr int kGroupsBox = 4;
 constexpr int kMembersBox = 6;
 constexpr int kPatternField = 14;
 constexpr int kPatternButton = 11;
-
-int CountControlEvents(const std::deque<Event>& events, int control) {
-  int count = 0;
-  for (const Event& event : events) {
-    count += event.kind == EventKind::Control && event.control == control ? 1 : 0;
-  }
-  return count;
-}
 
 }  // namespace
 
@@ -55,18 +47,11 @@ class QtListInputTest : public QObject {
 
   template <typename T>
   T* Widget(int control) {
-    return qobject_cast<T*>(widgets_->ControlWidget(control));
+    return kopiensieb::testing::WidgetOf<T>(*widgets_, control);
   }
 
-  // The texts a view shows in one column, read through its model as it paints them.
   std::vector<std::string> ShownColumn(int control, int column) {
-    widgets_->PublishPendingRows();
-    const QAbstractItemModel* model = Widget<QAbstractItemView>(control)->model();
-    std::vector<std::string> texts;
-    for (int row = 0; row < model->rowCount(); ++row) {
-      texts.push_back(model->data(model->index(row, column)).toString().toStdString());
-    }
-    return texts;
+    return kopiensieb::testing::ShownColumn(*widgets_, control, column);
   }
 
   void FillFilesView(int rows) {
@@ -86,9 +71,7 @@ class QtListInputTest : public QObject {
 
   void ClickRow(int control, int row, Qt::MouseButton button = Qt::LeftButton,
                 Qt::KeyboardModifiers modifiers = {}) {
-    auto* view = Widget<QAbstractItemView>(control);
-    const QRect cell = view->visualRect(view->model()->index(row, 0));
-    QTest::mouseClick(view->viewport(), button, modifiers, cell.center());
+    kopiensieb::testing::ClickRow(*widgets_, control, row, button, modifiers);
   }
 
  private slots:
@@ -96,15 +79,8 @@ class QtListInputTest : public QObject {
     widgets_ = std::make_unique<QtWidgetServices>(
         [](const std::string&, const std::string&) { return std::string(); },
         [](const std::string&, const std::string&, kopiensieb::MessageIcon) {});
-    QVERIFY(widgets_->OpenWindow(
-        WindowLayout{0, 640, 480, "Kopiensieb", WindowPlacement::CentredOnScreen, true}));
-    QVERIFY(widgets_->ChooseContainer(0));
-    QWidget* window = widgets_->WindowWidget(0);
-    window->activateWindow();
-    QVERIFY(QTest::qWaitForWindowActive(window));
-    widgets_->CreateControl(kFilesView, ControlKind::ListView, {5, 46, 195, 384}, "Name", {});
-    widgets_->AddColumn(kFilesView, 0, "Name", 150);
-    widgets_->AddColumn(kFilesView, 1, "Größe", 100);
+    QVERIFY(kopiensieb::testing::OpenActiveMainWindow(*widgets_) != nullptr);
+    kopiensieb::testing::CreateFilesView(*widgets_);
     widgets_->CreateControl(kGroupsBox, ControlKind::ListBox, {205, 46, 400, 259}, "", {});
     widgets_->CreateControl(kMembersBox, ControlKind::ListBox, {205, 326, 430, 79}, "", {});
     ControlOptions lowerCase;
@@ -156,11 +132,8 @@ class QtListInputTest : public QObject {
   // What the program reads row by row is what the view has selected, also after the user or
   // the program changed the selection since the last reading.
   void rowSelectionReadsFollowEveryChange() {
-    ControlOptions multiple;
-    multiple.multipleSelection = true;
-    multiple.fullRowSelection = true;
     widgets_->ChooseContainer(0);
-    widgets_->CreateControl(201, ControlKind::ListView, {5, 52, 490, 243}, "Name", multiple);
+    kopiensieb::testing::CreateToDeleteView(*widgets_);
     for (int row = 0; row < 8; ++row) {
       widgets_->AddRow(201, -1, "f" + std::to_string(row));
     }

@@ -26,6 +26,7 @@
 #include "main_window_table.h"
 #include "platform/posix/posix_file_services.h"
 #include "platform/qt/qt_widget_services.h"
+#include "qt_widget_test_support.h"
 #include "shell/control_numbers.h"
 #include "shell/event_loop.h"
 #include "shell/main_window.h"
@@ -41,39 +42,18 @@ using kopiensieb::MessageIcon;
 using kopiensieb::QtWidgetServices;
 using kopiensieb::WindowLayout;
 using kopiensieb::WindowPlacement;
+using kopiensieb::testing::CountControlEvents;
+using kopiensieb::testing::CountKind;
+using kopiensieb::testing::kQtMainWindowLayout;
 
 namespace {
 
-const WindowLayout kMainWindowLayout{.number = 0,
-                                     .clientWidth = 640,
-                                     .clientHeight = 480,
-                                     .title = "Kopiensieb",
-                                     .placement = WindowPlacement::CentredOnScreen,
-                                     .hasCloseBox = true};
 const WindowLayout kToDeleteWindowLayout{.number = 1,
                                          .clientWidth = 600,
                                          .clientHeight = 300,
                                          .title = "ToDelete-Liste",
                                          .placement = WindowPlacement::CentredOnActiveWindow,
                                          .hasCloseBox = false};
-
-int CountControlEvents(const std::deque<Event>& events, int window, int control) {
-  int count = 0;
-  for (const Event& event : events) {
-    if (event.kind == EventKind::Control && event.window == window && event.control == control) {
-      ++count;
-    }
-  }
-  return count;
-}
-
-int CountKind(const std::deque<Event>& events, EventKind kind) {
-  int count = 0;
-  for (const Event& event : events) {
-    count += event.kind == kind ? 1 : 0;
-  }
-  return count;
-}
 
 QRect GeometryRect(Geometry geometry) {
   return QRect(geometry.x, geometry.y, geometry.width, geometry.height);
@@ -111,21 +91,11 @@ class QtSmokeTest : public QObject {
   std::string chooserAnswer_;
   std::vector<std::string> messageBoxes_;
 
-  QWidget* OpenMainWindow() {
-    if (!widgets_->OpenWindow(kMainWindowLayout) || !widgets_->ChooseContainer(0)) {
-      return nullptr;
-    }
-    QWidget* window = widgets_->WindowWidget(0);
-    window->activateWindow();
-    if (!QTest::qWaitForWindowActive(window)) {
-      return nullptr;
-    }
-    return window;
-  }
+  QWidget* OpenMainWindow() { return kopiensieb::testing::OpenActiveMainWindow(*widgets_); }
 
   template <typename T>
   T* Widget(int control) {
-    return qobject_cast<T*>(widgets_->ControlWidget(control));
+    return kopiensieb::testing::WidgetOf<T>(*widgets_, control);
   }
 
   // Runs one pass for every queued event, in order, as the event loop would; returns how
@@ -135,14 +105,19 @@ class QtSmokeTest : public QObject {
     for (const Event& event : events) {
       kopiensieb::RunPass(program, event);
     }
-    return CountControlEvents(events, window, control);
+    return CountControlEvents(events, control, window);
   }
 
-  // A user's click on a button: what is queued first gets its passes (so that the
-  // availability rules are up to date), then the click and the passes it starts.
-  bool ClickButton(kopiensieb::Program& program, int window, int control) {
+  // Before a user's action: what is queued gets its passes, then one more pass, so that the
+  // availability rules are up to date.
+  void CatchUp(kopiensieb::Program& program, int window) {
     RunQueuedPasses(program, window, -2);
     kopiensieb::RunPass(program, Event{EventKind::Other, window, -1});
+  }
+
+  // A user's click on a button, then the passes it starts.
+  bool ClickButton(kopiensieb::Program& program, int window, int control) {
+    CatchUp(program, window);
     auto* button = Widget<QPushButton>(control);
     if (button == nullptr || !button->isEnabled()) {
       return false;
@@ -152,15 +127,13 @@ class QtSmokeTest : public QObject {
   }
 
   bool ClickListRow(kopiensieb::Program& program, int window, int control, int row) {
-    RunQueuedPasses(program, window, -2);
-    kopiensieb::RunPass(program, Event{EventKind::Other, window, -1});
+    CatchUp(program, window);
     widgets_->PublishPendingRows();
     auto* view = Widget<QAbstractItemView>(control);
     if (view == nullptr || !view->isEnabled() || row >= view->model()->rowCount()) {
       return false;
     }
-    const QRect cell = view->visualRect(view->model()->index(row, 0));
-    QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, cell.center());
+    kopiensieb::testing::ClickRow(*widgets_, control, row);
     return RunQueuedPasses(program, window, control) >= 1;
   }
 
@@ -201,7 +174,7 @@ class QtSmokeTest : public QObject {
     QCOMPARE(frame.x(), screen.x() + screen.width() / 2 - frame.width() / 2);
     QCOMPARE(frame.y(), screen.y() + screen.height() / 2 - frame.height() / 2);
     // A second window with the same number is refused.
-    QVERIFY(!widgets_->OpenWindow(kMainWindowLayout));
+    QVERIFY(!widgets_->OpenWindow(kQtMainWindowLayout));
     QVERIFY(!widgets_->ChooseContainer(7));
   }
 
@@ -345,7 +318,7 @@ class QtSmokeTest : public QObject {
 
     QTest::mouseClick(Widget<QPushButton>(9), Qt::LeftButton);
     std::deque<Event> events = widgets_->TakeQueuedEvents();
-    QCOMPARE(CountControlEvents(events, 0, 9), 1);
+    QCOMPARE(CountControlEvents(events, 9, 0), 1);
     QCOMPARE(CountKind(events, EventKind::Control), 1);
 
     widgets_->SetEnabled(13, false);
@@ -403,13 +376,13 @@ class QtSmokeTest : public QObject {
     auto* deletePatterns = Widget<QLineEdit>(14);
     deletePatterns->setFocus();
     QTRY_VERIFY(deletePatterns->hasFocus());
-    QVERIFY(CountControlEvents(widgets_->TakeQueuedEvents(), 0, 14) >= 1);
+    QVERIFY(CountControlEvents(widgets_->TakeQueuedEvents(), 14, 0) >= 1);
 
     deletePatterns->setCursorPosition(0);
     QTest::keyClicks(deletePatterns, "ÄB");
     // Each key waits for the event of the one before to be handled; taking the events out of
     // the queue, as the passes would, hands them on.
-    QCOMPARE(CountControlEvents(widgets_->TakeQueuedEvents(), 0, 14), 2);
+    QCOMPARE(CountControlEvents(widgets_->TakeQueuedEvents(), 14, 0), 2);
     QCOMPARE(widgets_->GetText(14), std::string("äb*.bak *.tmp"));
     QCOMPARE(deletePatterns->cursorPosition(), 2);
 
@@ -417,12 +390,12 @@ class QtSmokeTest : public QObject {
     scanPatterns->setFocus();  // the other field loses the focus: both report
     QTRY_VERIFY(scanPatterns->hasFocus());
     const std::deque<Event> focusMoved = widgets_->TakeQueuedEvents();
-    QCOMPARE(CountControlEvents(focusMoved, 0, 14), 1);
-    QCOMPARE(CountControlEvents(focusMoved, 0, 12), 1);
+    QCOMPARE(CountControlEvents(focusMoved, 14, 0), 1);
+    QCOMPARE(CountControlEvents(focusMoved, 12, 0), 1);
     scanPatterns->end(false);
     QTest::keyClicks(scanPatterns, "X");
     QCOMPARE(widgets_->GetText(12), std::string("*.*X"));
-    QCOMPARE(CountControlEvents(widgets_->TakeQueuedEvents(), 0, 12), 1);
+    QCOMPARE(CountControlEvents(widgets_->TakeQueuedEvents(), 12, 0), 1);
 
     widgets_->SetText(14, "*.TMP");
     QCOMPARE(widgets_->GetText(14), std::string("*.TMP"));
@@ -464,10 +437,10 @@ class QtSmokeTest : public QObject {
     QCOMPARE(box->model()->data(fifth).toString(), QStringLiteral("Gruppe 2"));
     QTest::mouseClick(box->viewport(), Qt::LeftButton, {}, box->visualRect(fifth).center());
     QCOMPARE(widgets_->SelectedRow(4), 4);
-    QCOMPARE(CountControlEvents(widgets_->TakeQueuedEvents(), 0, 4), 1);
+    QCOMPARE(CountControlEvents(widgets_->TakeQueuedEvents(), 4, 0), 1);
 
     QTest::mouseDClick(box->viewport(), Qt::LeftButton, {}, box->visualRect(fifth).center());
-    QVERIFY(CountControlEvents(widgets_->TakeQueuedEvents(), 0, 4) >= 1);
+    QVERIFY(CountControlEvents(widgets_->TakeQueuedEvents(), 4, 0) >= 1);
 
     // Neither a Ctrl+click on the chosen row nor a click below the last row unchooses it.
     QTest::mouseClick(box->viewport(), Qt::LeftButton, Qt::ControlModifier,
@@ -494,10 +467,7 @@ class QtSmokeTest : public QObject {
 
   void listViewKeepsMultipleSelectionAcrossRowChanges() {
     QVERIFY(OpenMainWindow() != nullptr);
-    ControlOptions options;
-    options.multipleSelection = true;
-    options.fullRowSelection = true;
-    widgets_->CreateControl(201, ControlKind::ListView, {5, 52, 490, 243}, "Name", options);
+    kopiensieb::testing::CreateToDeleteView(*widgets_);
     widgets_->AddColumn(201, 0, "Name", 150);
     widgets_->AddColumn(201, 1, "Pfad", 200);
     widgets_->AddColumn(201, 2, "Größe", 100);
@@ -522,13 +492,12 @@ class QtSmokeTest : public QObject {
     widgets_->TakeQueuedEvents();
 
     // Ctrl adds single rows, Shift a range, as in any file list.
-    const auto clickRow = [view](int row, Qt::KeyboardModifiers modifiers) {
-      const QRect cell = view->visualRect(view->model()->index(row, 0));
-      QTest::mouseClick(view->viewport(), Qt::LeftButton, modifiers, cell.center());
+    const auto clickRow = [this](int row, Qt::KeyboardModifiers modifiers) {
+      kopiensieb::testing::ClickRow(*widgets_, 201, row, Qt::LeftButton, modifiers);
     };
     clickRow(1, {});
     clickRow(3, Qt::ControlModifier);
-    QVERIFY(CountControlEvents(widgets_->TakeQueuedEvents(), 0, 201) >= 2);
+    QVERIFY(CountControlEvents(widgets_->TakeQueuedEvents(), 201, 0) >= 2);
     QVERIFY(widgets_->IsRowSelected(201, 1));
     QVERIFY(!widgets_->IsRowSelected(201, 2));
     QVERIFY(widgets_->IsRowSelected(201, 3));
@@ -569,9 +538,7 @@ class QtSmokeTest : public QObject {
 
   void singleSelectionListViewKeepsOneRow() {
     QVERIFY(OpenMainWindow() != nullptr);
-    widgets_->CreateControl(2, ControlKind::ListView, {5, 46, 195, 384}, "Name", {});
-    widgets_->AddColumn(2, 0, "Name", 150);
-    widgets_->AddColumn(2, 1, "Größe", 100);
+    kopiensieb::testing::CreateFilesView(*widgets_);
     QCOMPARE(Widget<QTreeView>(2)->selectionMode(), QAbstractItemView::SingleSelection);
     for (int i = 0; i < 3; ++i) {
       widgets_->AddRow(2, -1, "n" + std::to_string(i));
@@ -585,9 +552,7 @@ class QtSmokeTest : public QObject {
 
   void hundredThousandRowsFillQuickly() {
     QVERIFY(OpenMainWindow() != nullptr);
-    widgets_->CreateControl(2, ControlKind::ListView, {5, 46, 195, 384}, "Name", {});
-    widgets_->AddColumn(2, 0, "Name", 150);
-    widgets_->AddColumn(2, 1, "Größe", 100);
+    kopiensieb::testing::CreateFilesView(*widgets_);
     widgets_->CreateControl(4, ControlKind::ListBox, {205, 46, 400, 259}, "", {});
     auto* view = Widget<QTreeView>(2);
     QElapsedTimer timer;
@@ -621,10 +586,7 @@ class QtSmokeTest : public QObject {
     QCOMPARE(widgets_->RowText(2, 0, 0), std::string("datei_1.txt"));
 
     // Selecting every row one by one, as "Alles markieren" does.
-    ControlOptions multiple;
-    multiple.multipleSelection = true;
-    multiple.fullRowSelection = true;
-    widgets_->CreateControl(201, ControlKind::ListView, {5, 52, 490, 243}, "Name", multiple);
+    kopiensieb::testing::CreateToDeleteView(*widgets_);
     for (int i = 0; i < 20000; ++i) {
       widgets_->AddRow(201, -1, std::to_string(i));
     }

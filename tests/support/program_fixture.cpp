@@ -3,6 +3,8 @@
 #include <memory>
 #include <stdexcept>
 
+#include "results/refresh_lists.h"
+#include "shell/control_numbers.h"
 #include "shell/event_loop.h"
 #include "shell/main_window.h"
 
@@ -67,6 +69,34 @@ FileRecord& ProgramHarness::AddFile(const std::string& folder, const std::string
   return record;
 }
 
+FileRecord& ProgramHarness::AddExistingFile(const std::string& folder, const std::string& name) {
+  const std::string path = FullPath(NativePath(folder), name);
+  const std::optional<FileStatus> status = program.files.StatusOf(path);
+  if (!status) {
+    throw std::runtime_error("no file to catalogue: " + path);
+  }
+  FileRecord& record = AddFile(folder, name, status->size);
+  record.identity = status->identity;
+  record.modifiedNs = status->modifiedNs;
+  return record;
+}
+
+DuplicateGroup& ProgramHarness::AddGroupOfNames(const std::string& folder,
+                                                const std::vector<std::string>& names,
+                                                std::int64_t size) {
+  std::vector<FileRecord*> files;
+  for (const std::string& name : names) {
+    files.push_back(&AddFile(folder, name, size));
+  }
+  return AddGroup(files);
+}
+
+void ProgramHarness::ShowGroupsAndChoose(int groupRow) {
+  RefreshLists(program, kRefreshGroups);
+  widgets.SelectRow(kGroupsBox, groupRow);
+  RefreshLists(program, kRefreshMembers);
+}
+
 DuplicateGroup& ProgramHarness::AddGroup(const std::vector<FileRecord*>& files) {
   if (files.empty()) {
     throw std::invalid_argument("a group needs members");
@@ -126,6 +156,33 @@ std::vector<std::string> ProgramHarness::RowTexts(int control, int column) const
     texts.push_back(index < row.size() ? row[index] : std::string());
   }
   return texts;
+}
+
+std::vector<int> ProgramHarness::SelectedRows(int control) const {
+  std::vector<int> rows;
+  for (int row = 0; row < widgets.CountRows(control); ++row) {
+    if (widgets.IsRowSelected(control, row)) {
+      rows.push_back(row);
+    }
+  }
+  return rows;
+}
+
+std::vector<std::pair<std::string, int>> ProgramHarness::Columns(int control) const {
+  std::vector<std::pair<std::string, int>> columns;
+  for (const auto& column : Control(control).columns) {
+    columns.emplace_back(column.title, column.width);
+  }
+  return columns;
+}
+
+std::vector<std::string> ProgramHarness::ToDeleteNames() {
+  std::vector<std::string> names;
+  program.state.toDeleteList.ForEach([&names](const ToDeleteEntry& entry) {
+    EXPECT_EQ(entry.done, 0) << entry.file->name;
+    names.push_back(entry.file->name);
+  });
+  return names;
 }
 
 std::vector<std::string> ProgramHarness::FileNamesInCatalogue() {

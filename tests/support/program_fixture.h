@@ -47,15 +47,30 @@ class ProgramHarness {
   // record, as a scan or a search would. Folders are given with "/" and stored in the
   // platform's form.
   FileRecord& AddFile(const std::string& folder, const std::string& name, std::int64_t size);
+  // A record of a file that exists (`folder` in the platform's form), with the size, identity
+  // and modification time the program's file services give it, as a scan records them.
+  FileRecord& AddExistingFile(const std::string& folder, const std::string& name);
   // A group of these catalogue records (first one = reference file), members chained in order.
   DuplicateGroup& AddGroup(const std::vector<FileRecord*>& files);
+  // A group of new records of these names in `folder`, all of one size.
+  DuplicateGroup& AddGroupOfNames(const std::string& folder, const std::vector<std::string>& names,
+                                  std::int64_t size = 10);
   // An entry for the file as if marked from a group of `group` (the file among them); with no
   // group, an entry that knows no copy of its file.
   ToDeleteEntry& AddToDelete(FileRecord& file, const std::vector<FileRecord*>& group = {},
                              bool equalContent = true);
 
+  // What a user sees after a search and a click on a group row: GroupsBox rebuilt, the row
+  // selected, MembersBox filled.
+  void ShowGroupsAndChoose(int groupRow);
+
   // --- inspection
   const HeadlessControl& Control(int control) const;
+  std::vector<int> SelectedRows(int control) const;
+  // A list view's columns as (title, width), in order.
+  std::vector<std::pair<std::string, int>> Columns(int control) const;
+  // The files of ToDeleteList in list order; fails the test for an entry left marked done.
+  std::vector<std::string> ToDeleteNames();
   std::vector<std::string> RowTexts(int control, int column = 0) const;  // one per row
   std::vector<std::string> FileNamesInCatalogue();                       // catalogue order
 };

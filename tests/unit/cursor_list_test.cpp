@@ -66,7 +66,7 @@ TEST(CursorListTest, AddsBehindTheCurrentRecordOrAtTheFront) {
   EXPECT_EQ(TextsByStepping(list), TextsOf(list));  // links agree in both directions' use
 }
 
-TEST(CursorListTest, StepsForwardFromNoneToFirstAndStopsAtTheLast) {
+TEST(CursorListTest, StepsForwardFromNoneOrAResetToFirstAndStopsAtTheLast) {
   CursorList<TextRecord> empty;
   EXPECT_FALSE(empty.StepForward());
   EXPECT_EQ(empty.Current(), nullptr);
@@ -74,62 +74,53 @@ TEST(CursorListTest, StepsForwardFromNoneToFirstAndStopsAtTheLast) {
   CursorList<TextRecord> list;
   AddTexts(list, {"a", "b"});
   list.ResetCursor();
-  ASSERT_TRUE(list.StepForward());
-  EXPECT_EQ(CurrentText(list), "a");
-  ASSERT_TRUE(list.StepForward());
-  EXPECT_EQ(CurrentText(list), "b");
-  EXPECT_FALSE(list.StepForward());
-  EXPECT_EQ(CurrentText(list), "b");
-  EXPECT_FALSE(list.StepForward());
-  EXPECT_EQ(CurrentText(list), "b");
-}
-
-TEST(CursorListTest, ResetMakesTheNextStepYieldTheFirstRecord) {
-  CursorList<TextRecord> list;
-  AddTexts(list, {"a", "b", "c"});
-  list.ResetCursor();
   EXPECT_EQ(list.Current(), nullptr);
   EXPECT_EQ(list.CurrentPosition(), 0);
   ASSERT_TRUE(list.StepForward());
   EXPECT_EQ(CurrentText(list), "a");
+  ASSERT_TRUE(list.StepForward());
+  EXPECT_EQ(CurrentText(list), "b");
+  EXPECT_FALSE(list.StepForward());
+  EXPECT_EQ(CurrentText(list), "b");
+  EXPECT_FALSE(list.StepForward());
+  EXPECT_EQ(CurrentText(list), "b");
 }
 
 TEST(CursorListTest, DeletingMovesTheCursorToThePredecessorOrElseTheSuccessor) {
-  {
+  struct Case {
+    Texts texts;
+    std::int64_t deleted;  // index
+    Texts left;
+    std::string current;
+    std::int64_t position;
+    bool currentIsLast;
+  };
+  const std::vector<Case> cases{
+      {{"a", "b", "c"}, 0, {"b", "c"}, "b", 1, false},
+      {{"a", "b", "c"}, 1, {"a", "c"}, "a", 1, false},
+      {{"a", "b", "c"}, 2, {"a", "b"}, "b", 2, true},
+      {{"only"}, 0, {}, "<none>", 0, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE("deleting " + c.texts[static_cast<std::size_t>(c.deleted)]);
     CursorList<TextRecord> list;
-    AddTexts(list, {"a", "b", "c"});
-    list.SelectIndex(0);
+    AddTexts(list, c.texts);
+    list.SelectIndex(c.deleted);
     list.DeleteCurrent();
-    EXPECT_EQ(TextsOf(list), (Texts{"b", "c"}));
-    EXPECT_EQ(CurrentText(list), "b");
-    EXPECT_EQ(list.CurrentPosition(), 1);
-  }
-  {
-    CursorList<TextRecord> list;
-    AddTexts(list, {"a", "b", "c"});
-    list.SelectIndex(1);
-    list.DeleteCurrent();
-    EXPECT_EQ(TextsOf(list), (Texts{"a", "c"}));
-    EXPECT_EQ(CurrentText(list), "a");
-  }
-  {
-    CursorList<TextRecord> list;
-    AddTexts(list, {"a", "b", "c"});
-    list.SelectIndex(2);
-    list.DeleteCurrent();
-    EXPECT_EQ(TextsOf(list), (Texts{"a", "b"}));
-    EXPECT_EQ(CurrentText(list), "b");
-    EXPECT_FALSE(list.StepForward());  // "b" is the end now
-  }
-  {
-    CursorList<TextRecord> list;
-    AddTexts(list, {"only"});
-    list.DeleteCurrent();
-    EXPECT_TRUE(list.Empty());
-    EXPECT_EQ(list.Current(), nullptr);
-    EXPECT_EQ(list.Count(), 0);
-    list.Add().text = "again";  // the emptied list works as a new one
-    EXPECT_EQ(TextsOf(list), (Texts{"again"}));
+    EXPECT_EQ(TextsOf(list), c.left);
+    EXPECT_EQ(list.Count(), static_cast<std::int64_t>(c.left.size()));
+    EXPECT_EQ(list.Empty(), c.left.empty());
+    EXPECT_EQ(CurrentText(list), c.current);
+    EXPECT_EQ(list.CurrentPosition(), c.position);
+    if (c.currentIsLast) {
+      EXPECT_FALSE(list.StepForward());
+    }
+    // The list works on after the deletion: a new record goes behind the current one.
+    list.Add().text = "again";
+    Texts withNew = c.left;
+    withNew.insert(withNew.begin() + c.position, "again");
+    EXPECT_EQ(TextsOf(list), withNew);
+    EXPECT_EQ(TextsByStepping(list), withNew);
   }
 }
 
@@ -156,36 +147,29 @@ TEST(CursorListTest, DeletingEveryRecordFromTheFrontEmptiesTheList) {  // rules 
   EXPECT_EQ(list.Current(), nullptr);
 }
 
-TEST(CursorListTest, SelectsByIndexFromZeroClampingAtTheEnd) {
+TEST(CursorListTest, SelectsByIndexFromZeroClampingAtTheEndAndCountsPositionsFromOne) {
+  struct Case {
+    std::int64_t index;
+    std::string current;
+    std::int64_t position;
+  };
   CursorList<TextRecord> list;
   AddTexts(list, {"a", "b", "c"});
-  list.SelectIndex(0);
-  EXPECT_EQ(CurrentText(list), "a");
+  for (const Case& c : {Case{0, "a", 1}, Case{1, "b", 2}, Case{2, "c", 3}, Case{5, "c", 3},
+                        Case{3, "c", 3}, Case{-1, "<none>", 0}}) {
+    list.SelectIndex(c.index);
+    EXPECT_EQ(CurrentText(list), c.current) << c.index;
+    EXPECT_EQ(list.CurrentPosition(), c.position) << c.index;
+  }
   list.SelectIndex(1);
-  EXPECT_EQ(CurrentText(list), "b");
-  list.SelectIndex(5);
-  EXPECT_EQ(CurrentText(list), "c");
-  list.SelectIndex(3);
-  EXPECT_EQ(CurrentText(list), "c");
-  list.SelectIndex(-1);
-  EXPECT_EQ(list.Current(), nullptr);
+  list.ResetCursor();
+  EXPECT_EQ(list.CurrentPosition(), 0);
 
   CursorList<TextRecord> empty;
   for (const std::int64_t index : {-1, 0, 1, 7}) {
     empty.SelectIndex(index);
     EXPECT_EQ(empty.Current(), nullptr) << index;
   }
-}
-
-TEST(CursorListTest, PositionCountsFromOneAndIsZeroWithoutACurrentRecord) {
-  CursorList<TextRecord> list;
-  AddTexts(list, {"a", "b", "c"});
-  for (std::int64_t index = 0; index < 3; ++index) {
-    list.SelectIndex(index);
-    EXPECT_EQ(list.CurrentPosition(), index + 1);
-  }
-  list.ResetCursor();
-  EXPECT_EQ(list.CurrentPosition(), 0);
 }
 
 TEST(CursorListTest, CountFollowsAddsAndDeletes) {

@@ -17,72 +17,31 @@ namespace {
 
 using Names = std::vector<std::string>;
 
-// Groups built by hand from catalogue records named after their role ("a1.txt" ...), all in
-// the folder "/d", so the tests can speak of names alone.
-class MarkingTest : public ProgramTest {
- protected:
-  DuplicateGroup& Group(const Names& names) {
-    std::vector<FileRecord*> files;
-    for (const std::string& name : names) {
-      files.push_back(&harness.AddFile("/d", name, 10));
+// Every group's chain read from its firstMember, checked against the rules the commands must
+// keep: the first member starts its chain, the chain holds memberCount members, each member
+// copies its file's name.
+std::vector<Names> GroupChains(ProgramState& state) {
+  std::vector<Names> chains;
+  state.duplicateGroupList.ForEach([&](const DuplicateGroup& group) {
+    Names chain;
+    EXPECT_NE(group.firstMember, nullptr);
+    EXPECT_GE(group.memberCount, 2) << "a group of fewer than two members must not stay";
+    if (group.firstMember != nullptr) {
+      EXPECT_EQ(GroupMemberList::Previous(*group.firstMember), nullptr);
     }
-    return harness.AddGroup(files);
-  }
-
-  // What a user sees after a search and a click on a group row.
-  void ShowGroupsAndChoose(int groupRow) {
-    RefreshLists(program, kRefreshGroups);
-    widgets.SelectRow(kGroupsBox, groupRow);
-    RefreshLists(program, kRefreshMembers);
-  }
-
-  void Mark(int memberRow) { widgets.SelectRow(kMembersBox, memberRow); }
-
-  Names ToDeleteNames() {
-    Names names;
-    state.toDeleteList.ForEach([&](const ToDeleteEntry& entry) {
-      EXPECT_EQ(entry.done, 0);
-      names.push_back(entry.file->name);
-    });
-    return names;
-  }
-
-  // Every group's chain read from its firstMember, checked against the rules the commands
-  // must keep: the first member starts its chain, the chain holds memberCount members, each
-  // member copies its file's name.
-  std::vector<Names> GroupChains() {
-    std::vector<Names> chains;
-    state.duplicateGroupList.ForEach([&](const DuplicateGroup& group) {
-      Names chain;
-      EXPECT_NE(group.firstMember, nullptr);
-      EXPECT_GE(group.memberCount, 2) << "a group of fewer than two members must not stay";
-      if (group.firstMember != nullptr) {
-        EXPECT_EQ(GroupMemberList::Previous(*group.firstMember), nullptr);
-      }
-      for (const GroupMember* member = group.firstMember; member != nullptr;
-           member = GroupMemberList::Next(*member)) {
-        EXPECT_EQ(member->name, member->file->name);
-        chain.push_back(member->name);
-      }
-      EXPECT_EQ(static_cast<std::int32_t>(chain.size()), group.memberCount);
-      chains.push_back(chain);
-    });
-    return chains;
-  }
-
-  std::int64_t MemberRecordsInAllChains() {
-    std::int64_t total = 0;
-    for (const Names& chain : GroupChains()) {
-      total += static_cast<std::int64_t>(chain.size());
+    for (const GroupMember* member = group.firstMember; member != nullptr;
+         member = GroupMemberList::Next(*member)) {
+      EXPECT_EQ(member->name, member->file->name);
+      chain.push_back(member->name);
     }
-    return total;
+    EXPECT_EQ(static_cast<std::int32_t>(chain.size()), group.memberCount);
+    chains.push_back(chain);
+  });
+  if (chains.empty()) {
+    EXPECT_TRUE(state.groupMemberList.Empty());
   }
-
-  Names MembersBoxRows() { return harness.RowTexts(kMembersBox); }
-  int SelectedGroupRow() { return widgets.SelectedRow(kGroupsBox); }
-  int SelectedMemberRow() { return widgets.SelectedRow(kMembersBox); }
-  std::string GroupsCaption() { return widgets.GetText(kGroupsLabel); }
-};
+  return chains;
+}
 
 Names Paths(const Names& names) {
   Names paths;
@@ -91,6 +50,41 @@ Names Paths(const Names& names) {
   }
   return paths;
 }
+
+// The lists and boxes after a command. Members are named, shown as their paths in "/d".
+struct ListsAfter {
+  Names toDelete;
+  std::vector<Names> chains;
+  Names groupsBox;
+  int selectedGroup = -1;
+  Names members;
+  std::string groupsCaption;
+};
+
+// Groups built by hand from catalogue records named after their role ("a1.txt" ...), all in
+// the folder "/d", so the tests can speak of names alone.
+class MarkingTest : public ProgramTest {
+ protected:
+  DuplicateGroup& Group(const Names& names) { return harness.AddGroupOfNames("/d", names); }
+  void ShowGroupsAndChoose(int groupRow) { harness.ShowGroupsAndChoose(groupRow); }
+  void Mark(int memberRow) { widgets.SelectRow(kMembersBox, memberRow); }
+  Names ToDeleteNames() { return harness.ToDeleteNames(); }
+  std::vector<Names> GroupChains() { return testing::GroupChains(state); }
+
+  void ExpectLists(const ListsAfter& expected) {
+    EXPECT_EQ(ToDeleteNames(), expected.toDelete);
+    EXPECT_EQ(GroupChains(), expected.chains);
+    EXPECT_EQ(harness.RowTexts(kGroupsBox), expected.groupsBox);
+    EXPECT_EQ(SelectedGroupRow(), expected.selectedGroup);
+    EXPECT_EQ(MembersBoxRows(), Paths(expected.members));
+    EXPECT_EQ(GroupsCaption(), expected.groupsCaption);
+  }
+
+  Names MembersBoxRows() { return harness.RowTexts(kMembersBox); }
+  int SelectedGroupRow() { return widgets.SelectedRow(kGroupsBox); }
+  int SelectedMemberRow() { return widgets.SelectedRow(kMembersBox); }
+  std::string GroupsCaption() { return widgets.GetText(kGroupsLabel); }
+};
 
 // --- "Lösche markierte Datei"
 
@@ -103,13 +97,12 @@ TEST_F(MarkingTest, MarkedSecondOfTwoEndsTheGroupAndShowsTheNextOne) {
 
   DeleteMarkedCommand(program);
 
-  EXPECT_EQ(ToDeleteNames(), Names({"a2"}));
-  EXPECT_EQ(GroupChains(), std::vector<Names>({{"b1", "b2", "b3"}, {"c1", "c2"}}));
-  EXPECT_EQ(MemberRecordsInAllChains(), 5);
-  EXPECT_EQ(harness.RowTexts(kGroupsBox), Names({"3: b1, b2, b3", "2: c1, c2"}));
-  EXPECT_EQ(SelectedGroupRow(), 0);
-  EXPECT_EQ(MembersBoxRows(), Paths({"b1", "b2", "b3"}));
-  EXPECT_EQ(GroupsCaption(), "Dateien mit gleichem Inhalt (2)");
+  ExpectLists({{"a2"},
+               {{"b1", "b2", "b3"}, {"c1", "c2"}},
+               {"3: b1, b2, b3", "2: c1, c2"},
+               0,
+               {"b1", "b2", "b3"},
+               "Dateien mit gleichem Inhalt (2)"});
   EXPECT_EQ(harness.FileNamesInCatalogue().size(), 7u) << "the catalogue keeps every record";
 }
 
@@ -121,11 +114,12 @@ TEST_F(MarkingTest, EndingTheLastGroupRowSelectsTheRowAbove) {
 
   DeleteMarkedCommand(program);
 
-  EXPECT_EQ(ToDeleteNames(), Names({"b1"}));
-  EXPECT_EQ(GroupChains(), std::vector<Names>({{"a1", "a2", "a3"}}));
-  EXPECT_EQ(SelectedGroupRow(), 0);
-  EXPECT_EQ(MembersBoxRows(), Paths({"a1", "a2", "a3"}));
-  EXPECT_EQ(GroupsCaption(), "Dateien mit gleichem Inhalt (1)");
+  ExpectLists({{"b1"},
+               {{"a1", "a2", "a3"}},
+               {"3: a1, a2, a3"},
+               0,
+               {"a1", "a2", "a3"},
+               "Dateien mit gleichem Inhalt (1)"});
 }
 
 TEST_F(MarkingTest, EndingTheOnlyGroupLeavesBothBoxesEmpty) {
@@ -135,13 +129,7 @@ TEST_F(MarkingTest, EndingTheOnlyGroupLeavesBothBoxesEmpty) {
 
   DeleteMarkedCommand(program);
 
-  EXPECT_EQ(ToDeleteNames(), Names({"a1"}));
-  EXPECT_TRUE(state.duplicateGroupList.Empty());
-  EXPECT_TRUE(state.groupMemberList.Empty());
-  EXPECT_EQ(widgets.CountRows(kGroupsBox), 0);
-  EXPECT_EQ(SelectedGroupRow(), -1);
-  EXPECT_EQ(widgets.CountRows(kMembersBox), 0);
-  EXPECT_EQ(GroupsCaption(), "Dateien mit gleichem Inhalt (0)");
+  ExpectLists({{"a1"}, {}, {}, -1, {}, "Dateien mit gleichem Inhalt (0)"});
 }
 
 TEST_F(MarkingTest, MarkedFirstOfThreeMakesTheSecondTheFirstMember) {
@@ -153,14 +141,14 @@ TEST_F(MarkingTest, MarkedFirstOfThreeMakesTheSecondTheFirstMember) {
 
   DeleteMarkedCommand(program);
 
-  EXPECT_EQ(ToDeleteNames(), Names({"a1"}));
-  EXPECT_EQ(GroupChains(), std::vector<Names>({{"a2", "a3"}, {"b1", "b2"}}));
-  EXPECT_EQ(MembersBoxRows(), Paths({"a2", "a3"}));
-  EXPECT_EQ(SelectedMemberRow(), 0);
-  EXPECT_EQ(SelectedGroupRow(), 0);
   // The group's line keeps its old text until the box is rebuilt; the caption stays too.
-  EXPECT_EQ(harness.RowTexts(kGroupsBox), Names({"3: a1, a2, a3", "2: b1, b2"}));
-  EXPECT_EQ(GroupsCaption(), captionBefore);
+  ExpectLists({{"a1"},
+               {{"a2", "a3"}, {"b1", "b2"}},
+               {"3: a1, a2, a3", "2: b1, b2"},
+               0,
+               {"a2", "a3"},
+               captionBefore});
+  EXPECT_EQ(SelectedMemberRow(), 0);
   EXPECT_EQ(second.firstMember->name, "b1");
 }
 
@@ -173,29 +161,16 @@ TEST_F(MarkingTest, MarkedMiddleOrLastOfThreeKeepsTheChainAndReselects) {
   for (const Case& c : {Case{1, {"a1", "a3"}, 1}, Case{2, {"a1", "a2"}, 1}}) {
     SCOPED_TRACE(c.marked);
     ProgramHarness fresh;
-    std::vector<FileRecord*> files;
-    for (const char* name : {"a1", "a2", "a3"}) {
-      files.push_back(&fresh.AddFile("/d", name, 10));
-    }
-    fresh.AddGroup(files);
-    RefreshLists(fresh.program, kRefreshGroups);
-    fresh.widgets.SelectRow(kGroupsBox, 0);
-    RefreshLists(fresh.program, kRefreshMembers);
+    fresh.AddGroupOfNames("/d", {"a1", "a2", "a3"});
+    fresh.ShowGroupsAndChoose(0);
     fresh.widgets.SelectRow(kMembersBox, c.marked);
 
     DeleteMarkedCommand(fresh.program);
 
-    const DuplicateGroup& group = *fresh.State().duplicateGroupList.First();
-    Names chain;
-    for (const GroupMember* m = group.firstMember; m != nullptr; m = GroupMemberList::Next(*m)) {
-      chain.push_back(m->name);
-    }
-    EXPECT_EQ(chain, c.left);
-    EXPECT_EQ(group.memberCount, 2);
+    EXPECT_EQ(testing::GroupChains(fresh.State()), std::vector<Names>{c.left});
     EXPECT_EQ(fresh.RowTexts(kMembersBox), Paths(c.left));
     EXPECT_EQ(fresh.widgets.SelectedRow(kMembersBox), c.selectedAfter);
-    ASSERT_EQ(fresh.State().toDeleteList.Count(), 1);
-    EXPECT_EQ(fresh.State().toDeleteList.First()->file, files[static_cast<std::size_t>(c.marked)]);
+    EXPECT_EQ(fresh.ToDeleteNames(), Names{"a" + std::to_string(c.marked + 1)});
   }
 }
 
@@ -208,36 +183,35 @@ TEST_F(MarkingTest, MarkingTwiceInAGroupOfThreeDissolvesItAndAppendsInOrder) {
   Mark(0);
   DeleteMarkedCommand(program);
 
-  EXPECT_EQ(ToDeleteNames(), Names({"a3", "a1"}));
-  EXPECT_EQ(GroupChains(), std::vector<Names>({{"b1", "b2"}}));
-  EXPECT_EQ(MembersBoxRows(), Paths({"b1", "b2"}));
-  EXPECT_EQ(GroupsCaption(), "Dateien mit gleichem Inhalt (1)");
+  ExpectLists({{"a3", "a1"},
+               {{"b1", "b2"}},
+               {"2: b1, b2"},
+               0,
+               {"b1", "b2"},
+               "Dateien mit gleichem Inhalt (1)"});
 }
 
 TEST_F(MarkingTest, MarkedAndKeepDoNothingWithoutAnExistingGroupAndMemberRow) {
   Group({"a1", "a2", "a3"});
   RefreshLists(program, kRefreshGroups);  // as after a search: no group row selected
-  const auto unchanged = [&] {
-    EXPECT_TRUE(state.toDeleteList.Empty());
-    EXPECT_EQ(GroupChains(), std::vector<Names>({{"a1", "a2", "a3"}}));
-    EXPECT_EQ(harness.RowTexts(kGroupsBox), Names({"3: a1, a2, a3"}));
+  const auto runBothAndExpectNoChange = [&] {
+    for (auto* command : {&DeleteMarkedCommand, &DeleteOthersCommand}) {
+      command(program);
+      EXPECT_TRUE(state.toDeleteList.Empty());
+      EXPECT_EQ(GroupChains(), std::vector<Names>({{"a1", "a2", "a3"}}));
+      EXPECT_EQ(harness.RowTexts(kGroupsBox), Names({"3: a1, a2, a3"}));
+    }
   };
 
   // No group row, though MembersBox shows rows (left from an earlier selection).
   widgets.SelectRow(kGroupsBox, 0);
   RefreshLists(program, kRefreshMembers);
   widgets.SelectRow(kGroupsBox, -1);
-  for (auto* command : {&DeleteMarkedCommand, &DeleteOthersCommand}) {
-    command(program);
-    unchanged();
-  }
+  runBothAndExpectNoChange();
   // A group row but no member row.
   widgets.SelectRow(kGroupsBox, 0);
   widgets.SelectRow(kMembersBox, -1);
-  for (auto* command : {&DeleteMarkedCommand, &DeleteOthersCommand}) {
-    command(program);
-    unchanged();
-  }
+  runBothAndExpectNoChange();
   EXPECT_EQ(MembersBoxRows(), Paths({"a1", "a2", "a3"}));
 }
 
@@ -257,8 +231,7 @@ TEST_F(MarkingTest, TheEmptyStateRowOfGroupsBoxDesignatesNoGroup) {
 }
 
 TEST_F(MarkingTest, MarkedAppendsBehindEntriesAlreadyGathered) {
-  FileRecord& earlier = harness.AddFile("/d", "earlier", 10);
-  harness.AddToDelete(earlier);
+  harness.AddToDelete(harness.AddFile("/d", "earlier", 10));
   Group({"a1", "a2", "a3"});
   ShowGroupsAndChoose(0);
   state.toDeleteList.ResetCursor();  // wherever the cursor was left, new entries go last
@@ -280,13 +253,12 @@ TEST_F(MarkingTest, KeepingOneOfFourTakesTheOthersInGroupOrder) {
 
   DeleteOthersCommand(program);
 
-  EXPECT_EQ(ToDeleteNames(), Names({"a1", "a2", "a4"}));
-  EXPECT_EQ(GroupChains(), std::vector<Names>({{"x1", "x2"}, {"c1", "c2", "c3"}}));
-  EXPECT_EQ(MemberRecordsInAllChains(), 5);
-  EXPECT_EQ(harness.RowTexts(kGroupsBox), Names({"2: x1, x2", "3: c1, c2, c3"}));
-  EXPECT_EQ(SelectedGroupRow(), 1);
-  EXPECT_EQ(MembersBoxRows(), Paths({"c1", "c2", "c3"}));
-  EXPECT_EQ(GroupsCaption(), "Dateien mit gleichem Inhalt (2)");
+  ExpectLists({{"a1", "a2", "a4"},
+               {{"x1", "x2"}, {"c1", "c2", "c3"}},
+               {"2: x1, x2", "3: c1, c2, c3"},
+               1,
+               {"c1", "c2", "c3"},
+               "Dateien mit gleichem Inhalt (2)"});
   const Names catalogue = harness.FileNamesInCatalogue();
   EXPECT_NE(std::find(catalogue.begin(), catalogue.end(), "a3"), catalogue.end())
       << "the kept file stays catalogued";
@@ -297,42 +269,28 @@ TEST_F(MarkingTest, KeepingAnyMemberOfGroupsOfTwoToFour) {
     for (int keep = 0; keep < size; ++keep) {
       SCOPED_TRACE("size " + std::to_string(size) + " keep " + std::to_string(keep));
       ProgramHarness fresh;
-      std::vector<FileRecord*> before{&fresh.AddFile("/d", "p1", 5), &fresh.AddFile("/d", "p2", 5)};
-      fresh.AddGroup(before);
-      std::vector<FileRecord*> files;
+      Names members;
       Names expected;
       for (int k = 0; k < size; ++k) {
-        const std::string name = "m" + std::to_string(k);
-        files.push_back(&fresh.AddFile("/d", name, 10));
+        members.push_back("m" + std::to_string(k));
         if (k != keep) {
-          expected.push_back(name);
+          expected.push_back(members.back());
         }
       }
-      fresh.AddGroup(files);
-      std::vector<FileRecord*> after{&fresh.AddFile("/d", "q1", 7), &fresh.AddFile("/d", "q2", 7)};
-      fresh.AddGroup(after);
-      RefreshLists(fresh.program, kRefreshGroups);
-      fresh.widgets.SelectRow(kGroupsBox, 1);
-      RefreshLists(fresh.program, kRefreshMembers);
+      fresh.AddGroupOfNames("/d", {"p1", "p2"}, 5);
+      fresh.AddGroupOfNames("/d", members);
+      fresh.AddGroupOfNames("/d", {"q1", "q2"}, 7);
+      fresh.ShowGroupsAndChoose(1);
       fresh.widgets.SelectRow(kMembersBox, keep);
 
       DeleteOthersCommand(fresh.program);
 
-      Names taken;
-      fresh.State().toDeleteList.ForEach(
-          [&](const ToDeleteEntry& entry) { taken.push_back(entry.file->name); });
-      EXPECT_EQ(taken, expected);
-      EXPECT_EQ(fresh.State().duplicateGroupList.Count(), 2);
-      const DuplicateGroup& first = *fresh.State().duplicateGroupList.First();
-      EXPECT_EQ(first.firstMember->name, "p1");
-      EXPECT_EQ(GroupMemberList::Next(*first.firstMember)->name, "p2");
+      EXPECT_EQ(fresh.ToDeleteNames(), expected);
+      EXPECT_EQ(testing::GroupChains(fresh.State()),
+                std::vector<Names>({{"p1", "p2"}, {"q1", "q2"}}));
       EXPECT_EQ(fresh.RowTexts(kGroupsBox), Names({"2: p1, p2", "2: q1, q2"}));
       EXPECT_EQ(fresh.widgets.SelectedRow(kGroupsBox), 1);
       EXPECT_EQ(fresh.RowTexts(kMembersBox), Paths({"q1", "q2"}));
-      const DuplicateGroup& last =
-          *DuplicateGroupList::Next(*fresh.State().duplicateGroupList.First());
-      EXPECT_EQ(last.firstMember->name, "q1");
-      EXPECT_EQ(GroupMemberList::Next(*last.firstMember)->name, "q2");
     }
   }
 }
@@ -346,8 +304,7 @@ TEST_F(MarkingTest, PatternTakesMatchesInOrderAndDissolvesAGroupLeftWithOne) {
   DeleteByPatternCommand(program);
 
   EXPECT_EQ(ToDeleteNames(), Names({"a.bak", "b.bak"}));
-  EXPECT_TRUE(state.duplicateGroupList.Empty());
-  EXPECT_TRUE(state.groupMemberList.Empty());
+  EXPECT_EQ(GroupChains(), std::vector<Names>{});
   EXPECT_EQ(harness.RowTexts(kGroupsBox), Names({"(keine doppelten Dateien)"}));
   EXPECT_EQ(widgets.CountRows(kMembersBox), 0);
 }
@@ -362,13 +319,12 @@ TEST_F(MarkingTest, PatternNeverTakesEveryCopyAndStillExaminesTheNextGroups) {
   DeleteByPatternCommand(program);
 
   // The first member of an all-matching group stays out of the list; its group still goes.
-  EXPECT_EQ(ToDeleteNames(), Names({"y.bak", "z.tmp", "q.bak", "m.bak", "t.tmp"}));
-  EXPECT_EQ(GroupChains(), std::vector<Names>({{"p.txt", "r.txt"}, {"n.txt", "o.txt"}}));
-  EXPECT_EQ(MemberRecordsInAllChains(), 4);
-  EXPECT_EQ(harness.RowTexts(kGroupsBox), Names({"2: p.txt, r.txt", "2: n.txt, o.txt"}));
-  EXPECT_EQ(GroupsCaption(), "Dateien mit gleichem Inhalt (2 - 4)");
-  EXPECT_EQ(SelectedGroupRow(), 0);
-  EXPECT_EQ(MembersBoxRows(), Paths({"p.txt", "r.txt"}));
+  ExpectLists({{"y.bak", "z.tmp", "q.bak", "m.bak", "t.tmp"},
+               {{"p.txt", "r.txt"}, {"n.txt", "o.txt"}},
+               {"2: p.txt, r.txt", "2: n.txt, o.txt"},
+               0,
+               {"p.txt", "r.txt"},
+               "Dateien mit gleichem Inhalt (2 - 4)"});
 }
 
 TEST_F(MarkingTest, PatternDropsEntriesGatheredBefore) {
@@ -395,18 +351,12 @@ TEST_F(MarkingTest, PatternTextIsTrimmedButCommaSpaceIsPartOfThePattern) {
   for (const Case& c : {Case{" *.tmp ", {"b.tmp"}}, Case{"*.bak, *.tmp", {"c.bak"}}}) {
     SCOPED_TRACE(c.text);
     ProgramHarness fresh;
-    std::vector<FileRecord*> files{
-        &fresh.AddFile("/d", "a.txt", 3), &fresh.AddFile("/d", "b.tmp", 3),
-        &fresh.AddFile("/d", "c.bak", 3), &fresh.AddFile("/d", "d.txt", 3)};
-    fresh.AddGroup(files);
+    fresh.AddGroupOfNames("/d", {"a.txt", "b.tmp", "c.bak", "d.txt"}, 3);
     fresh.widgets.SetText(kDeletePatternField, c.text);
 
     DeleteByPatternCommand(fresh.program);
 
-    Names taken;
-    fresh.State().toDeleteList.ForEach(
-        [&](const ToDeleteEntry& entry) { taken.push_back(entry.file->name); });
-    EXPECT_EQ(taken, c.taken);
+    EXPECT_EQ(fresh.ToDeleteNames(), c.taken);
     EXPECT_EQ(fresh.State().duplicateGroupList.First()->memberCount, 3);
   }
 }
@@ -414,18 +364,17 @@ TEST_F(MarkingTest, PatternTextIsTrimmedButCommaSpaceIsPartOfThePattern) {
 TEST_F(MarkingTest, PatternWithoutMatchesEmptiesTheListAndKeepsTheGroups) {
   Group({"a1.txt", "a2.txt"});
   Group({"b1.doc", "b2.doc", "b3.doc"});
-  FileRecord& earlier = harness.AddFile("/d", "earlier", 1);
-  harness.AddToDelete(earlier);
+  harness.AddToDelete(harness.AddFile("/d", "earlier", 1));
   widgets.SetText(kDeletePatternField, "*.bak");
 
   DeleteByPatternCommand(program);
 
-  EXPECT_TRUE(state.toDeleteList.Empty());
-  EXPECT_EQ(GroupChains(),
-            std::vector<Names>({{"a1.txt", "a2.txt"}, {"b1.doc", "b2.doc", "b3.doc"}}));
-  EXPECT_EQ(SelectedGroupRow(), 0);
-  EXPECT_EQ(MembersBoxRows(), Paths({"a1.txt", "a2.txt"}));
-  EXPECT_EQ(GroupsCaption(), "Dateien mit gleichem Inhalt (2 - 5)");
+  ExpectLists({{},
+               {{"a1.txt", "a2.txt"}, {"b1.doc", "b2.doc", "b3.doc"}},
+               {"2: a1.txt, a2.txt", "3: b1.doc, b2.doc, b3.doc"},
+               0,
+               {"a1.txt", "a2.txt"},
+               "Dateien mit gleichem Inhalt (2 - 5)"});
 }
 
 // --- an open ToDelete window follows every change of the list
@@ -434,8 +383,7 @@ TEST_F(MarkingTest, OpenToDeleteWindowShowsWhatEachCommandGathered) {
   Group({"a1", "a2", "a3"});
   Group({"b1.bak", "b2"});
   Group({"c1", "c2", "c3", "c4"});
-  FileRecord& earlier = harness.AddFile("/d", "earlier", 1);
-  harness.AddToDelete(earlier);
+  harness.AddToDelete(harness.AddFile("/d", "earlier", 1));
   OpenToDeleteWindow(program);
   ASSERT_EQ(harness.RowTexts(kToDeleteView), Names({"earlier"}));
 
@@ -468,9 +416,7 @@ TEST(MarkedGroupTest, EveryMarkingCommandRemembersTheGroup) {
   };
   const auto chooseAndRun = [](int memberRow, void (*command)(Program&)) {
     return [memberRow, command](ProgramHarness& harness) {
-      RefreshLists(harness.program, kRefreshGroups);
-      harness.widgets.SelectRow(kGroupsBox, 0);
-      RefreshLists(harness.program, kRefreshMembers);
+      harness.ShowGroupsAndChoose(0);
       harness.widgets.SelectRow(kMembersBox, memberRow);
       command(harness.program);
     };

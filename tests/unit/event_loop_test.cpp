@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -321,41 +322,31 @@ TEST_F(EventLoopTest, CloseRequestOfTheToDeleteWindowEndsTheProgramWithBothWindo
   folder.WriteFile("a.txt", "same");
   folder.WriteFile("b.txt", "same");
   freshWidgets.QueueChooserAnswer(folder.Path());
-  int step = 0;
-  // Actions are queued one at a time, as a user would, once the previous pass is done.
-  freshWidgets.SetEventSource([&]() {
-    switch (step++) {
-      case 0:
-        return freshWidgets.Click(kAddFolderButton);
-      case 1:
-        freshWidgets.Idle(kMainWindow);
-        return true;
-      case 2:
-        return freshWidgets.Click(kSameContentButton);
-      case 3:
-        freshWidgets.Idle(kMainWindow);
-        return true;
-      case 4:
-        return freshWidgets.Select(kGroupsBox, {0});
-      case 5:
-        freshWidgets.Idle(kMainWindow);
-        return true;
-      case 6:
-        return freshWidgets.Click(kDeleteOthersButton);
-      case 7:
-        freshWidgets.Idle(kMainWindow);
-        return true;
-      case 8:
-        return freshWidgets.Click(kToDeleteButton);
-      case 9:
+  // Actions are queued one at a time, as a user would, once the previous pass is done; an
+  // idle pass after each lets the availability rules enable the next control.
+  const auto idle = [&] {
+    freshWidgets.Idle(kMainWindow);
+    return true;
+  };
+  const std::vector<std::function<bool()>> actions{
+      [&] { return freshWidgets.Click(kAddFolderButton); },
+      idle,
+      [&] { return freshWidgets.Click(kSameContentButton); },
+      idle,
+      [&] { return freshWidgets.Select(kGroupsBox, {0}); },
+      idle,
+      [&] { return freshWidgets.Click(kDeleteOthersButton); },
+      idle,
+      [&] { return freshWidgets.Click(kToDeleteButton); },
+      [&] {
         freshWidgets.RequestClose(kToDeleteWindow);
         return true;
-      default:
-        return false;
-    }
-  });
+      }};
+  std::size_t step = 0;
+  // Counted also when asked past the last action, which must not happen.
+  freshWidgets.SetEventSource([&] { return step++ < actions.size() && actions[step - 1](); });
   EXPECT_EQ(RunProgram(freshWidgets, files), 0);
-  EXPECT_EQ(step, 10) << "every action was taken";
+  EXPECT_EQ(step, actions.size()) << "every action was taken";
   EXPECT_TRUE(freshWidgets.OpenWindowNumbers().empty());
   ASSERT_FALSE(freshWidgets.MessageBoxes().empty());
   EXPECT_EQ(freshWidgets.MessageBoxes().back().title, "Credits");

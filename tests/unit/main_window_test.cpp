@@ -59,11 +59,8 @@ TEST_F(ProgramTest, MainWindowControlsInCreationOrderWithKindTextAndGeometry) {
 
 TEST_F(ProgramTest, FilesViewHasNameAndSizeColumns) {
   const HeadlessControl& view = harness.Control(kFilesView);
-  ASSERT_EQ(view.columns.size(), 2u);
-  EXPECT_EQ(view.columns[0].title, "Name");
-  EXPECT_EQ(view.columns[0].width, 150);
-  EXPECT_EQ(view.columns[1].title, "Größe");
-  EXPECT_EQ(view.columns[1].width, 100);
+  EXPECT_EQ(harness.Columns(kFilesView),
+            (std::vector<std::pair<std::string, int>>{{"Name", 150}, {"Größe", 100}}));
   EXPECT_FALSE(view.options.multipleSelection);
 }
 

@@ -28,17 +28,11 @@ class RefreshListsTest : public ProgramTest {
 
   // Group members named as given, all in folder /f.
   DuplicateGroup& GroupOfNames(const std::vector<std::string>& names) {
-    std::vector<FileRecord*> files;
-    for (const std::string& name : names) {
-      files.push_back(&harness.AddFile("/f", name, 7));
-    }
-    return harness.AddGroup(files);
+    return harness.AddGroupOfNames("/f", names, 7);
   }
 
   int SelectedMemberAfterSelectingGroup(int group) {
-    RefreshLists(program, kRefreshGroups);
-    widgets.SelectRow(kGroupsBox, group);
-    RefreshLists(program, kRefreshMembers);
+    harness.ShowGroupsAndChoose(group);
     return widgets.SelectedRow(kMembersBox);
   }
 
@@ -160,24 +154,19 @@ TEST_F(RefreshListsTest, FlagFourPreselectsTheLastBackupCopyOrElseTheFirstMember
 }
 
 TEST_F(RefreshListsTest, BackupCopyNameLooksAtTheTextAfterTheLastDotOnly) {
-  EXPECT_TRUE(IsBackupCopyName("x.bak"));
-  EXPECT_TRUE(IsBackupCopyName("X.BAK"));
-  EXPECT_TRUE(IsBackupCopyName("x.tar.bak"));
-  EXPECT_TRUE(IsBackupCopyName(".bak"));
-  EXPECT_FALSE(IsBackupCopyName("x.bak1"));
-  EXPECT_FALSE(IsBackupCopyName("x.baks"));
-  EXPECT_FALSE(IsBackupCopyName("bak"));
-  EXPECT_FALSE(IsBackupCopyName("x.bak.txt"));
-  EXPECT_FALSE(IsBackupCopyName("x."));
+  for (const char* name : {"x.bak", "X.BAK", "x.tar.bak", ".bak"}) {
+    EXPECT_TRUE(IsBackupCopyName(name)) << name;
+  }
+  for (const char* name : {"x.bak1", "x.baks", "bak", "x.bak.txt", "x."}) {
+    EXPECT_FALSE(IsBackupCopyName(name)) << name;
+  }
 }
 
 TEST_F(RefreshListsTest, FlagFourFillsTheSelectedGroupAndLeavesCursorsOnIt) {
   GroupOfNames({"a1", "a2"});
   DuplicateGroup& second = GroupOfNames({"b1", "b2", "b3"});
   GroupOfNames({"c1", "c2"});
-  RefreshLists(program, kRefreshGroups);
-  widgets.SelectRow(kGroupsBox, 1);
-  RefreshLists(program, kRefreshMembers);
+  harness.ShowGroupsAndChoose(1);
   EXPECT_EQ(harness.RowTexts(kMembersBox),
             (Rows{NativePath("/f/b1"), NativePath("/f/b2"), NativePath("/f/b3")}));
   EXPECT_EQ(state.duplicateGroupList.Current(), &second);

@@ -25,6 +25,37 @@ namespace {
 using Names = std::vector<std::string>;
 
 const std::string kFailurePrefix = "Die folgende Datei konnte nicht gelöscht werden:\r";
+const std::string kLastCopyPrefix =
+    "Die folgende Datei wurde nicht gelöscht, weil sonst keine Kopie übrig bliebe:\r";
+
+// The boxes shown, in order, as "failed PATH" (not the catalogued file, or not deletable) or
+// "last copy PATH" (kept so that a copy is left). Any other box fails the test.
+Names ErrorBoxes(const HeadlessWidgetServices& widgets) {
+  Names boxes;
+  for (const auto& box : widgets.MessageBoxes()) {
+    EXPECT_EQ(box.title, "ERROR");
+    EXPECT_EQ(box.icon, MessageIcon::Error);
+    if (box.text.starts_with(kLastCopyPrefix)) {
+      boxes.push_back("last copy " + box.text.substr(kLastCopyPrefix.size()));
+    } else if (box.text.starts_with(kFailurePrefix)) {
+      boxes.push_back("failed " + box.text.substr(kFailurePrefix.size()));
+    } else {
+      ADD_FAILURE() << box.text;
+    }
+  }
+  return boxes;
+}
+
+// The boxes of one kind ("failed " or "last copy ") among ErrorBoxes, as paths.
+Names PathsIn(const Names& boxes, const std::string& kind) {
+  Names paths;
+  for (const std::string& box : boxes) {
+    if (box.starts_with(kind)) {
+      paths.push_back(box.substr(kind.size()));
+    }
+  }
+  return paths;
+}
 
 Event ClickOn(int control) {
   return Event{EventKind::Control, kToDeleteWindow, control};
@@ -37,16 +68,8 @@ Event OtherEventOfTheWindow() {
 class ToDeleteWindowTest : public ProgramTest {
  protected:
   FileRecord& Catalogue(const std::string& name, const std::string& content) {
-    const std::string path = folder.WriteFile(name, content);
-    FileRecord& record =
-        harness.AddFile(folder.Path(), name, static_cast<std::int64_t>(content.size()));
-    const std::optional<FileStatus> status = harness.nativeFiles.StatusOf(path);
-    EXPECT_TRUE(status.has_value()) << path;
-    if (status) {
-      record.identity = status->identity;
-      record.modifiedNs = status->modifiedNs;
-    }
-    return record;
+    folder.WriteFile(name, content);
+    return harness.AddExistingFile(folder.Path(), name);
   }
 
   // Catalogues the files, each with a copy of it ("NAME.copy") that stays, shows them in
@@ -89,23 +112,8 @@ class ToDeleteWindowTest : public ProgramTest {
   }
 
   void Handle(const Event& event) { HandleToDeleteWindowEvent(program, event); }
-
-  Names EntryNames() {
-    Names names;
-    state.toDeleteList.ForEach(
-        [&](const ToDeleteEntry& entry) { names.push_back(entry.file->name); });
-    return names;
-  }
-
-  std::vector<int> SelectedViewRows() {
-    std::vector<int> rows;
-    for (int row = 0; row < widgets.CountRows(kToDeleteView); ++row) {
-      if (widgets.IsRowSelected(kToDeleteView, row)) {
-        rows.push_back(row);
-      }
-    }
-    return rows;
-  }
+  Names EntryNames() { return harness.ToDeleteNames(); }
+  std::vector<int> SelectedViewRows() const { return harness.SelectedRows(kToDeleteView); }
 
   TempFolder folder;
 };
@@ -150,14 +158,8 @@ TEST_F(ToDeleteWindowTest, OpensWithItsLayoutAndTheGatheredFiles) {
   EXPECT_EQ(view.geometry, (Geometry{5, 52, 490, 243}));
   EXPECT_TRUE(view.options.multipleSelection);
   EXPECT_TRUE(view.options.fullRowSelection);
-  ASSERT_EQ(view.columns.size(), 3u);
-  EXPECT_EQ(view.columns[0].title, "Name");
-  EXPECT_EQ(view.columns[0].width, 150);
-  EXPECT_EQ(view.columns[1].title, "Pfad");
-  EXPECT_EQ(view.columns[1].width, 200);
-  EXPECT_EQ(view.columns[2].title, "Größe");
-  EXPECT_EQ(view.columns[2].width, 100);
-
+  EXPECT_EQ(harness.Columns(kToDeleteView), (std::vector<std::pair<std::string, int>>{
+                                                {"Name", 150}, {"Pfad", 200}, {"Größe", 100}}));
   EXPECT_EQ(harness.RowTexts(kToDeleteView), Names({"a.txt", "bb.txt"}));
   EXPECT_EQ(harness.RowTexts(kToDeleteView, 1), Names({folder.Path(), folder.Path()}));
   EXPECT_EQ(harness.RowTexts(kToDeleteView, 2), Names({"16 Bytes", "17 Bytes"}));
@@ -267,10 +269,7 @@ TEST_F(ToDeleteWindowTest, AFolderAtThePathIsAFailureWithTheErrorBox) {
   Handle(ClickOn(kSelectAllButton));
   Handle(ClickOn(kDeleteSelectedButton));
 
-  ASSERT_EQ(widgets.MessageBoxes().size(), 1u);
-  EXPECT_EQ(widgets.MessageBoxes()[0].title, "ERROR");
-  EXPECT_EQ(widgets.MessageBoxes()[0].text, kFailurePrefix + folder.PathOf("b.txt"));
-  EXPECT_EQ(widgets.MessageBoxes()[0].icon, MessageIcon::Error);
+  EXPECT_EQ(ErrorBoxes(widgets), Names{"failed " + folder.PathOf("b.txt")});
   EXPECT_EQ(EntryNames(), Names({"b.txt"}));
   EXPECT_EQ(harness.RowTexts(kToDeleteView), Names({"b.txt"}));
   EXPECT_FALSE(folder.Exists("a.txt"));
@@ -295,10 +294,9 @@ TEST_F(ToDeleteWindowTest, AFileChangedSinceTheScanIsKeptWithTheErrorBox) {
   Handle(ClickOn(kSelectAllButton));
   Handle(ClickOn(kDeleteSelectedButton));
 
-  ASSERT_EQ(widgets.MessageBoxes().size(), 3u);
-  EXPECT_EQ(widgets.MessageBoxes()[0].text, kFailurePrefix + folder.PathOf("longer.txt"));
-  EXPECT_EQ(widgets.MessageBoxes()[1].text, kFailurePrefix + folder.PathOf("touched.txt"));
-  EXPECT_EQ(widgets.MessageBoxes()[2].text, kFailurePrefix + folder.PathOf("replaced.txt"));
+  EXPECT_EQ(ErrorBoxes(widgets), Names({"failed " + folder.PathOf("longer.txt"),
+                                        "failed " + folder.PathOf("touched.txt"),
+                                        "failed " + folder.PathOf("replaced.txt")}));
   EXPECT_EQ(folder.ReadFile("longer.txt"), "content of longer.txt and more");
   EXPECT_EQ(folder.ReadFile("touched.txt"), "content of touched.txt");
   EXPECT_EQ(folder.ReadFile("replaced.txt"), "content of replaced.txt");
@@ -444,18 +442,10 @@ TEST_F(ToDeleteWindowTest, PurgeRemovesExactlyTheDoneEntriesInOrder) {
 
     PurgeDoneEntries(fresh.State());
 
-    Names left;
-    fresh.State().toDeleteList.ForEach([&](const ToDeleteEntry& entry) {
-      EXPECT_EQ(entry.done, 0);
-      left.push_back(entry.file->name);
-    });
-    EXPECT_EQ(left, c.left);
+    EXPECT_EQ(fresh.ToDeleteNames(), c.left);
     EXPECT_EQ(fresh.State().toDeleteList.Count(), static_cast<std::int64_t>(c.left.size()));
   }
 }
-
-const std::string kLastCopyPrefix =
-    "Die folgende Datei wurde nicht gelöscht, weil sonst keine Kopie übrig bliebe:\r";
 
 // Files on disk, catalogued, some gathered as if marked from groups, a change on disk after the
 // marking, then "Alles markieren" and "Mark. löschen".
@@ -604,14 +594,8 @@ TEST(ToDeleteCopyTest, AFileIsDeletedOnlyWhileACopyOfItIsLeft) {
     ProgramHarness harness;
     std::map<std::string, FileRecord*> records;
     for (const auto& [name, content] : c.files) {
-      const std::string path = folder.WriteFile(name, content);
-      FileRecord& record =
-          harness.AddFile(folder.Path(), name, static_cast<std::int64_t>(content.size()));
-      const std::optional<FileStatus> status = harness.nativeFiles.StatusOf(path);
-      ASSERT_TRUE(status.has_value());
-      record.identity = status->identity;
-      record.modifiedNs = status->modifiedNs;
-      records[name] = &record;
+      folder.WriteFile(name, content);
+      records[name] = &harness.AddExistingFile(folder.Path(), name);
     }
     RefreshLists(harness.program, kRefreshFiles);
     for (const CopyCase::Mark& mark : c.marks) {
@@ -636,19 +620,7 @@ TEST(ToDeleteCopyTest, AFileIsDeletedOnlyWhileACopyOfItIsLeft) {
       }
     }
     EXPECT_EQ(left, c.leftOnDisk);
-    Names lastCopy;
-    Names failed;
-    for (const auto& box : harness.widgets.MessageBoxes()) {
-      EXPECT_EQ(box.title, "ERROR");
-      EXPECT_EQ(box.icon, MessageIcon::Error);
-      if (box.text.starts_with(kLastCopyPrefix)) {
-        lastCopy.push_back(box.text.substr(kLastCopyPrefix.size()));
-      } else if (box.text.starts_with(kFailurePrefix)) {
-        failed.push_back(box.text.substr(kFailurePrefix.size()));
-      } else {
-        ADD_FAILURE() << box.text;
-      }
-    }
+    const Names boxes = ErrorBoxes(harness.widgets);
     const auto pathsOf = [&folder](const Names& names) {
       Names paths;
       for (const std::string& name : names) {
@@ -656,12 +628,9 @@ TEST(ToDeleteCopyTest, AFileIsDeletedOnlyWhileACopyOfItIsLeft) {
       }
       return paths;
     };
-    EXPECT_EQ(lastCopy, pathsOf(c.lastCopyBoxes));
-    EXPECT_EQ(failed, pathsOf(c.failureBoxes));
+    EXPECT_EQ(PathsIn(boxes, "last copy "), pathsOf(c.lastCopyBoxes));
+    EXPECT_EQ(PathsIn(boxes, "failed "), pathsOf(c.failureBoxes));
     // Exactly the kept files keep their entries and rows, in list order.
-    Names kept;
-    harness.State().toDeleteList.ForEach(
-        [&](const ToDeleteEntry& entry) { kept.push_back(entry.file->name); });
     Names expectedKept;
     for (const CopyCase::Mark& mark : c.marks) {
       if (std::ranges::find(c.lastCopyBoxes, mark.file) != c.lastCopyBoxes.end() ||
@@ -669,7 +638,7 @@ TEST(ToDeleteCopyTest, AFileIsDeletedOnlyWhileACopyOfItIsLeft) {
         expectedKept.push_back(mark.file);
       }
     }
-    EXPECT_EQ(kept, expectedKept);
+    EXPECT_EQ(harness.ToDeleteNames(), expectedKept);
     if (!expectedKept.empty()) {
       EXPECT_EQ(harness.RowTexts(kToDeleteView), expectedKept);
     }
@@ -688,15 +657,8 @@ TEST(ToDeleteCopyTest, AHardLinkOfTheFileIsNoCopyOfIt) {
   ProgramHarness harness;
   folder.WriteFile("a", "content");
   folder.MakeHardLink("h", "a");
-  std::vector<FileRecord*> group;
-  for (const char* name : {"a", "h"}) {
-    FileRecord& record = harness.AddFile(folder.Path(), name, 7);
-    const std::optional<FileStatus> status = harness.nativeFiles.StatusOf(folder.PathOf(name));
-    ASSERT_TRUE(status.has_value());
-    record.identity = status->identity;
-    record.modifiedNs = status->modifiedNs;
-    group.push_back(&record);
-  }
+  const std::vector<FileRecord*> group{&harness.AddExistingFile(folder.Path(), "a"),
+                                       &harness.AddExistingFile(folder.Path(), "h")};
   harness.AddToDelete(*group[0], group);
   OpenToDeleteWindow(harness.program);
   SelectAllCommand(harness.program);
@@ -704,8 +666,7 @@ TEST(ToDeleteCopyTest, AHardLinkOfTheFileIsNoCopyOfIt) {
   DeleteSelectedCommand(harness.program);
 
   EXPECT_TRUE(folder.Exists("a"));
-  ASSERT_EQ(harness.widgets.MessageBoxes().size(), 1u);
-  EXPECT_EQ(harness.widgets.MessageBoxes()[0].text, kLastCopyPrefix + folder.PathOf("a"));
+  EXPECT_EQ(ErrorBoxes(harness.widgets), Names{"last copy " + folder.PathOf("a")});
 }
 
 // A folder on the way that may not be passed through hides the file, it does not remove it.
@@ -721,9 +682,7 @@ TEST(ToDeleteWindowLookupTest, AFileThatCannotBeLookedAtIsAFailureNotADeletion) 
 
   DeleteSelectedCommand(harness.program);
 
-  ASSERT_EQ(harness.widgets.MessageBoxes().size(), 1u);
-  EXPECT_EQ(harness.widgets.MessageBoxes()[0].text,
-            kFailurePrefix + NativePath("/verschlossen/a.txt"));
+  EXPECT_EQ(ErrorBoxes(harness.widgets), Names{"failed " + NativePath("/verschlossen/a.txt")});
   EXPECT_EQ(harness.State().toDeleteList.Count(), 1);
   EXPECT_EQ(harness.RowTexts(kFilesView), Names({"a.txt"}));
 }
