@@ -436,6 +436,45 @@ TEST_F(Win32WidgetsTest, OnlyTheUsersActionsOnEnabledControlsBecomeEvents) {
   EXPECT_TRUE(::IsWindow(widgets_.WindowHandle(0)));
 }
 
+// A click with Ctrl on a second row adds it where the view allows several rows, and moves the
+// one selection where it does not.
+TEST_F(Win32WidgetsTest, CtrlClickAddsARowOnlyWhereSeveralRowsMayBeChosen) {
+  struct Case {
+    bool multipleSelection;
+    std::vector<bool> selected;
+  };
+  const Case cases[] = {{false, {false, false, true}}, {true, {true, false, true}}};
+  int number = 1;
+  for (const Case& c : cases) {
+    ControlOptions options;
+    options.multipleSelection = c.multipleSelection;
+    options.fullRowSelection = true;
+    Create(number, ControlKind::ListView, {5, 5 + 220 * (number - 1), 300, 200}, "Name", options);
+    for (int row = 0; row < 3; ++row) {
+      widgets_.AddRow(number, -1, "Datei " + std::to_string(row));
+    }
+    HWND view = widgets_.ControlHandle(number);
+    const auto click = [view](int row, WPARAM keys) {
+      RECT bounds{};
+      bounds.left = LVIR_BOUNDS;
+      ::SendMessageW(view, LVM_GETITEMRECT, static_cast<WPARAM>(row),
+                     reinterpret_cast<LPARAM>(&bounds));
+      const LPARAM at = MAKELPARAM(bounds.left + 5, (bounds.top + bounds.bottom) / 2);
+      ::PostMessageW(view, WM_LBUTTONDOWN, MK_LBUTTON | keys, at);
+      ::PostMessageW(view, WM_LBUTTONUP, keys, at);
+    };
+    click(0, 0);
+    Pump();
+    click(2, MK_CONTROL);
+    Pump();
+    for (int row = 0; row < 3; ++row) {
+      EXPECT_EQ(widgets_.IsRowSelected(number, row), c.selected[static_cast<std::size_t>(row)])
+          << "multiple " << c.multipleSelection << ", row " << row;
+    }
+    ++number;
+  }
+}
+
 TEST_F(Win32WidgetsTest, EveryMessageTheWaitTakesStartsOnePass) {
   Create(1, ControlKind::Button, {5, 5, 95, 20}, "Pfad hinzufügen");
   Create(2, ControlKind::Label, {5, 30, 95, 20}, "Alle Dateien");
