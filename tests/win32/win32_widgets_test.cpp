@@ -19,6 +19,7 @@
 
 #include "common/text.h"
 #include "platform/headless/headless_widgets.h"
+#include "platform/win32/control_readback.h"
 #include "platform/win32/wide_text.h"
 #include "platform/win32/win32_widget_services.h"
 #include "temp_folder.h"
@@ -35,11 +36,7 @@ void InitialiseCommonControls() {
 }
 
 std::string TextOf(HWND window) {
-  const int length = ::GetWindowTextLengthW(window);
-  std::wstring text(static_cast<std::size_t>(length) + 1, L'\0');
-  const int copied = ::GetWindowTextW(window, text.data(), length + 1);
-  text.resize(static_cast<std::size_t>(copied));
-  return Utf8FromWide(text);
+  return Utf8FromWide(win32_readback::WindowText(window));
 }
 
 // A static control's line breaks ("\r\n") as "\n".
@@ -58,42 +55,6 @@ bool IsListView(HWND control) {
   wchar_t name[64] = {};
   ::GetClassNameW(control, name, 64);
   return std::wstring(name) == WC_LISTVIEWW;
-}
-
-std::string ListViewCell(HWND view, int row, int column) {
-  for (std::size_t size = 256;; size *= 2) {
-    std::wstring buffer(size, L'\0');
-    LVITEMW item{};
-    item.iSubItem = column;
-    item.pszText = buffer.data();
-    item.cchTextMax = static_cast<int>(size);
-    const auto length = static_cast<std::size_t>(::SendMessageW(
-        view, LVM_GETITEMTEXTW, static_cast<WPARAM>(row), reinterpret_cast<LPARAM>(&item)));
-    if (length + 1 < size) {
-      buffer.resize(length);
-      return Utf8FromWide(buffer);
-    }
-  }
-}
-
-std::string ListBoxRow(HWND box, int row) {
-  const auto length = ::SendMessageW(box, LB_GETTEXTLEN, static_cast<WPARAM>(row), 0);
-  if (length == LB_ERR) {
-    return {};
-  }
-  std::wstring buffer(static_cast<std::size_t>(length) + 1, L'\0');
-  ::SendMessageW(box, LB_GETTEXT, static_cast<WPARAM>(row),
-                 reinterpret_cast<LPARAM>(buffer.data()));
-  buffer.resize(static_cast<std::size_t>(length));
-  return Utf8FromWide(buffer);
-}
-
-// The rectangle of a child window in its parent's client coordinates.
-Geometry ClientGeometry(HWND control) {
-  RECT rect{};
-  ::GetWindowRect(control, &rect);
-  ::MapWindowPoints(HWND_DESKTOP, ::GetParent(control), reinterpret_cast<POINT*>(&rect), 2);
-  return Geometry{rect.left, rect.top, rect.right - rect.left, rect.bottom - rect.top};
 }
 
 Win32WidgetServices::FolderChooser NoChooser() {
@@ -134,7 +95,8 @@ class Win32ShownControls final : public testing::ShownControls {
   }
   std::string Cell(int list, int row, int column) override {
     HWND handle = widgets_.ControlHandle(list);
-    return IsListView(handle) ? ListViewCell(handle, row, column) : ListBoxRow(handle, row);
+    return Utf8FromWide(IsListView(handle) ? win32_readback::ListViewCell(handle, row, column)
+                                           : win32_readback::ListBoxRow(handle, row));
   }
   bool RowShownSelected(int list, int row) override {
     HWND handle = widgets_.ControlHandle(list);
@@ -272,7 +234,8 @@ TEST_F(Win32WidgetsTest, ControlsLieWhereTheProgramPutsThemInClientCoordinates) 
   int number = 0;
   for (const Case& c : cases) {
     Create(number, c.kind, c.geometry, "Größe");
-    EXPECT_EQ(ClientGeometry(widgets_.ControlHandle(number)), c.geometry) << "control " << number;
+    EXPECT_EQ(win32_readback::PlaceInParent(widgets_.ControlHandle(number)), c.geometry)
+        << "control " << number;
     ++number;
   }
   RECT client{};
@@ -324,7 +287,7 @@ TEST_F(Win32WidgetsTest, StatusBarHasItsFieldsAlongTheBottomAndKeepsTheLastTexts
   ASSERT_TRUE(widgets_.CreateStatusBar(0, {200, 0}));
   HWND bar = widgets_.StatusBarHandle(0);
   ASSERT_NE(bar, nullptr);
-  EXPECT_EQ(ClientGeometry(bar), (Geometry{0, 460, 640, 20}));
+  EXPECT_EQ(win32_readback::PlaceInParent(bar), (Geometry{0, 460, 640, 20}));
   int edges[2] = {};
   ASSERT_EQ(::SendMessageW(bar, SB_GETPARTS, 2, reinterpret_cast<LPARAM>(edges)), 2);
   EXPECT_EQ(edges[0], 200);

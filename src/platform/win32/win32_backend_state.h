@@ -17,6 +17,7 @@
 #include <type_traits>
 #include <vector>
 
+#include "platform/win32/control_readback.h"
 #include "platform/win32/wide_text.h"
 #include "platform/win32/win32_widget_services.h"
 
@@ -31,9 +32,6 @@ inline bool IsList(ControlKind kind) {
 // The program breaks lines with "\r"; a static control and a message box break them with
 // "\r\n".
 std::wstring WithLineBreaks(const std::string& text);
-
-// The whole text of a window (a control's caption or content).
-std::wstring WindowText(HWND window);
 
 struct FontDeleter {
   void operator()(HFONT font) const {

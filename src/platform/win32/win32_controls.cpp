@@ -6,7 +6,6 @@
 
 namespace kopiensieb {
 
-using win32_backend::WindowText;
 using win32_backend::WithLineBreaks;
 
 namespace {
@@ -256,7 +255,7 @@ std::string Win32WidgetServices::GetText(int control) const {
   }
   if (found->kind == ControlKind::Field) {
     // Counted in characters of the UTF-8 text, as everywhere else, not in UTF-16 units.
-    return FieldTextOf(Utf8FromWide(WindowText(found->handle)));
+    return FieldTextOf(Utf8FromWide(win32_readback::WindowText(found->handle)));
   }
   return found->text;
 }
@@ -264,7 +263,7 @@ std::string Win32WidgetServices::GetText(int control) const {
 // Typed letters become lower case one character at a time, as everywhere in the program
 // (CharLower and ES_LOWERCASE follow the system's own table, which may differ).
 void Win32WidgetServices::State::LowerCaseAsTyped(Control& field) {
-  const std::wstring typed = WindowText(field.handle);
+  const std::wstring typed = win32_readback::WindowText(field.handle);
   const std::wstring lower = WideFromUtf8(TypedLowerCase(Utf8FromWide(typed)));
   if (lower == typed) {
     return;

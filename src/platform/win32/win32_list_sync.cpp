@@ -33,22 +33,6 @@ void SetCellText(HWND view, int row, int column, const std::wstring& text) {
   ::SendMessageW(view, LVM_SETITEMTEXTW, static_cast<WPARAM>(row), reinterpret_cast<LPARAM>(&item));
 }
 
-std::wstring CellText(HWND view, int row, int column) {
-  for (std::size_t size = 256;; size *= 2) {
-    std::wstring buffer(size, L'\0');
-    LVITEMW item{};
-    item.iSubItem = column;
-    item.pszText = buffer.data();
-    item.cchTextMax = static_cast<int>(size);
-    const auto length = static_cast<std::size_t>(::SendMessageW(
-        view, LVM_GETITEMTEXTW, static_cast<WPARAM>(row), reinterpret_cast<LPARAM>(&item)));
-    if (length + 1 < size) {
-      buffer.resize(length);
-      return buffer;
-    }
-  }
-}
-
 void InsertListBoxRow(HWND box, int at, const std::wstring& text) {
   ::SendMessageW(box, LB_INSERTSTRING, static_cast<WPARAM>(at),
                  reinterpret_cast<LPARAM>(text.c_str()));
@@ -59,7 +43,7 @@ void InsertListBoxRow(HWND box, int at, const std::wstring& text) {
 // both in a letter.
 void WriteCell(HWND view, int row, int column, const std::wstring& text) {
   SetCellText(view, row, column, text);
-  if (CellText(view, row, column) != text) {
+  if (win32_readback::ListViewCell(view, row, column) != text) {
     SetCellText(view, row, column, text + L"a");
     SetCellText(view, row, column, text);
   }
@@ -100,7 +84,7 @@ void RebuildListView(HWND view, const std::vector<bool>& doomed) {
     }
     KeptRow saved;
     for (int column = 0; column < columns; ++column) {
-      saved.cells.push_back(CellText(view, static_cast<int>(row), column));
+      saved.cells.push_back(win32_readback::ListViewCell(view, static_cast<int>(row), column));
     }
     saved.state = static_cast<UINT>(
         ::SendMessageW(view, LVM_GETITEMSTATE, row, LVIS_SELECTED | LVIS_FOCUSED));
@@ -149,11 +133,7 @@ void RebuildListBox(HWND box, const std::vector<bool>& doomed) {
     if (static_cast<int>(row) == chosen) {
       keptChosen = static_cast<int>(kept.size());
     }
-    const auto length = ::SendMessageW(box, LB_GETTEXTLEN, row, 0);
-    std::wstring text(static_cast<std::size_t>(std::max<LRESULT>(0, length)) + 1, L'\0');
-    ::SendMessageW(box, LB_GETTEXT, row, reinterpret_cast<LPARAM>(text.data()));
-    text.resize(static_cast<std::size_t>(std::max<LRESULT>(0, length)));
-    kept.push_back(std::move(text));
+    kept.push_back(win32_readback::ListBoxRow(box, static_cast<int>(row)));
   }
   ::SendMessageW(box, LB_RESETCONTENT, 0, 0);
   for (const std::wstring& text : kept) {

@@ -10,7 +10,6 @@
 namespace kopiensieb {
 
 using win32_backend::kWindowClassName;
-using win32_backend::WindowText;
 
 namespace {
 
@@ -265,20 +264,5 @@ HWND Win32WidgetServices::StatusBarHandle(int window) const {
   const auto found = state_->windows.find(window);
   return found == state_->windows.end() ? nullptr : found->second.statusBar;
 }
-
-namespace win32_backend {
-
-std::wstring WindowText(HWND window) {
-  const int length = ::GetWindowTextLengthW(window);
-  if (length <= 0) {
-    return {};
-  }
-  std::wstring text(static_cast<std::size_t>(length) + 1, L'\0');
-  const int copied = ::GetWindowTextW(window, text.data(), length + 1);
-  text.resize(static_cast<std::size_t>(std::max(0, copied)));
-  return text;
-}
-
-}  // namespace win32_backend
 
 }  // namespace kopiensieb

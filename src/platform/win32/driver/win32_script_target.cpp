@@ -8,6 +8,7 @@
 #include <utility>
 
 #include "platform/path_conventions.h"
+#include "platform/win32/control_readback.h"
 #include "platform/win32/wide_text.h"
 
 namespace kopiensieb {
@@ -15,11 +16,7 @@ namespace kopiensieb {
 namespace {
 
 std::string WindowText(HWND window) {
-  const int length = ::GetWindowTextLengthW(window);
-  std::wstring text(static_cast<std::size_t>(std::max(length, 0)) + 1, L'\0');
-  const int copied = ::GetWindowTextW(window, text.data(), static_cast<int>(text.size()));
-  text.resize(static_cast<std::size_t>(std::max(copied, 0)));
-  return Utf8FromWide(text);
+  return Utf8FromWide(win32_readback::WindowText(window));
 }
 
 // Labels and message boxes break lines with "\r\n" on screen; the program writes "\r".
@@ -198,25 +195,6 @@ void TypeInto(HWND field, const std::string& text) {
   }
 }
 
-std::string ListViewCell(HWND list, int row, int column) {
-  std::wstring buffer(256, L'\0');
-  for (;;) {
-    LVITEMW item{};
-    item.iSubItem = column;
-    item.pszText = buffer.data();
-    item.cchTextMax = static_cast<int>(buffer.size());
-    const auto copied = static_cast<std::size_t>(
-        std::max<LRESULT>(0, ::SendMessageW(list, LVM_GETITEMTEXTW, static_cast<WPARAM>(row),
-                                            reinterpret_cast<LPARAM>(&item))));
-    // A text that filled the buffer may have been cut: read again with room to spare.
-    if (copied + 1 < buffer.size()) {
-      buffer.resize(copied);
-      return Utf8FromWide(buffer);
-    }
-    buffer.assign(buffer.size() * 2, L'\0');
-  }
-}
-
 std::vector<HeadlessColumn> ListViewColumns(HWND list) {
   std::vector<HeadlessColumn> columns;
   const auto header = reinterpret_cast<HWND>(::SendMessageW(list, LVM_GETHEADER, 0, 0));
@@ -237,18 +215,6 @@ std::vector<HeadlessColumn> ListViewColumns(HWND list) {
   return columns;
 }
 
-std::string ListBoxRow(HWND list, int row) {
-  const LRESULT length = ::SendMessageW(list, LB_GETTEXTLEN, static_cast<WPARAM>(row), 0);
-  if (length == LB_ERR) {
-    return {};
-  }
-  std::wstring text(static_cast<std::size_t>(length) + 1, L'\0');
-  const LRESULT copied = ::SendMessageW(list, LB_GETTEXT, static_cast<WPARAM>(row),
-                                        reinterpret_cast<LPARAM>(text.data()));
-  text.resize(static_cast<std::size_t>(std::max<LRESULT>(copied, 0)));
-  return Utf8FromWide(text);
-}
-
 void ReadRows(HWND list, ControlKind kind, HeadlessControl& shown) {
   const int rows = RowCount(list, kind);
   if (kind == ControlKind::ListView) {
@@ -259,8 +225,9 @@ void ReadRows(HWND list, ControlKind kind, HeadlessControl& shown) {
   for (int row = 0; row < rows; ++row) {
     std::vector<std::string> cells;
     for (int column = 0; column < columns; ++column) {
-      cells.push_back(kind == ControlKind::ListView ? ListViewCell(list, row, column)
-                                                    : ListBoxRow(list, row));
+      cells.push_back(kind == ControlKind::ListView
+                          ? Utf8FromWide(win32_readback::ListViewCell(list, row, column))
+                          : Utf8FromWide(win32_readback::ListBoxRow(list, row)));
     }
     shown.rows.push_back(std::move(cells));
   }
@@ -275,14 +242,6 @@ void ReadRows(HWND list, ControlKind kind, HeadlessControl& shown) {
   }
 }
 
-// Where the control lies in its window's client area.
-Geometry PlaceOf(HWND control) {
-  RECT rect{};
-  ::GetWindowRect(control, &rect);
-  ::MapWindowPoints(HWND_DESKTOP, ::GetParent(control), reinterpret_cast<POINT*>(&rect), 2);
-  return Geometry{rect.left, rect.top, rect.right - rect.left, rect.bottom - rect.top};
-}
-
 HeadlessControl ReadControl(HWND control, int number, ControlKind kind) {
   HeadlessControl shown;
   shown.number = number;
@@ -290,7 +249,7 @@ HeadlessControl ReadControl(HWND control, int number, ControlKind kind) {
   if (control == nullptr) {
     return shown;
   }
-  shown.geometry = PlaceOf(control);
+  shown.geometry = win32_readback::PlaceInParent(control);
   shown.enabled = ::IsWindowEnabled(control) != FALSE;
   switch (kind) {
     case ControlKind::Button:
