@@ -69,4 +69,7 @@ wine=$(command -v wine64 || echo /usr/lib/wine/wine64)
 "$wine" cmd.exe /c start /min notepad.exe </dev/null >/dev/null 2>&1 || true
 shown() { xwininfo -root -tree 2>/dev/null | grep -q '("notepad.exe"'; }
 await shown
-ctest --test-dir build-windows --output-on-failure -j2 --timeout 900 "$@"
+# Now and then a program under Wine ends with code 1 and no message on its error output (about
+# once in twenty runs of the suite on a busy machine): a test that fails runs
+# once more, and the log keeps the failed attempt.
+ctest --test-dir build-windows --output-on-failure -j2 --timeout 900 --repeat until-pass:2 "$@"
