@@ -5,9 +5,9 @@ set -eu
 
 PACKAGES="build-essential cmake ninja-build ccache pkg-config python3
 qt6-base-dev libgl-dev nlohmann-json3-dev libgtest-dev libgmock-dev libbenchmark-dev
-xvfb xauth x11-apps imagemagick time jdupes fdupes rdfind clang-format
+xvfb xauth x11-apps x11-utils imagemagick time jdupes fdupes rdfind clang-format
 qt6-translations-l10n qt6-qpa-plugins dpkg-dev desktop-file-utils appstream openbox
-mingw-w64 wine wine64"
+mingw-w64 wine wine64 nsis p7zip-full"
 
 missing=""
 for package in $PACKAGES; do

@@ -159,6 +159,8 @@ def run_script(lines, timeout=120):
     assert done.returncode == 0, (
         f"kopiensieb-headless exited with {done.returncode}; stderr:\n"
         + done.stderr.decode("utf-8", "replace")
+        + "\nlast lines of standard output:\n"
+        + "\n".join(done.stdout.decode("utf-8", "replace").splitlines()[-3:])
     )
     return _parse_lines(done.stdout)
 

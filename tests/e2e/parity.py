@@ -3,8 +3,9 @@
     parity.py MODULE
 
 KOPIENSIEB_HEADLESS names the in-memory driver, KOPIENSIEB_REAL_DRIVER the driver of a real
-backend (kopiensieb-qt-driver). The module must pass on both, and every JSON line the tests
-read must be the same on both, once the random names of temporary folders are made equal.
+backend (kopiensieb-qt-driver, or kopiensieb-win32-driver.exe under KOPIENSIEB_EMULATOR). The
+module must pass on both, and every JSON line the tests read must be the same on both, once
+the random names of temporary folders are made equal.
 """
 
 import difflib
@@ -15,6 +16,8 @@ import subprocess
 import sys
 import tempfile
 
+from harness import native
+
 TEMP_NAME = re.compile(r"tmp[a-z0-9_]{8}")
 
 
@@ -22,9 +25,14 @@ def run_suite(module, driver, log, temp_root):
     env = dict(os.environ)
     env["KOPIENSIEB_HEADLESS"] = driver
     env["KOPIENSIEB_DUMP_LOG"] = log
-    env["TMPDIR"] = temp_root
+    # The tests' folders go below temp_root; the programs keep the usual TMPDIR (under another
+    # one, Wine would not find its running server and start a new one for every program).
+    runner = (
+        "import sys, tempfile, unittest; tempfile.tempdir = sys.argv[1]; "
+        "unittest.main(module=None, argv=['unittest', sys.argv[2]])"
+    )
     done = subprocess.run(
-        [sys.executable, "-m", "unittest", module],
+        [sys.executable, "-c", runner, temp_root, module],
         cwd=os.path.dirname(os.path.abspath(__file__)),
         env=env,
         capture_output=True,
@@ -38,6 +46,8 @@ def normalised(log, temp_root):
     """The logged lines with the temporary root and folder names made driver-independent."""
     if not os.path.exists(log):
         return []
+    # The Windows build writes the root on Wine's drive Z: with backslashes, escaped in JSON.
+    roots = {temp_root, json.dumps(native(temp_root))[1:-1]}
     names = {}
 
     def stable(match):
@@ -46,7 +56,9 @@ def normalised(log, temp_root):
     lines = []
     with open(log, encoding="utf-8") as stream:
         for line in stream:
-            line = line.rstrip("\n").replace(temp_root, "<tmp>")
+            line = line.rstrip("\n")
+            for root in roots:
+                line = line.replace(root, "<tmp>")
             lines.append(TEMP_NAME.sub(stable, line))
     return lines
 

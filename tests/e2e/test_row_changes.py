@@ -61,6 +61,24 @@ class RowChangesTest(unittest.TestCase):
         name = os.path.basename(path)
         return next(i for i, text in enumerate(rows(state, 4)) if name in text.split(": ")[1])
 
+    def test_a_double_click_chooses_a_row_as_a_click_does(self):
+        with Session() as session:
+            self.start(session)
+            session.send("doubleclick 4 2")
+            state = session.dump()
+            self.assertEqual(control(state, 4)["selected"], 2)
+            members = rows(state, 6)
+            self.assertEqual(len(members), COPIES)
+            names = rows(state, 4)[2].split(": ")[1]
+            self.assertTrue(all(os.path.basename(member) in names for member in members))
+            session.send("doubleclick 6 3")
+            self.assertEqual(control(session.dump(), 6)["selected"], 3)
+            session.send("select 2 4")
+            self.assertEqual(control(session.dump(), 2)["selected"], [4])
+            session.send("doubleclick 2 1")
+            self.assertEqual(control(session.dump(), 2)["selected"], [1])
+            session.finish()
+
     def test_marking_the_first_last_and_a_middle_member(self):
         with Session() as session:
             self.start(session)

@@ -1,10 +1,8 @@
-// The two widget backends, held to each other: the same seeded random sequences of
-// widget-service calls go to the in-memory backend and to the Qt one, and after every call
-// the real Qt widgets (rows through each view's model, selections through its selection
-// model, the current row, enabled flags, texts, progress values) must show what the
-// in-memory backend holds, and both must answer the program's questions alike. Whenever the
-// rows have been handed to the views, the whole dump read back from the Qt widgets must be
-// the in-memory backend's dump as well.
+// The in-memory backend and the Qt one, held to each other (tests/support/
+// widget_differential.h): the real Qt widgets are read back through each view's model (rows),
+// its selection model (selections, the current row), and the widgets' own enabled flags,
+// texts and progress values. Whenever the rows have been handed to the views, the whole dump
+// the Qt script driver reads back from the widgets must be the in-memory backend's dump too.
 
 #include <QAbstractItemView>
 #include <QApplication>
@@ -15,299 +13,78 @@
 #include <QPushButton>
 #include <QTest>
 
-#include <functional>
 #include <memory>
-#include <random>
-#include <sstream>
+#include <optional>
 #include <string>
-#include <vector>
 
-#include "common/text.h"
-#include "platform/headless/headless_widgets.h"
 #include "platform/headless/json_dump.h"
-#include "platform/headless/shown_state.h"
 #include "platform/qt/driver/qt_script_target.h"
 #include "platform/qt/qt_widget_services.h"
-
-using kopiensieb::ControlKind;
-using kopiensieb::ControlOptions;
-using kopiensieb::HeadlessControl;
-using kopiensieb::HeadlessWidgetServices;
-using kopiensieb::QtWidgetServices;
-using kopiensieb::WidgetServices;
-using kopiensieb::WindowLayout;
-using kopiensieb::WindowPlacement;
+#include "widget_differential.h"
 
 namespace {
 
-constexpr int kSequences = 300;
-constexpr int kCallsPerSequence = 60;
-constexpr int kMostRows = 12;
+using kopiensieb::QtWidgetServices;
 
-// The controls every sequence works on.
-constexpr int kButton = 1;
-constexpr int kField = 2;
-constexpr int kLabel = 3;
-constexpr int kSingleView = 4;
-constexpr int kMultiView = 5;
-constexpr int kListBox = 6;
-constexpr int kProgress = 7;
-constexpr int kLists[] = {kSingleView, kMultiView, kListBox};
-constexpr int kAll[] = {kButton, kField, kLabel, kSingleView, kMultiView, kListBox, kProgress};
-
-// Names as they come from disks: umlauts, line breaks, tabs, bytes that are not UTF-8.
-const std::vector<std::string>& TextPool() {
-  static const std::vector<std::string> pool{"",
-                                             "a.txt",
-                                             "Übersicht.bin",
-                                             "/x/sub/a-kopie.bin",
-                                             "zwei\nzeilen",
-                                             "tab\there",
-                                             "Ende\r",
-                                             "kaputt\xFF",
-                                             "\xC3",
-                                             "Gr\xF6\xDF"
-                                             "e",
-                                             "1536 Bytes",
-                                             "(keine Dateien zum Löschen)",
-                                             "\x7F",
-                                             "3: a.txt, a.bak, a.txt"};
-  return pool;
-}
-
-void Build(WidgetServices& widgets) {
-  widgets.OpenWindow(
-      WindowLayout{0, 640, 480, "Kopiensieb", WindowPlacement::CentredOnScreen, true});
-  widgets.ChooseContainer(0);
-  const ControlOptions plain;
-  ControlOptions lowerCase;
-  lowerCase.lowerCase = true;
-  ControlOptions multiple;
-  multiple.multipleSelection = true;
-  multiple.fullRowSelection = true;
-  widgets.CreateControl(kButton, ControlKind::Button, {5, 5, 95, 20}, "Pfad hinzufügen", plain);
-  widgets.CreateControl(kField, ControlKind::Field, {105, 5, 95, 20}, "*.*", lowerCase);
-  widgets.CreateControl(kLabel, ControlKind::Label, {5, 30, 195, 16}, "Alle Dateien:", plain);
-  widgets.CreateControl(kSingleView, ControlKind::ListView, {5, 46, 195, 200}, "Name", plain);
-  widgets.AddColumn(kSingleView, 0, "Name", 150);
-  widgets.AddColumn(kSingleView, 1, "Größe", 100);
-  widgets.CreateControl(kMultiView, ControlKind::ListView, {5, 250, 400, 200}, "Name", multiple);
-  widgets.AddColumn(kMultiView, 0, "Name", 150);
-  widgets.AddColumn(kMultiView, 1, "Pfad", 200);
-  widgets.AddColumn(kMultiView, 2, "Größe", 100);
-  widgets.CreateControl(kListBox, ControlKind::ListBox, {205, 46, 400, 150}, "", plain);
-  widgets.CreateControl(kProgress, ControlKind::Progress, {610, 80, 25, 225}, "", plain);
-}
-
-// One random call, made the same way on both backends; returns its description for the log.
-class CallMaker {
+class QtShownControls final : public kopiensieb::testing::ShownControls {
  public:
-  explicit CallMaker(unsigned seed) : random_(seed) {}
+  QtShownControls()
+      : qt_([](const std::string&, const std::string&) { return std::string(); },
+            [](const std::string&, const std::string&, kopiensieb::MessageIcon) {}),
+        readBack_(qt_) {}
 
-  std::string Next(HeadlessWidgetServices& memory, QtWidgetServices& qt) {
-    const int list = kLists[Pick(3)];
-    const int rows = memory.CountRows(list);
-    std::ostringstream call;
-    const auto both = [&](const std::function<void(WidgetServices&)>& apply) {
-      apply(memory);
-      apply(qt);
-    };
-    switch (Pick(12)) {
-      case 0:
-      case 1: {
-        if (rows >= kMostRows) {
-          return Next(memory, qt);
-        }
-        const int index = Pick(4) == 0 ? -1 : Pick(rows + 2) - 1;
-        const std::string& text = Text();
-        call << "AddRow(" << list << ", " << index << ", " << Quoted(text) << ")";
-        both([&](WidgetServices& w) { w.AddRow(list, index, text); });
-        break;
-      }
-      case 2: {
-        // The program writes only into columns its views have: a cell beyond them is one
-        // the in-memory dump would print and no window can show.
-        const int row = Pick(rows + 1);
-        const int column = Pick(list == kMultiView ? 3 : list == kSingleView ? 2 : 1);
-        const std::string& text = Text();
-        call << "SetRowText(" << list << ", " << row << ", " << column << ", " << Quoted(text)
-             << ")";
-        both([&](WidgetServices& w) { w.SetRowText(list, row, column, text); });
-        break;
-      }
-      case 3: {
-        const int row = Pick(rows + 1);
-        call << "RemoveRow(" << list << ", " << row << ")";
-        both([&](WidgetServices& w) { w.RemoveRow(list, row); });
-        break;
-      }
-      case 4: {
-        std::vector<int> removed;
-        for (int row = 0; row < rows; ++row) {
-          if (Pick(3) == 0) {
-            removed.push_back(row);
-          }
-        }
-        call << "RemoveRows(" << list << ", " << removed.size() << " rows)";
-        both([&](WidgetServices& w) { w.RemoveRows(list, removed); });
-        break;
-      }
-      case 5: {
-        if (Pick(4) != 0) {
-          return Next(memory, qt);
-        }
-        call << "RemoveAllRows(" << list << ")";
-        both([&](WidgetServices& w) { w.RemoveAllRows(list); });
-        break;
-      }
-      case 6: {
-        const int row = Pick(rows + 1) - (Pick(5) == 0 ? 1 : 0);
-        call << "SelectRow(" << list << ", " << row << ")";
-        both([&](WidgetServices& w) { w.SelectRow(list, row); });
-        break;
-      }
-      case 7:
-      case 8: {
-        const int view = Pick(2) == 0 ? kSingleView : kMultiView;
-        const int row = Pick(memory.CountRows(view) + 1);
-        const bool selected = Pick(3) != 0;
-        const bool focused = Pick(2) == 0;
-        call << "SetRowSelected(" << view << ", " << row << ", " << selected << ", " << focused
-             << ")";
-        both([&](WidgetServices& w) { w.SetRowSelected(view, row, selected, focused); });
-        break;
-      }
-      case 9: {
-        const int control = kAll[Pick(7)];
-        const bool enabled = Pick(2) == 0;
-        call << "SetEnabled(" << control << ", " << enabled << ")";
-        both([&](WidgetServices& w) { w.SetEnabled(control, enabled); });
-        break;
-      }
-      case 10: {
-        const int control = kAll[Pick(3)];  // button, field, label
-        const std::string& text = Text();
-        // A label breaks its lines where the program's text has "\r"; a "\n" of its own
-        // shows as a break all the same and cannot be told apart. Labels hold no file names.
-        if (control == kLabel && text.find('\n') != std::string::npos) {
-          return Next(memory, qt);
-        }
-        call << "SetText(" << control << ", " << Quoted(text) << ")";
-        both([&](WidgetServices& w) { w.SetText(control, text); });
-        break;
-      }
-      default: {
-        const int value = Pick(131) - 15;
-        call << "SetProgress(" << value << ")";
-        both([&](WidgetServices& w) { w.SetProgress(kProgress, value); });
-        break;
-      }
+  kopiensieb::WidgetServices& Services() override { return qt_; }
+
+  bool Enabled(int control) override { return qt_.ControlWidget(control)->isEnabled(); }
+
+  std::string Text(int control) override {
+    QWidget* widget = qt_.ControlWidget(control);
+    if (auto* button = qobject_cast<QPushButton*>(widget)) {
+      return button->text().toStdString();
     }
-    return call.str();
+    if (auto* field = qobject_cast<QLineEdit*>(widget)) {
+      return field->text().toStdString();
+    }
+    if (auto* label = qobject_cast<QLabel*>(widget)) {
+      return label->text().toStdString();
+    }
+    return {};
   }
 
-  // The view is told of changed rows when the event loop comes round, not after each call.
-  bool TimeToPublish() { return Pick(3) == 0; }
+  int Progress(int control) override {
+    auto* bar = qobject_cast<QProgressBar*>(qt_.ControlWidget(control));
+    return bar == nullptr ? -1 : bar->value();
+  }
+
+  void Publish() override { qt_.PublishPendingRows(); }
+
+  int RowsShown(int list) override { return View(list)->model()->rowCount(); }
+  int ColumnsShown(int list) override { return View(list)->model()->columnCount(); }
+
+  std::string Cell(int list, int row, int column) override {
+    const QAbstractItemModel* model = View(list)->model();
+    return model->data(model->index(row, column)).toString().toStdString();
+  }
+
+  bool RowShownSelected(int list, int row) override {
+    const QAbstractItemView* view = View(list);
+    return view->selectionModel()->isSelected(view->model()->index(row, 0));
+  }
+
+  int CurrentRow(int list) override { return View(list)->selectionModel()->currentIndex().row(); }
+
+  std::optional<std::string> ShownDump() override {
+    return kopiensieb::JsonLine(kopiensieb::DumpState(readBack_.Shown(), 0, false));
+  }
 
  private:
-  int Pick(int count) { return std::uniform_int_distribution<int>(0, count - 1)(random_); }
-  const std::string& Text() {
-    return TextPool()[static_cast<std::size_t>(Pick(static_cast<int>(TextPool().size())))];
-  }
-  static std::string Quoted(const std::string& text) {
-    std::string quoted = "\"";
-    for (const char c : text) {
-      const auto byte = static_cast<unsigned char>(c);
-      if (byte < 0x20 || byte >= 0x7F) {
-        static const char* const kHex = "0123456789ABCDEF";
-        quoted += std::string("\\x") + kHex[byte >> 4] + kHex[byte & 15];
-      } else {
-        quoted += c;
-      }
-    }
-    return quoted + "\"";
+  QAbstractItemView* View(int list) const {
+    return qobject_cast<QAbstractItemView*>(qt_.ControlWidget(list));
   }
 
-  std::mt19937 random_;
+  QtWidgetServices qt_;
+  kopiensieb::QtScriptTarget readBack_;
 };
-
-QString Shown(const std::string& text) {
-  return QString::fromStdString(kopiensieb::DisplayText(text));
-}
-
-// A label breaks lines where the program's text has "\r".
-QString ShownInLabel(const std::string& text) {
-  QString shown = Shown(text);
-  shown.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
-  shown.replace(QLatin1Char('\r'), QLatin1Char('\n'));
-  return shown;
-}
-
-// Every difference between what the Qt widgets show and what the in-memory backend holds,
-// one line each; empty when they agree.
-std::vector<std::string> Differences(HeadlessWidgetServices& memory, QtWidgetServices& qt,
-                                     bool published) {
-  std::vector<std::string> found;
-  const auto differ = [&found](int control, const std::string& what, const QString& qtSide,
-                               const QString& memorySide) {
-    if (qtSide != memorySide) {
-      found.push_back(std::to_string(control) + " " + what + ": qt \"" + qtSide.toStdString() +
-                      "\", in memory \"" + memorySide.toStdString() + "\"");
-    }
-  };
-  const auto number = [](auto value) { return QString::number(value); };
-  for (const int control : kAll) {
-    const HeadlessControl& held = *memory.Control(control);
-    QWidget* widget = qt.ControlWidget(control);
-    differ(control, "enabled", number(widget->isEnabled()), number(held.enabled));
-    differ(control, "IsEnabled", number(qt.IsEnabled(control)), number(memory.IsEnabled(control)));
-    differ(control, "GetText", Shown(qt.GetText(control)), Shown(memory.GetText(control)));
-    differ(control, "CountRows", number(qt.CountRows(control)), number(memory.CountRows(control)));
-    differ(control, "SelectedRow", number(qt.SelectedRow(control)),
-           number(memory.SelectedRow(control)));
-    for (int row = 0; row < memory.CountRows(control); ++row) {
-      differ(control, "IsRowSelected " + std::to_string(row),
-             number(qt.IsRowSelected(control, row)), number(memory.IsRowSelected(control, row)));
-    }
-    if (auto* button = qobject_cast<QPushButton*>(widget)) {
-      differ(control, "caption", button->text(), Shown(held.text));
-    } else if (auto* field = qobject_cast<QLineEdit*>(widget)) {
-      differ(control, "field", field->text(), Shown(held.text));
-    } else if (auto* label = qobject_cast<QLabel*>(widget)) {
-      differ(control, "label", label->text(), ShownInLabel(held.text));
-    } else if (auto* bar = qobject_cast<QProgressBar*>(widget)) {
-      differ(control, "progress", number(bar->value()), number(held.progress));
-    } else if (auto* view = qobject_cast<QAbstractItemView*>(widget); view && published) {
-      const QAbstractItemModel* model = view->model();
-      differ(control, "rows shown", number(model->rowCount()), number(held.rows.size()));
-      if (model->rowCount() != static_cast<int>(held.rows.size())) {
-        continue;
-      }
-      const QItemSelectionModel* selection = view->selectionModel();
-      for (int row = 0; row < model->rowCount(); ++row) {
-        const auto& cells = held.rows[static_cast<std::size_t>(row)];
-        for (int column = 0; column < model->columnCount(); ++column) {
-          const std::string cell = static_cast<std::size_t>(column) < cells.size()
-                                       ? cells[static_cast<std::size_t>(column)]
-                                       : std::string();
-          differ(control, "row " + std::to_string(row) + " column " + std::to_string(column),
-                 model->data(model->index(row, column)).toString(),
-                 QString::fromStdString(kopiensieb::DisplayRowText(cell)));
-        }
-        const bool heldSelected = held.kind == ControlKind::ListBox
-                                      ? held.selectedRow == row
-                                      : static_cast<bool>(held.rowSelected[row]);
-        differ(control, "row " + std::to_string(row) + " selected",
-               number(selection->isSelected(model->index(row, 0))), number(heldSelected));
-      }
-      if (held.kind == ControlKind::ListView && held.focusedRow >= 0) {
-        differ(control, "current row", number(selection->currentIndex().row()),
-               number(held.focusedRow));
-      }
-    }
-  }
-  return found;
-}
 
 }  // namespace
 
@@ -316,43 +93,9 @@ class WidgetBackendsDifferentialTest : public QObject {
 
  private slots:
   void sameCallsShowTheSameOnBothBackends() {
-    for (int sequence = 1; sequence <= kSequences; ++sequence) {
-      HeadlessWidgetServices memory;
-      QtWidgetServices qt([](const std::string&, const std::string&) { return std::string(); },
-                          [](const std::string&, const std::string&, kopiensieb::MessageIcon) {});
-      Build(memory);
-      Build(qt);
-      const kopiensieb::QtScriptTarget readBack(qt);
-      CallMaker maker(static_cast<unsigned>(sequence));
-      std::vector<std::string> calls;
-      for (int step = 0; step < kCallsPerSequence; ++step) {
-        calls.push_back(maker.Next(memory, qt));
-        const bool publish = maker.TimeToPublish();
-        if (publish) {
-          qt.PublishPendingRows();
-        }
-        std::vector<std::string> differences = Differences(memory, qt, publish);
-        if (publish) {
-          const std::string shown =
-              kopiensieb::JsonLine(kopiensieb::DumpState(readBack.Shown(), 0, false));
-          const std::string held = kopiensieb::JsonLine(
-              kopiensieb::DumpState(kopiensieb::ShownStateOf(memory), 0, false));
-          if (shown != held) {
-            differences.push_back("dump read back from qt:\n" + shown + "\nin memory:\n" + held);
-          }
-        }
-        if (!differences.empty()) {
-          std::string report = "sequence " + std::to_string(sequence) + ", calls:\n";
-          for (const std::string& call : calls) {
-            report += "  " + call + "\n";
-          }
-          for (const std::string& difference : differences) {
-            report += "differs: " + difference + "\n";
-          }
-          QFAIL(report.c_str());
-        }
-      }
-    }
+    const std::string report = kopiensieb::testing::RunWidgetDifferential(
+        [] { return std::make_unique<QtShownControls>(); });
+    QVERIFY2(report.empty(), report.c_str());
   }
 };
 

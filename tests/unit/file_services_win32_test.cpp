@@ -58,6 +58,30 @@ TEST(Win32TextTest, EveryNameSurvivesTheWayToUtf8AndBack) {
   EXPECT_EQ(WideFromUtf8("\xC3"), L"\uFFFD");
 }
 
+// Wine cannot make links or junctions (its CreateSymbolicLinkW reports success and makes
+// nothing), so what a listing makes of a reparse point is checked on the attributes the
+// system would report for one.
+TEST(Win32ListingTest, ReparsePointsAreNeitherFilesNorFolders) {
+  struct Example {
+    DWORD attributes;
+    EntryKind kind;
+  };
+  const Example kExamples[] = {
+      {FILE_ATTRIBUTE_NORMAL, EntryKind::File},
+      {FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN, EntryKind::File},
+      {FILE_ATTRIBUTE_DIRECTORY, EntryKind::Folder},
+      {FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_SYSTEM, EntryKind::Folder},
+      // A junction or a link to a folder.
+      {FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT, EntryKind::None},
+      // A link to a file, and a file-like reparse point such as a deduplicated file.
+      {FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_REPARSE_POINT, EntryKind::None},
+      {FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_SPARSE_FILE, EntryKind::None},
+  };
+  for (const Example& example : kExamples) {
+    EXPECT_EQ(ListedKind(example.attributes), example.kind) << std::hex << example.attributes;
+  }
+}
+
 struct Listed {
   EntryKind kind;
   std::string name;

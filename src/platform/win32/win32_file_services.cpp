@@ -212,15 +212,13 @@ class Win32Enumeration final : public DirectoryEnumeration {
     return search_->Valid() && ::FindNextFileW(search_->Get(), &found_) != 0;
   }
 
-  // Folders and files are reported; reparse points (links, junctions, mount points) are not:
-  // following one could loop or pair a file with itself.
   std::optional<DirectoryEntry> Classify() {
-    const DWORD attributes = found_.dwFileAttributes;
-    if (IsReparsePoint(attributes)) {
+    const EntryKind kind = ListedKind(found_.dwFileAttributes);
+    if (kind == EntryKind::None) {
       return std::nullopt;
     }
     std::string name = Utf8FromWide(found_.cFileName);
-    if (IsFolder(attributes)) {
+    if (kind == EntryKind::Folder) {
       return DirectoryEntry{EntryKind::Folder, std::move(name), {}};
     }
     DirectoryEntry entry{EntryKind::File, std::move(name), {}};
@@ -322,6 +320,13 @@ std::wstring ExtendedPath(const std::string& path) {
     return LR"(\\?\UNC\)" + wide.substr(2);
   }
   return LR"(\\?\)" + wide;
+}
+
+EntryKind ListedKind(std::uint32_t attributes) {
+  if (IsReparsePoint(attributes)) {
+    return EntryKind::None;
+  }
+  return IsFolder(attributes) ? EntryKind::Folder : EntryKind::File;
 }
 
 std::unique_ptr<DirectoryEnumeration> Win32FileServices::StartEnumeration(

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <string>
 
 #include "platform/file_services.h"
@@ -36,5 +37,10 @@ class Win32FileServices final : public FileServices {
 // "/" counts as "\" (the prefix turns off that translation in the system). Paths holding "."
 // or ".." components are made whole first, since the prefix turns that off too.
 std::wstring ExtendedPath(const std::string& path);
+
+// What an entry of a folder's listing counts as, from its attributes: a folder, a file, or
+// (EntryKind::None) nothing the scan takes, for a reparse point (a link, junction or mount
+// point): following one could loop or pair a file with itself.
+EntryKind ListedKind(std::uint32_t attributes);
 
 }  // namespace kopiensieb
