@@ -1,7 +1,13 @@
 #include "catalogue/folder_scan.h"
 
 #include <algorithm>
+#include <condition_variable>
+#include <deque>
+#include <exception>
 #include <memory>
+#include <mutex>
+#include <span>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -88,15 +94,411 @@ struct LevelStack {
   }
 };
 
-void CatalogueFile(FileCatalogue& catalogue, const std::string& folder, DirectoryEntry& entry) {
-  // Behind the current record, wherever the cursor stands: the catalogue is not reordered.
-  FileRecord& record = catalogue.Add();
-  record.size = entry.status.size;
-  record.identity = entry.status.identity;
-  record.modifiedNs = entry.status.modifiedNs;
-  record.folder = folder;
-  record.name = std::move(entry.name);
-  record.grouped = false;
+// The scan's walk over the tree, one step at a time, in the order the catalogue takes them:
+// a folder as it is entered (kind Folder), a file (File), the end of a folder (None). The steps
+// end with the end of the chosen folder.
+class FolderWalk {
+ public:
+  FolderWalk(FileServices& files, std::string folder)
+      : files_(files), currentFolder_(std::move(folder)) {
+    stack_.levels.push_back(OpenLevel{files.StartEnumeration(FolderPathToEnumerate(currentFolder_)),
+                                      currentFolder_.size()});
+  }
+
+  bool Done() const { return stack_.levels.empty(); }
+
+  // Only while not Done().
+  DirectoryEntry Next() {
+    std::vector<OpenLevel>& levels = stack_.levels;
+    DirectoryEntry entry = levels.back().enumeration->Next();
+    switch (entry.kind) {
+      case EntryKind::Folder: {
+        // The subfolder is read completely before the next entry of this level.
+        stack_.MakeRoomForAnotherFolder(files_, currentFolder_);
+        std::unique_ptr<DirectoryEnumeration> subfolder =
+            levels.back().enumeration->OpenSubfolder(entry.name);
+        const std::size_t parentLength = currentFolder_.size();
+        currentFolder_.push_back(kSeparator);
+        currentFolder_.append(entry.name);
+        levels.push_back(OpenLevel{std::move(subfolder), parentLength});
+        break;
+      }
+      case EntryKind::File:
+        break;
+      case EntryKind::None:
+        currentFolder_.resize(levels.back().parentFolderLength);
+        stack_.Pop();
+        break;
+    }
+    return entry;
+  }
+
+ private:
+  FileServices& files_;
+  std::string currentFolder_;  // the folder text of the level being read
+  LevelStack stack_;
+};
+
+// Turns the walk's steps into records and progress reports, on the thread that called the
+// scan.
+class CatalogueBuilder {
+ public:
+  CatalogueBuilder(std::string folder, PatternList& patterns, FileCatalogue& catalogue,
+                   EngineProgress& progress)
+      : currentFolder_(std::move(folder)),
+        patterns_(patterns),
+        catalogue_(catalogue),
+        progress_(progress) {
+    parentLengths_.push_back(currentFolder_.size());
+    ReportCount();  // for "." and "..", which every folder begins with
+  }
+
+  bool Done() const { return parentLengths_.empty(); }
+
+  void Take(DirectoryEntry& step) {
+    switch (step.kind) {
+      case EntryKind::Folder:
+        parentLengths_.push_back(currentFolder_.size());
+        currentFolder_.push_back(kSeparator);
+        currentFolder_.append(step.name);
+        progress_.Activity("Lese Dateien...");
+        // For "." and "..". A folder that cannot be read has neither, but its end, reported
+        // next, shows the same count.
+        ReportCount();
+        break;
+      case EntryKind::File:
+        if (MatchesAnyPattern(patterns_, step.name) == 1) {
+          CatalogueFile(step);
+        }
+        ReportCount();
+        break;
+      case EntryKind::None:
+        ReportCount();
+        currentFolder_.resize(parentLengths_.back());
+        parentLengths_.pop_back();
+        if (!parentLengths_.empty()) {
+          ReportCount();  // the report for the folder entry just finished
+        }
+        break;
+    }
+  }
+
+ private:
+  void ReportCount() { progress_.CataloguedCount(catalogue_.Count()); }
+
+  void CatalogueFile(DirectoryEntry& entry) {
+    // Behind the current record, wherever the cursor stands: the catalogue is not reordered.
+    FileRecord& record = catalogue_.Add();
+    record.size = entry.status.size;
+    record.identity = entry.status.identity;
+    record.modifiedNs = entry.status.modifiedNs;
+    record.folder = currentFolder_;
+    record.name = std::move(entry.name);
+    record.grouped = false;
+  }
+
+  std::string currentFolder_;
+  std::vector<std::size_t> parentLengths_;  // where currentFolder_ is cut on leaving each level
+  PatternList& patterns_;
+  FileCatalogue& catalogue_;
+  EngineProgress& progress_;
+};
+
+// A folder listed whole: its entries, and the folder still open for its subfolders.
+struct ListedFolder {
+  std::shared_ptr<DirectoryEnumeration> folder;
+  std::vector<DirectoryEntry> entries;
+};
+
+ListedFolder ListWhole(std::unique_ptr<DirectoryEnumeration> folder) {
+  ListedFolder listed;
+  for (DirectoryEntry entry = folder->Next(); entry.kind != EntryKind::None;
+       entry = folder->Next()) {
+    listed.entries.push_back(std::move(entry));
+  }
+  listed.folder = std::move(folder);
+  return listed;
+}
+
+// Opens the subfolders of a level whose folder was closed to make room, from the chosen folder
+// down by their paths, as ReadAheadLevel does.
+class ClosedLevel final : public DirectoryEnumeration {
+ public:
+  ClosedLevel(FileServices& files, std::string root, std::string relative)
+      : files_(files), root_(std::move(root)), relative_(std::move(relative)) {}
+  DirectoryEntry Next() override { return {}; }
+  std::unique_ptr<DirectoryEnumeration> OpenSubfolder(const std::string& name) override {
+    std::string relative = relative_;
+    relative.push_back(kSeparator);
+    relative.append(name);
+    return files_.StartEnumerationBelow(root_, relative);
+  }
+
+ private:
+  FileServices& files_;
+  std::string root_;
+  std::string relative_;
+};
+
+// A subfolder the scan will enter, which either thread may list before the scan comes to it.
+// Once listed, its own subfolders are known and may be listed ahead in turn.
+struct Subfolder {
+  enum class State { Waiting, Listing, Listed, Taken };
+  std::string name;
+  State state = State::Waiting;
+  ListedFolder listed;                               // once Listed
+  std::vector<std::unique_ptr<Subfolder>> children;  // once Listed, in the order they come up
+};
+
+std::vector<std::unique_ptr<Subfolder>> SubfoldersOf(const std::vector<DirectoryEntry>& entries) {
+  std::vector<std::unique_ptr<Subfolder>> subfolders;
+  for (const DirectoryEntry& entry : entries) {
+    if (entry.kind == EntryKind::Folder) {
+      subfolders.push_back(std::make_unique<Subfolder>(Subfolder{.name = entry.name}));
+    }
+  }
+  return subfolders;
+}
+
+// A level of the two-thread scan: its folder listed whole, the entries not yet catalogued, and
+// its subfolders in the order they come up.
+struct ListedLevel {
+  std::vector<DirectoryEntry> entries;
+  std::size_t nextEntry = 0;
+  std::shared_ptr<DirectoryEnumeration> folder;  // opens the subfolders
+  std::vector<std::unique_ptr<Subfolder>> subfolders;
+  std::size_t nextSubfolder = 0;
+  std::size_t parentFolderLength = 0;
+};
+
+// The scan on two threads. The calling thread walks the levels depth first in the file
+// system's order, exactly as the one-thread scan does, but lists each folder whole when it
+// enters it. A helper thread lists ahead of it, in the order the walk will want them, the
+// folders it will enter next but one. The calling thread takes a folder listed ahead when it
+// comes to it, lists it itself when nobody has begun it, and while the helper is still at it,
+// lists another of the folders to come instead of waiting.
+class TwoThreadScan {
+ public:
+  // Folders listed ahead and not yet entered, each holding its folder open.
+  static constexpr std::size_t kListedAhead = 64;
+  // How many of the deepest levels are looked at for a folder to list ahead.
+  static constexpr std::size_t kLevelsLookedAt = 8;
+  // The calling thread's own open levels: the folders listed ahead, and a folder opened by its
+  // path, come on top.
+  static constexpr std::size_t kMostOpenLevels = kMostOpenFolders - kListedAhead - 4;
+  static_assert(kMostOpenLevels > kLevelsLookedAt);
+
+  TwoThreadScan(FileServices& files, std::string folder, CatalogueBuilder& builder)
+      : files_(files), currentFolder_(std::move(folder)), builder_(builder) {}
+
+  void Run() {
+    ListedFolder root = ListWhole(files_.StartEnumeration(FolderPathToEnumerate(currentFolder_)));
+    {
+      const std::lock_guard lock(mutex_);
+      std::vector<std::unique_ptr<Subfolder>> subfolders = SubfoldersOf(root.entries);
+      PushLevel(std::move(root), std::move(subfolders), currentFolder_.size());
+    }
+    std::jthread helper([this] { HelpAhead(); });
+    // Also when cataloguing throws: the helper is stopped before it is joined.
+    struct StopHelper {
+      TwoThreadScan& scan;
+      ~StopHelper() { scan.Stop(); }
+    } stopHelper{*this};
+    while (!levels_.empty()) {
+      ListedLevel& level = levels_.back();
+      if (level.nextEntry == level.entries.size()) {
+        DirectoryEntry end;
+        builder_.Take(end);
+        currentFolder_.resize(level.parentFolderLength);
+        const std::lock_guard lock(mutex_);
+        levels_.pop_back();
+        firstOpen_ = std::min(firstOpen_, levels_.size());
+        continue;
+      }
+      DirectoryEntry& entry = level.entries[level.nextEntry++];
+      if (entry.kind == EntryKind::Folder) {
+        Enter(level, entry);
+      }
+      builder_.Take(entry);
+    }
+  }
+
+ private:
+  // Under the lock.
+  void PushLevel(ListedFolder listed, std::vector<std::unique_ptr<Subfolder>> subfolders,
+                 std::size_t parentFolderLength) {
+    ListedLevel level;
+    level.entries = std::move(listed.entries);
+    level.folder = std::move(listed.folder);
+    level.subfolders = std::move(subfolders);
+    level.parentFolderLength = parentFolderLength;
+    levels_.push_back(std::move(level));
+    changed_.notify_all();
+  }
+
+  void Enter(ListedLevel& level, const DirectoryEntry& entry) {
+    MakeRoomForAnotherFolder();
+    std::unique_lock lock(mutex_);
+    Subfolder& subfolder = *level.subfolders[level.nextSubfolder++];
+    while (subfolder.state == Subfolder::State::Listing) {
+      // The helper is at it: rather than wait, list a folder that comes later.
+      std::shared_ptr<DirectoryEnumeration> from;
+      if (Subfolder* later = SoonestWaiting(from); later != nullptr) {
+        ListAhead(lock, *later, std::move(from));
+      } else {
+        changed_.wait(lock);
+      }
+    }
+    ListedFolder listed;
+    std::vector<std::unique_ptr<Subfolder>> subfolders;
+    if (subfolder.state == Subfolder::State::Listed) {
+      listed = std::move(subfolder.listed);
+      subfolders = std::move(subfolder.children);
+      --listedAhead_;
+    } else {
+      subfolder.state = Subfolder::State::Taken;
+      const std::shared_ptr<DirectoryEnumeration> folder = level.folder;
+      lock.unlock();
+      listed = ListWhole(folder->OpenSubfolder(entry.name));
+      subfolders = SubfoldersOf(listed.entries);
+      lock.lock();
+    }
+    subfolder.state = Subfolder::State::Taken;
+    const std::size_t parentLength = currentFolder_.size();
+    currentFolder_.push_back(kSeparator);
+    currentFolder_.append(entry.name);
+    PushLevel(std::move(listed), std::move(subfolders), parentLength);
+  }
+
+  // Lists a waiting folder ahead, the lock released meanwhile. A failure leaves it waiting and
+  // is thrown again.
+  void ListAhead(std::unique_lock<std::mutex>& lock, Subfolder& subfolder,
+                 std::shared_ptr<DirectoryEnumeration> from) {
+    subfolder.state = Subfolder::State::Listing;
+    ++listedAhead_;
+    lock.unlock();
+    ListedFolder listed;
+    std::vector<std::unique_ptr<Subfolder>> children;
+    try {
+      listed = ListWhole(from->OpenSubfolder(subfolder.name));
+      children = SubfoldersOf(listed.entries);
+    } catch (...) {
+      from.reset();
+      lock.lock();
+      subfolder.state = Subfolder::State::Waiting;
+      --listedAhead_;
+      changed_.notify_all();
+      throw;
+    }
+    from.reset();
+    lock.lock();
+    subfolder.listed = std::move(listed);
+    subfolder.children = std::move(children);
+    subfolder.state = Subfolder::State::Listed;
+    changed_.notify_all();
+  }
+
+  // Closes the folder of the shallowest open level when the scan holds too many open; its
+  // remaining subfolders are opened by their paths.
+  void MakeRoomForAnotherFolder() {
+    if (levels_.size() - firstOpen_ < kMostOpenLevels || firstOpen_ + 1 >= levels_.size()) {
+      return;
+    }
+    const std::size_t rootLength = levels_.front().parentFolderLength;
+    const std::size_t folderLength = levels_[firstOpen_ + 1].parentFolderLength;
+    auto closed = std::make_shared<ClosedLevel>(
+        files_, FolderPathToEnumerate(currentFolder_.substr(0, rootLength)),
+        currentFolder_.substr(rootLength, folderLength - rootLength));
+    const std::lock_guard lock(mutex_);
+    levels_[firstOpen_].folder = std::move(closed);
+    ++firstOpen_;
+  }
+
+  // Under the lock: of the folders nobody lists yet, the one the walk will enter soonest, and
+  // the folder to open it from; null when there is none, or enough are listed ahead. The next
+  // subfolder of the deepest level is left to the calling thread, which comes to it as soon as
+  // the files before it are catalogued.
+  Subfolder* SoonestWaiting(std::shared_ptr<DirectoryEnumeration>& from) {
+    if (listedAhead_ >= kListedAhead) {
+      return nullptr;
+    }
+    const std::size_t lookedAt = std::min(levels_.size(), kLevelsLookedAt);
+    for (std::size_t deep = 0; deep < lookedAt; ++deep) {
+      ListedLevel& level = levels_[levels_.size() - 1 - deep];
+      const Subfolder* callersNext = deep == 0 && level.nextSubfolder < level.subfolders.size()
+                                         ? level.subfolders[level.nextSubfolder].get()
+                                         : nullptr;
+      // Depth first through what is listed ahead: a folder's subfolders come before its next
+      // sibling.
+      std::vector<std::pair<std::span<const std::unique_ptr<Subfolder>>,
+                            std::shared_ptr<DirectoryEnumeration>>>
+          pending;
+      pending.emplace_back(std::span(level.subfolders).subspan(level.nextSubfolder), level.folder);
+      while (!pending.empty()) {
+        auto& [siblings, parent] = pending.back();
+        if (siblings.empty()) {
+          pending.pop_back();
+          continue;
+        }
+        Subfolder& candidate = *siblings.front();
+        siblings = siblings.subspan(1);
+        if (candidate.state == Subfolder::State::Waiting && &candidate != callersNext) {
+          from = parent;
+          return &candidate;
+        }
+        if (candidate.state == Subfolder::State::Listed) {
+          pending.emplace_back(std::span(candidate.children), candidate.listed.folder);
+        }
+      }
+    }
+    return nullptr;
+  }
+
+  void HelpAhead() {
+    std::unique_lock lock(mutex_);
+    for (;;) {
+      std::shared_ptr<DirectoryEnumeration> from;
+      Subfolder* subfolder = nullptr;
+      changed_.wait(lock,
+                    [&] { return stopped_ || (subfolder = SoonestWaiting(from)) != nullptr; });
+      if (stopped_) {
+        return;
+      }
+      try {
+        ListAhead(lock, *subfolder, std::move(from));
+      } catch (...) {
+        // Out of memory, most likely: the calling thread lists the rest itself.
+        stopped_ = true;
+        return;
+      }
+    }
+  }
+
+  void Stop() {
+    const std::lock_guard lock(mutex_);
+    stopped_ = true;
+    changed_.notify_all();
+  }
+
+  FileServices& files_;
+  std::string currentFolder_;  // the folder text of the level being read
+  CatalogueBuilder& builder_;
+  // Guards the levels' folders and subfolders, which the helper reads, and the counts below.
+  // The levels' entries are the calling thread's alone.
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  std::deque<ListedLevel> levels_;  // deepest last; entering one moves none of the others
+  std::size_t firstOpen_ = 0;       // levels before it have had their folders closed
+  std::size_t listedAhead_ = 0;     // listed or being listed ahead, not yet entered
+  bool stopped_ = false;
+};
+
+void ScanOnOneThread(FileServices& files, const std::string& folder, CatalogueBuilder& builder) {
+  FolderWalk walk(files, folder);
+  while (!walk.Done()) {
+    DirectoryEntry step = walk.Next();
+    builder.Take(step);
+  }
 }
 
 }  // namespace
@@ -120,57 +522,29 @@ bool IsFolderCovered(FolderList& folders, const std::string& chosen) {
 }
 
 void ScanFolder(FileServices& files, const std::string& folder, std::string_view patternText,
-                PatternList& patterns, FileCatalogue& catalogue, EngineProgress& progress) {
+                PatternList& patterns, FileCatalogue& catalogue, EngineProgress& progress,
+                ScanThreads threads) {
   progress.Activity("Lese Dateien...");
   ParsePatterns(patterns, patternText);
-  // The folder text of the level being read; files of the root get "" and paths "/name" (on
+  // The folder text of the chosen folder; files of the root get "" and paths "/name" (on
   // Windows "D:" and "D:\name").
-  std::string currentFolder = folder;
-  if (!currentFolder.empty() && currentFolder.back() == kSeparator) {
-    currentFolder.pop_back();
+  std::string chosen = folder;
+  if (!chosen.empty() && chosen.back() == kSeparator) {
+    chosen.pop_back();
   }
-  LevelStack stack;
-  std::vector<OpenLevel>& levels = stack.levels;
-  levels.push_back(OpenLevel{files.StartEnumeration(FolderPathToEnumerate(currentFolder)),
-                             currentFolder.size()});
-  const auto reportCount = [&progress, &catalogue] { progress.CataloguedCount(catalogue.Count()); };
-  reportCount();  // for "." and "..", which every folder begins with
+  CatalogueBuilder builder(chosen, patterns, catalogue, progress);
+  if (threads == ScanThreads::Two) {
+    TwoThreadScan(files, chosen, builder).Run();
+  } else {
+    ScanOnOneThread(files, chosen, builder);
+  }
+}
 
-  while (!levels.empty()) {
-    DirectoryEntry entry = levels.back().enumeration->Next();
-    switch (entry.kind) {
-      case EntryKind::Folder: {
-        // The subfolder is read completely before the next entry of this level; its count
-        // report comes when it is done.
-        stack.MakeRoomForAnotherFolder(files, currentFolder);
-        std::unique_ptr<DirectoryEnumeration> subfolder =
-            levels.back().enumeration->OpenSubfolder(entry.name);
-        const std::size_t parentLength = currentFolder.size();
-        currentFolder.push_back(kSeparator);
-        currentFolder.append(entry.name);
-        levels.push_back(OpenLevel{std::move(subfolder), parentLength});
-        progress.Activity("Lese Dateien...");
-        // For "." and "..". A folder that cannot be read has neither, but its end, reported
-        // next, shows the same count.
-        reportCount();
-        continue;
-      }
-      case EntryKind::File:
-        if (MatchesAnyPattern(patterns, entry.name) == 1) {
-          CatalogueFile(catalogue, currentFolder, entry);
-        }
-        reportCount();
-        break;
-      case EntryKind::None:
-        reportCount();
-        currentFolder.resize(levels.back().parentFolderLength);
-        stack.Pop();
-        if (!levels.empty()) {
-          reportCount();  // the report for the folder entry just finished
-        }
-        break;
-    }
-  }
+void ScanFolder(FileServices& files, const std::string& folder, std::string_view patternText,
+                PatternList& patterns, FileCatalogue& catalogue, EngineProgress& progress) {
+  const bool twoCores = std::thread::hardware_concurrency() != 1;
+  ScanFolder(files, folder, patternText, patterns, catalogue, progress,
+             files.EnumeratesOnAnyThread() && twoCores ? ScanThreads::Two : ScanThreads::One);
 }
 
 }  // namespace kopiensieb

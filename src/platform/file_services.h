@@ -222,6 +222,11 @@ class FileServices {
   // threads at once (each file by one thread). Only then does a search read many small files side
   // by side.
   virtual bool ReadsConcurrently() const { return false; }
+  // Whether StartEnumeration, StartEnumerationBelow and the enumerations they give may be used
+  // on a thread other than the one that made the file services, while that thread calls
+  // nothing else of them (all enumerations of one walk by the same thread). Only then does a
+  // folder scan list folders on a thread of its own.
+  virtual bool EnumeratesOnAnyThread() const { return false; }
 };
 
 }  // namespace kopiensieb

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <mutex>
 #include <utility>
 
 namespace kopiensieb::testing {
@@ -9,9 +10,13 @@ namespace kopiensieb::testing {
 class MemoryFileServices::Enumeration final : public DirectoryEnumeration {
  public:
   Enumeration(MemoryFileServices& files, int node) : files_(files), node_(node) {
+    const std::lock_guard lock(files_.counting_);
     files_.mostOpenEnumerations = std::max(files_.mostOpenEnumerations, ++files_.openEnumerations);
   }
-  ~Enumeration() override { --files_.openEnumerations; }
+  ~Enumeration() override {
+    const std::lock_guard lock(files_.counting_);
+    --files_.openEnumerations;
+  }
   Enumeration(const Enumeration&) = delete;
   Enumeration& operator=(const Enumeration&) = delete;
 
@@ -129,7 +134,10 @@ DirectoryEntry MemoryFileServices::EntryOfNode(int node) const {
 
 std::unique_ptr<DirectoryEnumeration> MemoryFileServices::StartEnumeration(
     const std::string& folder) {
-  startedPaths.push_back(folder);
+  {
+    const std::lock_guard lock(counting_);
+    startedPaths.push_back(folder);
+  }
   const int node = everyPathIs ? -1 : NodeAt(folder);
   const bool isFolder = node >= 0 && nodes_[node].kind == EntryKind::Folder;
   return std::make_unique<Enumeration>(*this, isFolder ? node : -1);

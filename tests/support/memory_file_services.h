@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <set>
 #include <string>
@@ -37,6 +38,9 @@ class MemoryFileServices final : public FileServices {
   std::set<std::string> replacedByLinks;
   // Set: every path is this (Unknown: nothing may be looked at), whatever the tree holds.
   std::optional<PathKind> everyPathIs;
+  // Set: a scan lists the folders on a thread of its own. The walk is then the only caller while
+  // it runs, and what it changed above is read once the scan has returned.
+  bool enumeratesOnAnyThread = true;
 
   std::unique_ptr<DirectoryEnumeration> StartEnumeration(const std::string& folder) override;
   PathKind WhatExists(const std::string& path) override;
@@ -46,6 +50,7 @@ class MemoryFileServices final : public FileServices {
   // Below the root, a folder replaced by a link is not entered, wherever it stands on the way.
   std::unique_ptr<DirectoryEnumeration> StartEnumerationBelow(const std::string& root,
                                                               const std::string& relative) override;
+  bool EnumeratesOnAnyThread() const override { return enumeratesOnAnyThread; }
 
  private:
   struct Node {
@@ -63,6 +68,8 @@ class MemoryFileServices final : public FileServices {
   DirectoryEntry EntryOfNode(int node) const;
 
   std::vector<Node> nodes_;
+  // A scan on two threads opens subfolders on both.
+  std::mutex counting_;
 };
 
 }  // namespace kopiensieb::testing

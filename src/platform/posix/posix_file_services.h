@@ -52,6 +52,9 @@ class PosixFileServices final : public FileServices {
   std::unique_ptr<ReadingSession> StartReading(const ReadingPlan& plan) override;
   // The open folders of a reading session are shared under sharded locks.
   bool ReadsConcurrently() const override { return true; }
+  // An enumeration holds its own descriptor and DIR stream and touches nothing shared but the
+  // race hook, which is only read.
+  bool EnumeratesOnAnyThread() const override { return true; }
 
   class FolderDescriptors;
   // Called by the session as it ends.
