@@ -177,6 +177,118 @@ TEST(FolderScanTest, TreesDeeperThanTheOpenFolderLimitAreReadWholeInOrder) {
   EXPECT_EQ(FullPath(last), "/top/s/g0");
 }
 
+// Every report of a scan, in the order it came.
+class RecordingProgress final : public EngineProgress {
+ public:
+  Names reports;
+  void Activity(const std::string& text) override { reports.push_back(text); }
+  void CataloguedCount(std::int64_t records) override {
+    reports.push_back(std::to_string(records));
+  }
+};
+
+struct ScanOutcome {
+  Names records;  // folder, name, size, identity and time of each record, in catalogue order
+  Names reports;
+};
+
+ScanOutcome ScanWith(MemoryFileServices& files, const std::string& folder, ScanThreads threads) {
+  FileCatalogue catalogue;
+  catalogue.Add().name = "earlier";  // the new records go behind it
+  PatternList patterns;
+  RecordingProgress progress;
+  ScanFolder(files, folder, "*.txt;*.jpg;ohne", patterns, catalogue, progress, threads);
+  ScanOutcome outcome;
+  catalogue.ForEach([&outcome](const FileRecord& record) {
+    outcome.records.push_back(
+        record.folder + "|" + record.name + "|" + std::to_string(record.size) + "|" +
+        std::to_string(record.identity.inode) + "|" + std::to_string(record.modifiedNs));
+  });
+  outcome.reports = std::move(progress.reports);
+  EXPECT_EQ(files.openEnumerations, 0);
+  return outcome;
+}
+
+// A tree of every shape the scan meets: wide folders (more subfolders than are listed ahead),
+// deep and narrow chains, empty folders, files beside and between folders, names that match
+// no pattern, a deleted file, and a chain deeper than the scan holds folders open.
+void GrowVariedTree(MemoryFileServices& files, const std::string& path, unsigned seed) {
+  const int top = files.AddFolder(0, path.substr(1));
+  std::uint32_t state = seed;
+  const auto next = [&state](std::uint32_t below) {
+    state = state * 1664525U + 1013904223U;
+    return (state >> 8) % below;
+  };
+  std::vector<std::pair<int, int>> open{{top, 0}};  // folder, depth
+  int made = 0;
+  while (!open.empty() && made < 3000) {
+    const auto [folder, depth] = open.back();
+    open.pop_back();
+    const std::uint32_t entries = next(depth < 2 ? 90 : 12);
+    for (std::uint32_t i = 0; i < entries; ++i, ++made) {
+      const std::string name = "e" + std::to_string(i);
+      switch (next(4)) {
+        case 0:
+          if (depth < 9) {
+            open.emplace_back(files.AddFolder(folder, name), depth + 1);
+            break;
+          }
+          [[fallthrough]];
+        case 1:
+          files.AddFile(folder, name + ".jpg", next(5000));
+          break;
+        case 2:
+          files.AddFile(folder, name + ".bin", 7);  // matches no pattern
+          break;
+        default:
+          files.AddFile(folder, name + ".txt", next(100));
+          break;
+      }
+    }
+  }
+  const int deleted = files.AddFolder(top, "geleert");
+  files.AddFile(deleted, "weg.txt", 1);
+  files.AddFile(deleted, "da.txt", 2);
+  files.Delete(path + "/geleert/weg.txt");
+  // Wider than the helper lists ahead, every subfolder holding a file.
+  const int wide = files.AddFolder(top, "wide");
+  for (int i = 0; i < 150; ++i) {
+    files.AddFile(files.AddFolder(wide, "w" + std::to_string(i)), "ohne", i);
+  }
+  // Deeper than the scan holds folders open: at every level the way down, then a side folder,
+  // which comes up once the way down has been read.
+  int chain = files.AddFolder(top, "d");
+  for (int level = 0; level < static_cast<int>(kMostOpenFolders) + 40; ++level) {
+    files.AddFile(chain, "f" + std::to_string(level) + ".txt", level);
+    const int down = files.AddFolder(chain, "d");
+    files.AddFile(files.AddFolder(chain, "s" + std::to_string(level)), "g.txt", 1);
+    chain = down;
+  }
+}
+
+TEST(FolderScanTest, TwoThreadsCatalogueAndReportExactlyAsOne) {
+  for (const unsigned seed : {1U, 2U, 3U, 4U}) {
+    SCOPED_TRACE("seed " + std::to_string(seed));
+    MemoryFileServices files;
+    const std::string top = "/tree" + std::to_string(seed);
+    GrowVariedTree(files, top, seed);
+    const ScanOutcome one = ScanWith(files, top + "/", ScanThreads::One);
+    ASSERT_GT(one.records.size(), 1000U) << "the tree is as varied as meant";
+    EXPECT_EQ(std::count(one.records.begin(), one.records.end(), "|earlier|0|0|0"), 1);
+    EXPECT_EQ(std::count_if(one.records.begin(), one.records.end(),
+                            [](const std::string& record) {
+                              return record.find("|g.txt|") != std::string::npos;
+                            }),
+              static_cast<int>(kMostOpenFolders) + 40)
+        << "every side folder of the deep chain";
+    for (int run = 0; run < 3; ++run) {
+      const ScanOutcome two = ScanWith(files, top + "/", ScanThreads::Two);
+      ASSERT_EQ(two.records, one.records);
+      ASSERT_EQ(two.reports, one.reports);
+    }
+  }
+}
+
 class PosixFolderScanTest : public ProgramTest {
  protected:
   TempFolder folder;
