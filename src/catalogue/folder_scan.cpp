@@ -7,6 +7,7 @@
 #include <memory>
 #include <mutex>
 #include <span>
+#include <system_error>
 #include <thread>
 #include <utility>
 #include <vector>
@@ -298,7 +299,12 @@ class TwoThreadScan {
       std::vector<std::unique_ptr<Subfolder>> subfolders = SubfoldersOf(root.entries);
       PushLevel(std::move(root), std::move(subfolders), currentFolder_.size());
     }
-    std::jthread helper([this] { HelpAhead(); });
+    std::jthread helper;
+    try {
+      helper = std::jthread([this] { HelpAhead(); });
+    } catch (const std::system_error&) {
+      // No thread to be had: the calling thread lists every folder itself.
+    }
     // Also when cataloguing throws: the helper is stopped before it is joined.
     struct StopHelper {
       TwoThreadScan& scan;

@@ -222,10 +222,12 @@ class FileServices {
   // threads at once (each file by one thread). Only then does a search read many small files side
   // by side.
   virtual bool ReadsConcurrently() const { return false; }
-  // Whether StartEnumeration, StartEnumerationBelow and the enumerations they give may be used
-  // on a thread other than the one that made the file services, while that thread calls
-  // nothing else of them (all enumerations of one walk by the same thread). Only then does a
-  // folder scan list folders on a thread of its own.
+  // Whether enumerations may be used from two threads at once: one thread starting
+  // enumerations (StartEnumeration, StartEnumerationBelow) and reading them, while another
+  // opens subfolders (OpenSubfolder) of folders already read to their end, also of the same
+  // enumeration as the first thread, and reads those. Next of one enumeration is never called
+  // on two threads at once, nor while its subfolders are opened. Only then does a folder scan
+  // list folders ahead on a second thread.
   virtual bool EnumeratesOnAnyThread() const { return false; }
 };
 

@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <climits>
 #include <cstdint>
 #include <cstdio>
@@ -403,7 +404,7 @@ TEST(PosixFolderScanRaceTest, AFolderSwappedForALinkWhileTheScanRunsIsNotEntered
       folder.WriteFile("top/d/" + side + "/inside.txt", side);
     }
     ProgramHarness harness;
-    int swaps = 0;
+    std::atomic<int> swaps = 0;  // the hook may be called on two threads at once
     harness.nativeFiles.SetRaceHook(
         [&](PosixFileServices::RacePoint point, const std::string& name) {
           if (swap && point == PosixFileServices::RacePoint::BeforeOpenSubfolder &&
@@ -429,7 +430,7 @@ TEST(PosixFolderScanRaceTest, AFolderSwappedForALinkWhileTheScanRunsIsNotEntered
     }
     std::sort(expected.begin(), expected.end());
     EXPECT_EQ(found, expected);
-    EXPECT_EQ(swaps, swap ? 4 : 0) << "every side folder was raced";
+    EXPECT_EQ(swaps.load(), swap ? 4 : 0) << "every side folder was raced";
   }
 }
 

@@ -61,7 +61,8 @@ class PosixFileServices final : public FileServices {
   void EndReading();
 
   // For tests only: lets a test change the tree at a race point, so that races are played
-  // deterministically. Set it before the enumerations it is to reach are started.
+  // deterministically. Set it before the enumerations it is to reach are started. A folder
+  // scan may call it on two threads at once.
   void SetRaceHook(RaceHook hook) { raceHook_ = std::move(hook); }
 
  private:
