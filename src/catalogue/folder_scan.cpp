@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <condition_variable>
 #include <deque>
-#include <exception>
 #include <memory>
 #include <mutex>
 #include <span>
@@ -154,8 +153,6 @@ class CatalogueBuilder {
     ReportCount();  // for "." and "..", which every folder begins with
   }
 
-  bool Done() const { return parentLengths_.empty(); }
-
   void Take(DirectoryEntry& step) {
     switch (step.kind) {
       case EntryKind::Folder:
@@ -255,7 +252,8 @@ std::vector<std::unique_ptr<Subfolder>> SubfoldersOf(const std::vector<Directory
   std::vector<std::unique_ptr<Subfolder>> subfolders;
   for (const DirectoryEntry& entry : entries) {
     if (entry.kind == EntryKind::Folder) {
-      subfolders.push_back(std::make_unique<Subfolder>(Subfolder{.name = entry.name}));
+      subfolders.push_back(std::make_unique<Subfolder>());
+      subfolders.back()->name = entry.name;
     }
   }
   return subfolders;
