@@ -26,14 +26,15 @@ inline constexpr std::size_t kMostOpenFolders = 256;
 // Catalogues every file in folder and below it whose name matches one of the patterns of
 // patternText (every file when it holds none), depth first in the file system's order, each
 // new record behind the catalogue's current one. The parsed patterns are left in `patterns`.
-// The file services' enumerations run on a thread of their own where they may
+// Folders are listed on two threads where the file services allow it
 // (FileServices::EnumeratesOnAnyThread) and the machine has a second core; the records, their
 // order and every progress report are the same either way.
 void ScanFolder(FileServices& files, const std::string& folder, std::string_view patternText,
                 PatternList& patterns, FileCatalogue& catalogue, EngineProgress& progress);
 
-// One: the calling thread lists the folders and catalogues. Two: a second thread lists the
-// folders and looks at the files ahead of the calling thread, which catalogues and reports.
+// One: the calling thread lists the folders and catalogues. Two: a second thread lists folders
+// (reads them and looks at their files) ahead of the calling thread, which lists the others,
+// catalogues and reports.
 enum class ScanThreads { One, Two };
 void ScanFolder(FileServices& files, const std::string& folder, std::string_view patternText,
                 PatternList& patterns, FileCatalogue& catalogue, EngineProgress& progress,
