@@ -4,10 +4,10 @@
 // format as kopiensieb-headless.
 #include <QApplication>
 
-#include <exception>
-#include <fstream>
 #include <iostream>
+#include <istream>
 
+#include "app/script_main.h"
 #include "platform/headless/script_driver.h"
 #include "platform/posix/posix_file_services.h"
 #include "platform/qt/driver/qt_script_target.h"
@@ -31,29 +31,12 @@ int Drive(std::istream& script) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  try {
-    if (argc > 2) {
-      std::cerr << "usage: kopiensieb-qt-driver [SCRIPT]\n";
-      return 2;
-    }
-    // Qt sees the program's name alone: the script decides what happens.
-    int qtArgumentCount = 1;
-    char* qtArguments[] = {argv[0], nullptr};
-    QApplication application(qtArgumentCount, qtArguments);
-    QApplication::setQuitOnLastWindowClosed(false);
-    // The dialogs the script answers are the ones users see: German.
-    kopiensieb::InstallGermanTranslations(application);
-    if (argc == 2) {
-      std::ifstream script(argv[1]);
-      if (!script) {
-        std::cerr << "kopiensieb-qt-driver: cannot read " << argv[1] << '\n';
-        return 2;
-      }
-      return Drive(script);
-    }
-    return Drive(std::cin);
-  } catch (const std::exception& failure) {
-    std::cerr << "kopiensieb-qt-driver: " << failure.what() << '\n';
-    return 1;
-  }
+  // Qt sees the program's name alone: the script decides what happens.
+  int qtArgumentCount = 1;
+  char* qtArguments[] = {argv[0], nullptr};
+  QApplication application(qtArgumentCount, qtArguments);
+  QApplication::setQuitOnLastWindowClosed(false);
+  // The dialogs the script answers are the ones users see: German.
+  kopiensieb::InstallGermanTranslations(application);
+  return kopiensieb::script_main::RunScriptMain("kopiensieb-qt-driver", argc, argv, Drive);
 }

@@ -20,6 +20,18 @@ namespace {
 
 constexpr char kSeparator = kNativePaths.separator;
 
+// Opens the subfolder name of the folder `relative` below the chosen folder `root` from the
+// chosen folder down, one folder at a time, for a level that holds no open folder to open it
+// from. Links on the way are not followed.
+std::unique_ptr<DirectoryEnumeration> OpenBelow(FileServices& files, const std::string& root,
+                                                const std::string& relative,
+                                                const std::string& name) {
+  std::string below = relative;
+  below.push_back(kSeparator);
+  below.append(name);
+  return files.StartEnumerationBelow(root, below);
+}
+
 // One open folder level of the walk. The walk keeps its own stack of these instead of
 // recursing, so a tree thousands of levels deep costs heap, not call stack.
 struct OpenLevel {
@@ -51,10 +63,7 @@ class ReadAheadLevel final : public DirectoryEnumeration {
   // Below the chosen folder links are not followed: a folder on the way that was replaced by
   // a link since it was listed is not entered.
   std::unique_ptr<DirectoryEnumeration> OpenSubfolder(const std::string& name) override {
-    std::string relative = relative_;
-    relative.push_back(kSeparator);
-    relative.append(name);
-    return files_.StartEnumerationBelow(root_, relative);
+    return OpenBelow(files_, root_, relative_, name);
   }
 
  private:
@@ -226,10 +235,7 @@ class ClosedLevel final : public DirectoryEnumeration {
       : files_(files), root_(std::move(root)), relative_(std::move(relative)) {}
   DirectoryEntry Next() override { return {}; }
   std::unique_ptr<DirectoryEnumeration> OpenSubfolder(const std::string& name) override {
-    std::string relative = relative_;
-    relative.push_back(kSeparator);
-    relative.append(name);
-    return files_.StartEnumerationBelow(root_, relative);
+    return OpenBelow(files_, root_, relative_, name);
   }
 
  private:
