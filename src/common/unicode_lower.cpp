@@ -78,9 +78,10 @@ bool InRun(const LowerRun& run, char32_t code) {
   return offset % stride == 0 && offset / stride < static_cast<char32_t>(run.count);
 }
 
-// The length of the UTF-8 sequence at text[position] and its code point; 0 when the bytes
-// there are not well-formed UTF-8 (overlong forms, surrogates and truncation included).
-std::size_t DecodeUtf8(std::string_view text, std::size_t position, char32_t& code) {
+}  // namespace
+
+std::size_t DecodeUtf8(std::string_view text, std::size_t position, char32_t& code,
+                       Surrogates surrogates) {
   const auto byte = [&](std::size_t index) {
     return static_cast<unsigned char>(text[position + index]);
   };
@@ -115,13 +116,12 @@ std::size_t DecodeUtf8(std::string_view text, std::size_t position, char32_t& co
     }
     code = (code << 6) | (byte(index) & 0x3Fu);
   }
-  if (code < minimum || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF)) {
+  const bool surrogate = code >= 0xD800 && code <= 0xDFFF;
+  if (code < minimum || code > 0x10FFFF || (surrogate && surrogates == Surrogates::Rejected)) {
     return 0;
   }
   return length;
 }
-
-}  // namespace
 
 void AppendUtf8(std::string& out, char32_t code) {
   if (code < 0x80) {

@@ -21,45 +21,9 @@ bool IsLowSurrogate(char32_t unit) {
 // One code point (a lone surrogate included) from text[position]; advances position. Bytes
 // that do not form a sequence give U+FFFD, one byte at a time.
 char32_t NextCodePoint(std::string_view text, std::size_t& position) {
-  const auto byte = [&](std::size_t index) {
-    return static_cast<unsigned char>(text[position + index]);
-  };
-  const unsigned char lead = byte(0);
-  if (lead < 0x80) {
-    ++position;
-    return lead;
-  }
-  std::size_t length = 0;
   char32_t code = 0;
-  char32_t minimum = 0;
-  if (lead >= 0xC2 && lead <= 0xDF) {
-    length = 2;
-    code = lead & 0x1Fu;
-    minimum = 0x80;
-  } else if (lead >= 0xE0 && lead <= 0xEF) {
-    length = 3;
-    code = lead & 0x0Fu;
-    minimum = 0x800;
-  } else if (lead >= 0xF0 && lead <= 0xF4) {
-    length = 4;
-    code = lead & 0x07u;
-    minimum = 0x10000;
-  } else {
-    ++position;
-    return kReplacement;
-  }
-  if (text.size() - position < length) {
-    ++position;
-    return kReplacement;
-  }
-  for (std::size_t index = 1; index < length; ++index) {
-    if ((byte(index) & 0xC0u) != 0x80u) {
-      ++position;
-      return kReplacement;
-    }
-    code = (code << 6) | (byte(index) & 0x3Fu);
-  }
-  if (code < minimum || code > 0x10FFFF) {
+  const std::size_t length = DecodeUtf8(text, position, code, Surrogates::Accepted);
+  if (length == 0) {
     ++position;
     return kReplacement;
   }
