@@ -367,6 +367,16 @@ TEST_F(PosixPathOperationsTest, OpenForReadingReadsRegularFilesFromTheStart) {
   ASSERT_NE(again, nullptr);
   EXPECT_FALSE(again->SkipTo(3001));
   EXPECT_EQ(again->Position(), 3000);
+
+  // Shrunk after the open: what lay behind the new end is never handed out.
+  std::unique_ptr<ReadableFile> shrunk = files.OpenForReading(path);
+  ASSERT_NE(shrunk, nullptr);
+  ASSERT_EQ(::truncate(path.c_str(), 1500), 0);
+  EXPECT_TRUE(shrunk->SkipTo(1000));
+  EXPECT_EQ(shrunk->Read(buffer), 500);
+  EXPECT_EQ(buffer.substr(0, 500), content.substr(1000, 500));
+  EXPECT_TRUE(shrunk->SkipTo(2000));
+  EXPECT_EQ(shrunk->Read(buffer), 0);
 }
 
 TEST_F(PosixPathOperationsTest, OpenForReadingRefusesEverythingButRegularFiles) {

@@ -262,10 +262,12 @@ class PosixReadableFile final : public ReadableFile {
  public:
   PosixReadableFile(Fd fd, const FileStatus& opened) : fd_(std::move(fd)), opened_(opened) {}
 
+  // At the file's own position, so that skipping needs no system call.
   std::int64_t Read(std::span<char> buffer) override {
     std::size_t filled = 0;
     while (filled < buffer.size()) {
-      ssize_t got = ::read(fd_.Get(), buffer.data() + filled, buffer.size() - filled);
+      ssize_t got = ::pread(fd_.Get(), buffer.data() + filled, buffer.size() - filled,
+                            static_cast<off_t>(position_ + static_cast<std::int64_t>(filled)));
       if (got < 0 && errno == EINTR) {
         continue;
       }
@@ -280,23 +282,13 @@ class PosixReadableFile final : public ReadableFile {
 
   std::int64_t Position() const override { return position_; }
 
-  // A seek instead of reading the bytes in between. As with reading, a target beyond the end
-  // stops at the end and fails.
+  // As with reading, a target beyond the end (the size when the file was opened) stops at the
+  // end and fails. A file that shrank since then reads short from the target on.
   bool SkipTo(std::int64_t position) override {
     if (position < position_) {
       return false;
     }
-    // The size now, not at the open: a file that shrank since cannot be skipped into.
-    struct stat info {};
-    if (::fstat(fd_.Get(), &info) != 0) {
-      return false;
-    }
-    const std::int64_t target =
-        std::min(position, std::max(static_cast<std::int64_t>(info.st_size), position_));
-    if (::lseek(fd_.Get(), static_cast<off_t>(target), SEEK_SET) < 0) {
-      return false;
-    }
-    position_ = target;
+    position_ = std::min(position, std::max(opened_.size, position_));
     return position_ == position;
   }
 
