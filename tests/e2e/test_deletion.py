@@ -47,7 +47,29 @@ def todelete_row(state, path):
     return paths.index(path)
 
 
-class DeletionTest(TreeTestCase):
+class DeletingTestCase(TreeTestCase):
+    def delete_all(self, session, change=None):
+        """Opens the ToDelete window, lets `change` act on the disk, then "Alles markieren" and
+        "Mark. löschen"; the dump afterwards."""
+        session.send("click 15")
+        session.dump()  # the window is open and filled before the disk changes
+        if change:
+            change()
+        session.send("click 205")
+        session.send("click 202")
+        state = session.dump()
+        session.finish()
+        return state
+
+    def assert_boxes(self, state, last_copy=(), failed=()):
+        expected = [LAST_COPY + self.folder(p) for p in last_copy]
+        expected += [FAILURE + self.folder(p) for p in failed]
+        boxes = state["messageboxes"]
+        self.assertEqual(sorted(box["text"] for box in boxes), sorted(expected))
+        self.assertTrue(all(box["title"] == "ERROR" and box["icon"] == "error" for box in boxes))
+
+
+class DeletionTest(DeletingTestCase):
     TREE = TREE
 
     def setUp(self):
@@ -115,50 +137,36 @@ class DeletionTest(TreeTestCase):
         self.assertEqual(final["exit_code"], 0)
 
     def test_a_folder_at_the_path_gets_the_error_box_and_keeps_its_entry(self):
+        def folder_instead():
+            os.remove(self.folder("sub/b2.txt"))
+            os.mkdir(self.folder("sub/b2.txt"))
+
         with Session() as session:
             scan_and_search(session, self.root)
             self.choose_group(session, "b.txt")
             self.mark(session, "sub/b2.txt")
-            session.send("click 15")
-            session.dump()  # the window is open and filled before the disk changes
-            os.remove(self.folder("sub/b2.txt"))
-            os.mkdir(self.folder("sub/b2.txt"))
-            session.send("click 205")
-            session.send("click 202")
-            state = session.dump()
-            session.finish()
+            state = self.delete_all(session, folder_instead)
 
-        self.assertEqual(
-            state["messageboxes"],
-            [{"title": "ERROR", "text": FAILURE + self.folder("sub/b2.txt"), "icon": "error"}],
-        )
+        self.assert_boxes(state, failed=["sub/b2.txt"])
         self.assertEqual(todelete_paths(state), [self.folder("sub/b2.txt")])
         self.assertTrue(os.path.isdir(self.folder("sub/b2.txt")))
 
     def test_a_file_rewritten_after_the_scan_is_kept_with_the_error_box(self):
-        with Session() as session:
-            scan_and_search(session, self.root)
-            self.choose_group(session, "a.txt")
-            self.mark(session, "copy1/a.txt")
-            self.mark(session, "copy2/a.txt")
-            session.send("click 15")
-            session.dump()
+        def rewrite():
             # Other size for one copy; same size but another modification time for the other.
             with open(self.folder("copy1/a.txt"), "w") as stream:
                 stream.write("precious new text")
             stat = os.stat(self.folder("copy2/a.txt"))
             os.utime(self.folder("copy2/a.txt"), ns=(stat.st_atime_ns, stat.st_mtime_ns - 10**10))
-            session.send("click 205")
-            session.send("click 202")
-            state = session.dump()
-            session.finish()
 
-        boxes = state["messageboxes"]
-        self.assertEqual(
-            sorted(box["text"] for box in boxes),
-            sorted(FAILURE + self.folder(p) for p in ("copy1/a.txt", "copy2/a.txt")),
-        )
-        self.assertTrue(all(box["title"] == "ERROR" and box["icon"] == "error" for box in boxes))
+        with Session() as session:
+            scan_and_search(session, self.root)
+            self.choose_group(session, "a.txt")
+            self.mark(session, "copy1/a.txt")
+            self.mark(session, "copy2/a.txt")
+            state = self.delete_all(session, rewrite)
+
+        self.assert_boxes(state, failed=["copy1/a.txt", "copy2/a.txt"])
         with open(self.folder("copy1/a.txt")) as stream:
             self.assertEqual(stream.read(), "precious new text")
         with open(self.folder("copy2/a.txt")) as stream:
@@ -276,7 +284,7 @@ class DeletionTest(TreeTestCase):
         self.assert_disk(gone=set())
 
 
-class LastCopyTest(TreeTestCase):
+class LastCopyTest(DeletingTestCase):
     """"Mark. löschen" never takes the last copy, however the files came onto the list."""
 
     CONTENT = "the one content " * 100
@@ -295,26 +303,6 @@ class LastCopyTest(TreeTestCase):
         session.send(f"select 6 {member_row(session.dump(), self.folder(relative))}")
         session.send("click 7")
         session.send("idle 0")
-
-    def delete_all(self, session, change=None):
-        """Opens the ToDelete window, lets `change` act on the disk, then "Alles markieren" and
-        "Mark. löschen"; the dump afterwards."""
-        session.send("click 15")
-        session.dump()
-        if change:
-            change()
-        session.send("click 205")
-        session.send("click 202")
-        state = session.dump()
-        session.finish()
-        return state
-
-    def assert_boxes(self, state, last_copy=(), failed=()):
-        expected = [LAST_COPY + self.folder(p) for p in last_copy]
-        expected += [FAILURE + self.folder(p) for p in failed]
-        boxes = state["messageboxes"]
-        self.assertEqual(sorted(box["text"] for box in boxes), sorted(expected))
-        self.assertTrue(all(box["title"] == "ERROR" and box["icon"] == "error" for box in boxes))
 
     def test_two_equal_files_marked_after_two_searches_keep_one(self):
         make_tree(self.root, {"a.txt": self.CONTENT, "b.txt": self.CONTENT})

@@ -237,10 +237,9 @@ class QtSmokeTest : public QObject {
     ControlOptions centredSunken;
     centredSunken.centred = true;
     centredSunken.sunken = true;
-    widgets_->CreateControl(200, ControlKind::Label, {5, 5, 590, 42},
-                            "Markieren sie die Dateien,\rdie sie löschen wollen,\rmit STRG oder "
-                            "SHIFT",
-                            centredSunken);
+    const std::string hintText =
+        "Markieren sie die Dateien,\rdie sie löschen wollen,\rmit STRG oder SHIFT";
+    widgets_->CreateControl(200, ControlKind::Label, {5, 5, 590, 42}, hintText, centredSunken);
     auto* hint = Widget<QLabel>(200);
     QVERIFY(hint != nullptr);
     QCOMPARE(hint->text().count(QLatin1Char('\n')), 2);
@@ -248,9 +247,7 @@ class QtSmokeTest : public QObject {
     QCOMPARE(hint->frameShadow(), QFrame::Sunken);
     // Three lines of the control font fit the 42-pixel hint.
     QVERIFY(3 * QFontMetrics(hint->font()).lineSpacing() + 2 * hint->frameWidth() <= 42);
-    QCOMPARE(widgets_->GetText(200),
-             std::string("Markieren sie die Dateien,\rdie sie löschen wollen,\rmit STRG oder "
-                         "SHIFT"));
+    QCOMPARE(widgets_->GetText(200), hintText);
 
     widgets_->CreateControl(1, ControlKind::Label, {5, 30, 195, 16}, "Alle Dateien:", {});
     auto* label = Widget<QLabel>(1);
