@@ -290,6 +290,7 @@ TEST(EventLoopResetTest, ResetEmptiesTheToDeleteListAndRebuildsAnOpenWindow) {
     harness.RunNextPass();
     if (windowOpen) {
       harness.ClickAndRun(kToDeleteButton);
+      ASSERT_TRUE(harness.State().toDeleteWindowOpen);
       ASSERT_EQ(harness.RowTexts(kToDeleteView), (std::vector<std::string>{"a.txt", "b.txt"}));
     }
 
