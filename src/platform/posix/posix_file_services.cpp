@@ -282,13 +282,17 @@ class PosixReadableFile final : public ReadableFile {
 
   std::int64_t Position() const override { return position_; }
 
-  // As with reading, a target beyond the end (the size when the file was opened) stops at the
-  // end and fails. A file that shrank since then reads short from the target on.
+  // As with reading, a target beyond the end stops at the end and fails: the size now, not at
+  // the open, so that a file that shrank since cannot be skipped into.
   bool SkipTo(std::int64_t position) override {
     if (position < position_) {
       return false;
     }
-    position_ = std::min(position, std::max(opened_.size, position_));
+    struct stat info {};
+    if (::fstat(fd_.Get(), &info) != 0) {
+      return false;
+    }
+    position_ = std::min(position, std::max(static_cast<std::int64_t>(info.st_size), position_));
     return position_ == position;
   }
 
