@@ -8,10 +8,10 @@
 #include <utility>
 #include <vector>
 
-// The vector lanes need x86-64 and GCC's vector types and run-time processor checks. On
-// Windows the compiler cannot be trusted to align 256- and 512-bit values it keeps on the
-// stack, so the plain code serves there.
-#if defined(__x86_64__) && defined(__GNUC__) && !defined(_WIN32)
+// The vector lanes need x86-64 and GCC's (or Clang's) vector types and run-time processor
+// checks; elsewhere the plain code serves. (On Windows, where the stack is only 16-byte
+// aligned, the build has the assembler turn aligned vector moves into unaligned ones.)
+#if defined(__x86_64__) && defined(__GNUC__)
 #define KOPIENSIEB_MD5_VECTOR_LANES 1
 #endif
 
