@@ -133,6 +133,8 @@ class MessageSet {
   }
   // The same memory once more: one message may stand for several.
   void Repeat(std::size_t at) { messages_.push_back(messages_[at]); }
+  // An empty message without any memory, as an empty span may be.
+  void AddWithoutMemory() { messages_.emplace_back(); }
 
   std::span<const std::span<const char>> Messages() const { return messages_; }
 
@@ -191,6 +193,9 @@ TEST(Md5OfEachTest, MessagesOfMixedLengthsGetTheirOwnDigestsInEveryLaneWidth) {
     for (std::size_t at = 0; at < count; ++at) {
       anyLengths.Add(anyLength(random), random);
       fewLengths.Add(kAwkwardLengths[awkward(random) % 4 * 4], random);
+      if (at % 5 == 0) {
+        fewLengths.AddWithoutMemory();
+      }
     }
     ExpectPlainDigests(anyLengths);
     ExpectPlainDigests(fewLengths);
