@@ -76,11 +76,10 @@ class ContentClassReader {
   void DecidePair() {
     SearchEntry& reference = entries_[members_[0]];
     SearchEntry& candidate = entries_[members_[1]];
-    const bool same =
-        CompareFileContents(
-            files_, CataloguedFile{LocationOf(*candidate.record), candidate.record->identity},
-            CataloguedFile{LocationOf(*reference.record), reference.record->identity},
-            reference.record->size, comparePercent_, *progress_) == 1;
+    const bool same = CompareFileContents(
+                          files_, CataloguedFile{LocationOf(candidate), candidate.record->identity},
+                          CataloguedFile{LocationOf(reference), reference.record->identity},
+                          reference.record->size, comparePercent_, *progress_) == 1;
     reference.role = same ? SearchRole::GroupHead : SearchRole::Alone;
     reference.groupNext = same ? members_[1] : kNoEntry;
     candidate.role = same ? SearchRole::GroupMember : SearchRole::Alone;
@@ -90,8 +89,8 @@ class ContentClassReader {
   void DecideByReading() {
     jobs_.resize(members_.size());
     for (std::size_t at = 0; at < members_.size(); ++at) {
-      const FileRecord& record = *entries_[members_[at]].record;
-      jobs_[at] = ClassFile{.location = LocationOf(record), .identity = record.identity};
+      const SearchEntry& entry = entries_[members_[at]];
+      jobs_[at] = ClassFile{.location = LocationOf(entry), .identity = entry.record->identity};
     }
     ReadSizeClass(files_, jobs_, entries_[members_[0]].record->size, comparePercent_, *progress_,
                   buffers_);
@@ -341,8 +340,9 @@ constexpr std::int64_t kPlannedStart = 4096;
 // record when asked for.
 class UndecidedEntries final : public ReadingPlan {
  public:
-  UndecidedEntries(const std::vector<SearchEntry>& entries, std::int32_t comparePercent)
-      : entries_(entries), comparePercent_(comparePercent) {
+  UndecidedEntries(const std::vector<SearchEntry>& entries, std::int32_t comparePercent,
+                   std::uint32_t folderNumbers)
+      : entries_(entries), comparePercent_(comparePercent), folderNumbers_(folderNumbers) {
     for (std::size_t index = 0; index < entries.size(); ++index) {
       if (entries[index].role == SearchRole::Undecided) {
         undecided_.push_back(index);
@@ -352,16 +352,20 @@ class UndecidedEntries final : public ReadingPlan {
 
   std::size_t Count() const override { return undecided_.size(); }
   PlannedRead At(std::size_t number) const override {
-    const FileRecord& record = *entries_[undecided_[number]].record;
+    const SearchEntry& entry = entries_[undecided_[number]];
+    const FileRecord& record = *entry.record;
     return PlannedRead{
-        .location = LocationOf(record),
+        .location = LocationOf(entry),
         .identity = record.identity,
         .startBytes = std::min(ComparedLength(record.size, comparePercent_), kPlannedStart)};
   }
 
+  std::uint32_t FolderNumbers() const override { return folderNumbers_; }
+
  private:
   const std::vector<SearchEntry>& entries_;
   std::int32_t comparePercent_;
+  std::uint32_t folderNumbers_;
   std::vector<std::size_t> undecided_;  // entry numbers
 };
 
@@ -378,7 +382,7 @@ void FindDuplicates(FileServices& files, FileCatalogue& catalogue, const SearchR
   std::vector<SearchEntry> entries =
       BuildSearchIndex(catalogue, request.mode, files, [&progress] { progress.KeepPainting(); });
   const std::unique_ptr<ReadingSession> reading =
-      files.StartReading(UndecidedEntries(entries, request.comparePercent));
+      files.StartReading(UndecidedEntries(entries, request.comparePercent, NumberFolders(entries)));
   FileProgress fileProgress(progress);
   const FileProgressSink fileProgressSink = fileProgress.Sink();
   ClassDecider classes(files, request.comparePercent, entries, progress, reading.get());

@@ -1,6 +1,7 @@
 #include "catalogue/search_index.h"
 
 #include <algorithm>
+#include <atomic>
 #include <functional>
 #include <optional>
 #include <string>
@@ -8,6 +9,7 @@
 #include <tuple>
 #include <utility>
 
+#include "common/parallel.h"
 #include "common/text.h"
 
 namespace kopiensieb {
@@ -30,25 +32,61 @@ class PaintPacer {
   std::size_t steps_ = 0;
 };
 
-std::vector<SearchEntry> EntriesInCatalogueOrder(FileCatalogue& catalogue, PaintPacer& pacer) {
-  std::vector<SearchEntry> entries;
-  entries.reserve(static_cast<std::size_t>(catalogue.Count()));
-  catalogue.ForEach([&entries, &pacer](FileRecord& record) {
-    entries.push_back({.record = &record});
-    pacer.Step();
-  });
-  return entries;
+using IdentityOfEntry = std::pair<FileIdentity, std::size_t>;  // identity, entry number
+using PathHashOfEntry = std::pair<std::size_t, std::size_t>;   // path hash, entry number
+
+std::size_t PathHash(const FileRecord& record) {
+  const std::size_t folder = std::hash<std::string_view>{}(record.folder);
+  const std::size_t name = std::hash<std::string_view>{}(record.name);
+  return folder ^ (name + 0x9E3779B97F4A7C15ULL + (folder << 6) + (folder >> 2));
 }
 
-using IdentityOfEntry = std::pair<FileIdentity, std::size_t>;  // identity, entry number
+// The entries and the keys the index sorts by, taken in one pass over the records: on a large
+// catalogue, reaching each record costs more than anything done with it, so the sorts that
+// follow work on these copies and touch no record.
+struct CatalogueKeys {
+  std::vector<SearchEntry> entries;
+  std::vector<IdentityOfEntry> identities;  // of the records whose identity is known
+  std::vector<PathHashOfEntry> paths;
+  std::vector<std::pair<std::int64_t, std::size_t>> sizes;  // size > 0, entry number (content)
+};
 
-// Marks every entry whose identity is that of an entry with a lower number. True when any was.
-bool MarkLaterOfEqualIdentities(std::vector<IdentityOfEntry>& identities,
-                                std::vector<bool>& repeated) {
+CatalogueKeys KeysInCatalogueOrder(FileCatalogue& catalogue, SearchMode mode, PaintPacer& pacer) {
+  CatalogueKeys keys;
+  const auto count = static_cast<std::size_t>(catalogue.Count());
+  keys.entries.reserve(count);
+  keys.identities.reserve(count);
+  keys.paths.reserve(count);
+  const bool bySize = mode == SearchMode::SameContent;
+  if (bySize) {
+    keys.sizes.reserve(count);
+  }
+  catalogue.ForEach([&keys, &pacer, bySize](FileRecord& record) {
+    const std::size_t index = keys.entries.size();
+    keys.entries.push_back({.record = &record});
+    if (record.identity.Known()) {
+      keys.identities.emplace_back(record.identity, index);
+    }
+    keys.paths.emplace_back(PathHash(record), index);
+    if (bySize && record.size > 0) {
+      keys.sizes.emplace_back(record.size, index);
+    }
+    pacer.Step();
+  });
+  return keys;
+}
+
+void SortIdentities(std::vector<IdentityOfEntry>& identities) {
   std::sort(identities.begin(), identities.end(), [](const auto& left, const auto& right) {
     return std::tie(left.first.device, left.first.inode, left.second) <
            std::tie(right.first.device, right.first.inode, right.second);
   });
+}
+
+// Marks every entry whose identity is that of an entry with a lower number, `identities`
+// sorted by SortIdentities. True when any was.
+bool MarkLaterOfSortedIdentities(const std::vector<IdentityOfEntry>& identities,
+                                 std::vector<bool>& repeated) {
   bool marked = false;
   for (std::size_t at = 1; at < identities.size(); ++at) {
     if (identities[at].first == identities[at - 1].first) {
@@ -59,39 +97,13 @@ bool MarkLaterOfEqualIdentities(std::vector<IdentityOfEntry>& identities,
   return marked;
 }
 
-// Marks the records whose file (device and inode, as the scan saw them) is that of an earlier
-// record: a folder added twice through a parent, a hard link.
-void MarkRepeatedIdentities(const std::vector<SearchEntry>& entries, std::vector<bool>& repeated,
-                            PaintPacer& pacer) {
-  std::vector<IdentityOfEntry> known;
-  known.reserve(entries.size());
-  for (std::size_t index = 0; index < entries.size(); ++index) {
-    pacer.Step();
-    if (entries[index].record->identity.Known()) {
-      known.emplace_back(entries[index].record->identity, index);
-    }
-  }
-  MarkLaterOfEqualIdentities(known, repeated);
-}
-
-std::size_t PathHash(const FileRecord& record) {
-  const std::size_t folder = std::hash<std::string_view>{}(record.folder);
-  const std::size_t name = std::hash<std::string_view>{}(record.name);
-  return folder ^ (name + 0x9E3779B97F4A7C15ULL + (folder << 6) + (folder >> 2));
-}
-
 // Marks the records whose path is that of an earlier record. Their identities may differ: a
 // file replaced (saved anew, renamed over) between two scans that both reached it has a new
 // inode, yet both records lead to the one file now at that path.
-void MarkRepeatedPaths(const std::vector<SearchEntry>& entries, std::vector<bool>& repeated,
+// `hashed` is sorted.
+void MarkRepeatedPaths(const std::vector<SearchEntry>& entries,
+                       const std::vector<PathHashOfEntry>& hashed, std::vector<bool>& repeated,
                        PaintPacer& pacer) {
-  std::vector<std::pair<std::size_t, std::size_t>> hashed;  // path hash, entry number
-  hashed.reserve(entries.size());
-  for (std::size_t index = 0; index < entries.size(); ++index) {
-    pacer.Step();
-    hashed.emplace_back(PathHash(*entries[index].record), index);
-  }
-  std::sort(hashed.begin(), hashed.end());
   const auto sameHash = [&hashed](std::size_t start, std::size_t at) {
     return hashed[at].first == hashed[start].first;
   };
@@ -111,23 +123,40 @@ void MarkRepeatedPaths(const std::vector<SearchEntry>& entries, std::vector<bool
   });
 }
 
-// The records that take part in neither search, so that no group pairs a file with itself.
-std::vector<bool> RepeatedFiles(const std::vector<SearchEntry>& entries, PaintPacer& pacer) {
-  std::vector<bool> repeated(entries.size(), false);
-  MarkRepeatedIdentities(entries, repeated, pacer);
-  MarkRepeatedPaths(entries, repeated, pacer);
+// The records that take part in neither search, so that no group pairs a file with itself: a
+// record whose file (device and inode, as the scan saw them) is that of an earlier record (a
+// folder added twice through a parent, a hard link), or whose path is.
+// The keys sorted; the sizes beside the rest where a second core is to be had, since none of
+// the sorts needs another's result.
+void SortKeys(CatalogueKeys& keys) {
+  std::atomic<int> nextSort{0};
+  RunOnThreads(std::min<std::size_t>(ReaderThreadsForThisMachine(), 2), [&keys, &nextSort] {
+    for (int sort = nextSort++; sort < 2; sort = nextSort++) {
+      if (sort == 0) {
+        std::sort(keys.sizes.begin(), keys.sizes.end());
+      } else {
+        SortIdentities(keys.identities);
+        std::sort(keys.paths.begin(), keys.paths.end());
+      }
+    }
+  });
+}
+
+// `keys` sorted by SortKeys.
+std::vector<bool> RepeatedFiles(const CatalogueKeys& keys, PaintPacer& pacer) {
+  std::vector<bool> repeated(keys.entries.size(), false);
+  MarkLaterOfSortedIdentities(keys.identities, repeated);
+  MarkRepeatedPaths(keys.entries, keys.paths, repeated, pacer);
   return repeated;
 }
 
 // Chains the members of every class (runs of `order` with equal keys) in catalogue order.
-// A class of one has nobody to be compared with and stays Alone.
-template <typename EqualKeys>
+// A class of one has nobody to be compared with and stays Alone. sameKeyAt(i, j) tells whether
+// order[i] and order[j] have equal keys.
+template <typename EqualKeysAt>
 void LinkClasses(std::vector<SearchEntry>& entries, const std::vector<std::size_t>& order,
-                 EqualKeys&& sameClass) {
-  const auto sameAt = [&order, &sameClass](std::size_t start, std::size_t at) {
-    return sameClass(order[start], order[at]);
-  };
-  ForEachRun(order.size(), sameAt, [&entries, &order](std::size_t start, std::size_t end) {
+                 EqualKeysAt&& sameKeyAt) {
+  ForEachRun(order.size(), sameKeyAt, [&entries, &order](std::size_t start, std::size_t end) {
     if (end - start < 2) {
       return;
     }
@@ -140,20 +169,18 @@ void LinkClasses(std::vector<SearchEntry>& entries, const std::vector<std::size_
   });
 }
 
-void ClassBySize(std::vector<SearchEntry>& entries, const std::vector<bool>& repeated) {
+void ClassBySize(std::vector<SearchEntry>& entries,
+                 std::vector<std::pair<std::int64_t, std::size_t>>& sizes,
+                 const std::vector<bool>& repeated) {
+  // Sorted already; taking out the repeated records keeps the order.
+  std::erase_if(sizes, [&repeated](const auto& sized) { return repeated[sized.second]; });
   std::vector<std::size_t> order;
-  order.reserve(entries.size());
-  for (std::size_t index = 0; index < entries.size(); ++index) {
-    if (!repeated[index] && entries[index].record->size > 0) {
-      order.push_back(index);
-    }
+  order.reserve(sizes.size());
+  for (const auto& [size, index] : sizes) {
+    order.push_back(index);
   }
-  const auto sizeOf = [&entries](std::size_t index) { return entries[index].record->size; };
-  std::sort(order.begin(), order.end(), [&sizeOf](std::size_t left, std::size_t right) {
-    return std::pair(sizeOf(left), left) < std::pair(sizeOf(right), right);
-  });
-  LinkClasses(entries, order, [&sizeOf](std::size_t left, std::size_t right) {
-    return sizeOf(left) == sizeOf(right);
+  LinkClasses(entries, order, [&sizes](std::size_t start, std::size_t at) {
+    return sizes[at].first == sizes[start].first;
   });
 }
 
@@ -190,7 +217,8 @@ bool MarkFilesThatAreNowTheSame(FileServices& files, const std::vector<SearchEnt
       now.emplace_back(status->identity, index);
     }
   }
-  return MarkLaterOfEqualIdentities(now, repeated);
+  SortIdentities(now);
+  return MarkLaterOfSortedIdentities(now, repeated);
 }
 
 // In name mode a class is a group: equal names need no reading.
@@ -216,10 +244,11 @@ void GroupByName(std::vector<SearchEntry>& entries, std::vector<bool>& repeated,
   if (MarkFilesThatAreNowTheSame(files, entries, MembersOfRuns(order, sameName), repeated, pacer)) {
     std::erase_if(order, [&repeated](std::size_t index) { return repeated[index]; });
   }
-  LinkClasses(entries, order, sameName);
-  LinkGroups(entries, order, [&order, &sameName](std::size_t left, std::size_t right) {
+  const auto sameNameAt = [&order, &sameName](std::size_t left, std::size_t right) {
     return sameName(order[left], order[right]);
-  });
+  };
+  LinkClasses(entries, order, sameNameAt);
+  LinkGroups(entries, order, sameNameAt);
 }
 
 }  // namespace
@@ -228,14 +257,35 @@ std::vector<SearchEntry> BuildSearchIndex(FileCatalogue& catalogue, SearchMode m
                                           FileServices& files,
                                           const std::function<void()>& keepPainting) {
   PaintPacer pacer(keepPainting);
-  std::vector<SearchEntry> entries = EntriesInCatalogueOrder(catalogue, pacer);
-  std::vector<bool> repeated = RepeatedFiles(entries, pacer);
+  CatalogueKeys keys = KeysInCatalogueOrder(catalogue, mode, pacer);
+  SortKeys(keys);
+  std::vector<bool> repeated = RepeatedFiles(keys, pacer);
+  std::vector<SearchEntry> entries = std::move(keys.entries);
   if (mode == SearchMode::SameContent) {
-    ClassBySize(entries, repeated);
+    ClassBySize(entries, keys.sizes, repeated);
   } else {
     GroupByName(entries, repeated, files, pacer);
   }
   return entries;
+}
+
+std::uint32_t NumberFolders(std::vector<SearchEntry>& entries) {
+  std::uint32_t numbers = 0;
+  const FileRecord* previous = nullptr;
+  for (SearchEntry& entry : entries) {
+    if (entry.role != SearchRole::Undecided) {
+      continue;
+    }
+    if (previous == nullptr || previous->folder != entry.record->folder) {
+      if (numbers == FileLocation::kUnnumbered) {
+        return numbers;  // the rest stay unnumbered and are found by their text
+      }
+      ++numbers;
+    }
+    entry.folderNumber = numbers - 1;
+    previous = entry.record;
+  }
+  return numbers;
 }
 
 }  // namespace kopiensieb

@@ -31,9 +31,24 @@ struct SearchEntry {
   std::size_t classNext = kNoEntry;
   // The next record of the same group in catalogue order, once the group is known.
   std::size_t groupNext = kNoEntry;
+  // Shared by the undecided records of one folder that stand together in catalogue order
+  // (see NumberFolders); lets file services find the folder without looking up its text.
+  std::uint32_t folderNumber = FileLocation::kUnnumbered;
   SearchRole role = SearchRole::Alone;
   bool firstOfClass = false;  // the first record of a class of at least two
 };
+
+// Where the search reads the entry's file.
+inline FileLocation LocationOf(const SearchEntry& entry) {
+  FileLocation location = LocationOf(*entry.record);
+  location.folderNumber = entry.folderNumber;
+  return location;
+}
+
+// Numbers the folders of the Undecided entries: each run of such entries in catalogue order
+// whose records have the same folder text shares one number. (A folder whose files are
+// split by the files of its subfolders gets a number per run.) Returns the count of numbers.
+std::uint32_t NumberFolders(std::vector<SearchEntry>& entries);
 
 // Builds the entries of the whole catalogue in one pass plus a sort, without moving the
 // catalogue's cursor. A record whose file (device and inode) or whose path is that of an

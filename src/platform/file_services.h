@@ -93,8 +93,15 @@ class ReadableFile {
 // the root) and its name, both viewed in the catalogue's own record, so that a search over a
 // million files copies no path.
 struct FileLocation {
+  // No folder number: the folder is known by its text alone.
+  static constexpr std::uint32_t kUnnumbered = 0xFFFFFFFF;
+
   std::string_view folder;
   std::string_view name;
+  // Where a reading plan numbers its folders (see ReadingPlan::FolderNumbers), this one's
+  // number, so that file services can find a folder they keep open without looking up its
+  // text. Only a hint: a folder found under a number must still have this folder's text.
+  std::uint32_t folderNumber = kUnnumbered;
 
   // The full path: folder, separator, name.
   std::string Path() const {
@@ -122,6 +129,9 @@ class ReadingPlan {
   virtual std::size_t Count() const = 0;
   // number < Count(). The location stays valid while a session started from the plan lives.
   virtual PlannedRead At(std::size_t number) const = 0;
+  // The folder numbers the plan's locations use are below this; 0 where they are unnumbered.
+  // The locations of one folder should share a number, but need not all have the same one.
+  virtual std::uint32_t FolderNumbers() const { return 0; }
 };
 
 // Lives as long as a search reads; see FileServices::StartReading.

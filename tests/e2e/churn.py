@@ -30,13 +30,12 @@ import sys
 import tempfile
 import time
 
-from harness import Session, control, quote
+from harness import Session, control, quote, todelete_paths
 
 STABLE_CONTENTS = 24
 VOLATILE_CONTENTS = 8
 MOST_FILES = 250
 FOLDERS = ("a", "a/b", "a/b/c", "d", "d/e", "f", "f/g/h", "i")
-EMPTY_STATE_ROW = "(keine Dateien zum Löschen)"
 
 
 def content_of(kind, number):
@@ -247,13 +246,6 @@ def paths_ever_held(start, renames, folder_renames):
                 seen.add(other)
                 pending.append(other)
     return seen
-
-
-def todelete_paths(state):
-    rows = control(state, 201)["rows"]
-    if len(rows) == 1 and rows[0][0] == EMPTY_STATE_ROW and not any(rows[0][1:]):
-        return []
-    return [os.path.join(row[1], row[0]) for row in rows]
 
 
 class Driver:

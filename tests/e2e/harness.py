@@ -25,19 +25,34 @@ import threading
 import unittest
 
 __all__ = [
+    "CREDITS",
+    "EMPTY_STATE_ROW",
+    "FAILURE",
+    "WELCOME",
     "WINDOWS",
     "binary",
     "command",
     "control",
+    "enabled_numbers",
     "make_tree",
     "native",
     "quote",
     "run_script",
     "run_script_raw",
+    "scan_and_search",
     "Session",
+    "snapshot",
+    "shows_empty_state",
+    "todelete_paths",
     "TreeTestCase",
     "window",
 ]
+
+# The program's own texts that the tests compare.
+WELCOME = ["Willkommen beim Kopiensieb", "Programmed by Tesmarin"]
+CREDITS = {"title": "Credits", "text": "Kopiensieb\rProgrammed by Tesmarin", "icon": "none"}
+FAILURE = "Die folgende Datei konnte nicht gelöscht werden:\r"
+EMPTY_STATE_ROW = "(keine Dateien zum Löschen)"
 
 
 def binary():
@@ -280,6 +295,45 @@ def control(state, number):
             if item["number"] == number:
                 return item
     return None
+
+
+def enabled_numbers(state):
+    """The numbers of the main window's enabled controls."""
+    return {item["number"] for item in window(state, 0)["controls"] if item["enabled"]}
+
+
+def shows_empty_state(state):
+    """Whether the ToDelete window's list shows its one row that stands for no entry."""
+    rows = control(state, 201)["rows"]
+    return len(rows) == 1 and rows[0][0] == EMPTY_STATE_ROW and not any(rows[0][1:])
+
+
+def todelete_paths(state):
+    """The full paths that the ToDelete window's list shows, in row order."""
+    if shows_empty_state(state):
+        return []
+    return [os.path.join(row[1], row[0]) for row in control(state, 201)["rows"]]
+
+
+def scan_and_search(session, folder):
+    """Adds the folder and searches for equal content; the dump after the search."""
+    session.send(f"chooser {quote(folder)}")
+    session.send("click 0")
+    session.send("idle 0")  # the search button comes on at the pass after the scan
+    session.send("click 9")
+    session.send("idle 0")
+    return session.dump()
+
+
+def snapshot(root):
+    """Every file below root with its content: {relative path: bytes}."""
+    found = {}
+    for folder, _, names in os.walk(root):
+        for name in names:
+            path = os.path.join(folder, name)
+            with open(path, "rb") as stream:
+                found[os.path.relpath(path, root)] = stream.read()
+    return found
 
 
 def make_tree(root, files):

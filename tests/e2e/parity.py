@@ -8,7 +8,6 @@ module must pass on both, and every JSON line the tests read must be the same on
 the random names of temporary folders are made equal.
 """
 
-import difflib
 import json
 import os
 import re

@@ -2,14 +2,12 @@
 checked on disk."""
 
 import os
-import tempfile
 import unittest
 
-from harness import Session, control, make_tree, quote, run_script, window
+from harness import (CREDITS, FAILURE, Session, TreeTestCase, control, make_tree, quote,
+                     run_script, scan_and_search, shows_empty_state, snapshot, todelete_paths,
+                     window)
 
-CREDITS = {"title": "Credits", "text": "Kopiensieb\rProgrammed by Tesmarin", "icon": "none"}
-EMPTY_STATE_ROW = "(keine Dateien zum Löschen)"
-FAILURE = "Die folgende Datei konnte nicht gelöscht werden:\r"
 LAST_COPY = "Die folgende Datei wurde nicht gelöscht, weil sonst keine Kopie übrig bliebe:\r"
 
 # Three copies of one content, two of another, and files without a copy.
@@ -22,17 +20,6 @@ TREE = {
     "unique.txt": "only once",
     "sub/other.txt": "different",
 }
-
-
-def snapshot(root):
-    """Every file below root with its content: {relative path: bytes}."""
-    found = {}
-    for folder, _, names in os.walk(root):
-        for name in names:
-            path = os.path.join(folder, name)
-            with open(path, "rb") as stream:
-                found[os.path.relpath(path, root)] = stream.read()
-    return found
 
 
 def group_names(row):
@@ -54,43 +41,40 @@ def member_row(state, path):
     return rows.index(path)
 
 
-def shows_empty_state(state):
-    """Whether the ToDelete window's list shows its one row that stands for no entry."""
-    rows = control(state, 201)["rows"]
-    return len(rows) == 1 and rows[0][0] == EMPTY_STATE_ROW and not any(rows[0][1:])
-
-
-def todelete_paths(state):
-    """The full paths that the ToDelete window's list shows, in row order."""
-    if shows_empty_state(state):
-        return []
-    return [os.path.join(row[1], row[0]) for row in control(state, 201)["rows"]]
-
-
 def todelete_row(state, path):
     paths = todelete_paths(state)
     assert path in paths, (path, paths)
     return paths.index(path)
 
 
-class DeletionTest(unittest.TestCase):
+class DeletingTestCase(TreeTestCase):
+    def delete_all(self, session, change=None):
+        """Opens the ToDelete window, lets `change` act on the disk, then "Alles markieren" and
+        "Mark. löschen"; the dump afterwards."""
+        session.send("click 15")
+        session.dump()  # the window is open and filled before the disk changes
+        if change:
+            change()
+        session.send("click 205")
+        session.send("click 202")
+        state = session.dump()
+        session.finish()
+        return state
+
+    def assert_boxes(self, state, last_copy=(), failed=()):
+        expected = [LAST_COPY + self.folder(p) for p in last_copy]
+        expected += [FAILURE + self.folder(p) for p in failed]
+        boxes = state["messageboxes"]
+        self.assertEqual(sorted(box["text"] for box in boxes), sorted(expected))
+        self.assertTrue(all(box["title"] == "ERROR" and box["icon"] == "error" for box in boxes))
+
+
+class DeletionTest(DeletingTestCase):
+    TREE = TREE
+
     def setUp(self):
-        self.folder = tempfile.TemporaryDirectory()
-        self.addCleanup(self.folder.cleanup)
-        self.root = make_tree(self.folder.name, TREE)
+        super().setUp()
         self.before = snapshot(self.root)
-
-    def path(self, relative):
-        return os.path.join(self.root, relative)
-
-    def start(self, session):
-        """Scan the tree and search for equal content; the dump after the search."""
-        session.send(f"chooser {quote(self.root)}")
-        session.send("click 0")
-        session.send("idle 0")  # the search button comes on at the pass after the scan
-        session.send("click 9")
-        session.send("idle 0")
-        return session.dump()
 
     def choose_group(self, session, name):
         state = session.dump()
@@ -100,7 +84,7 @@ class DeletionTest(unittest.TestCase):
     def mark(self, session, relative, button=7):
         """Marks the member with this path in the group shown and presses a marking button."""
         state = session.dump()
-        session.send(f"select 6 {member_row(state, self.path(relative))}")
+        session.send(f"select 6 {member_row(state, self.folder(relative))}")
         session.send(f"click {button}")
         session.send("idle 0")  # availability follows the lists from the next pass on
         return session.dump()
@@ -112,7 +96,7 @@ class DeletionTest(unittest.TestCase):
 
     def test_marked_and_others_then_delete_only_the_selected_rows(self):
         with Session() as session:
-            self.start(session)
+            scan_and_search(session, self.root)
             self.choose_group(session, "a.txt")
             self.mark(session, "copy1/a.txt")
             self.choose_group(session, "b.txt")
@@ -126,7 +110,7 @@ class DeletionTest(unittest.TestCase):
             self.assertEqual(window(state, 1)["title"], "ToDelete-Liste")
             self.assertEqual(
                 sorted(todelete_paths(state)),
-                sorted([self.path("copy1/a.txt"), self.path("sub/b2.txt")]),
+                sorted([self.folder("copy1/a.txt"), self.folder("sub/b2.txt")]),
             )
             # While the window is open, a new entry shows at once.
             self.choose_group(session, "a.txt")
@@ -134,16 +118,16 @@ class DeletionTest(unittest.TestCase):
             state = session.dump()
             paths = todelete_paths(state)
             self.assertEqual(len(paths), 3)
-            self.assertEqual(paths[2], self.path("copy2/a.txt"))
+            self.assertEqual(paths[2], self.folder("copy2/a.txt"))
 
-            chosen = [todelete_row(state, self.path(p)) for p in ("copy1/a.txt", "copy2/a.txt")]
+            chosen = [todelete_row(state, self.folder(p)) for p in ("copy1/a.txt", "copy2/a.txt")]
             session.send("select 201 " + " ".join(map(str, chosen)))
             session.send("click 202")
             state = session.dump()
             final = session.finish()
 
         self.assert_disk(gone={"copy1/a.txt", "copy2/a.txt"})
-        self.assertEqual(todelete_paths(state), [self.path("sub/b2.txt")])
+        self.assertEqual(todelete_paths(state), [self.folder("sub/b2.txt")])
         self.assertEqual(state["messageboxes"], [])
         files_view = [row[0] for row in control(state, 2)["rows"]]
         self.assertEqual(
@@ -153,53 +137,39 @@ class DeletionTest(unittest.TestCase):
         self.assertEqual(final["exit_code"], 0)
 
     def test_a_folder_at_the_path_gets_the_error_box_and_keeps_its_entry(self):
+        def folder_instead():
+            os.remove(self.folder("sub/b2.txt"))
+            os.mkdir(self.folder("sub/b2.txt"))
+
         with Session() as session:
-            self.start(session)
+            scan_and_search(session, self.root)
             self.choose_group(session, "b.txt")
             self.mark(session, "sub/b2.txt")
-            session.send("click 15")
-            session.dump()  # the window is open and filled before the disk changes
-            os.remove(self.path("sub/b2.txt"))
-            os.mkdir(self.path("sub/b2.txt"))
-            session.send("click 205")
-            session.send("click 202")
-            state = session.dump()
-            session.finish()
+            state = self.delete_all(session, folder_instead)
 
-        self.assertEqual(
-            state["messageboxes"],
-            [{"title": "ERROR", "text": FAILURE + self.path("sub/b2.txt"), "icon": "error"}],
-        )
-        self.assertEqual(todelete_paths(state), [self.path("sub/b2.txt")])
-        self.assertTrue(os.path.isdir(self.path("sub/b2.txt")))
+        self.assert_boxes(state, failed=["sub/b2.txt"])
+        self.assertEqual(todelete_paths(state), [self.folder("sub/b2.txt")])
+        self.assertTrue(os.path.isdir(self.folder("sub/b2.txt")))
 
     def test_a_file_rewritten_after_the_scan_is_kept_with_the_error_box(self):
+        def rewrite():
+            # Other size for one copy; same size but another modification time for the other.
+            with open(self.folder("copy1/a.txt"), "w") as stream:
+                stream.write("precious new text")
+            stat = os.stat(self.folder("copy2/a.txt"))
+            os.utime(self.folder("copy2/a.txt"), ns=(stat.st_atime_ns, stat.st_mtime_ns - 10**10))
+
         with Session() as session:
-            self.start(session)
+            scan_and_search(session, self.root)
             self.choose_group(session, "a.txt")
             self.mark(session, "copy1/a.txt")
             self.mark(session, "copy2/a.txt")
-            session.send("click 15")
-            session.dump()
-            # Other size for one copy; same size but another modification time for the other.
-            with open(self.path("copy1/a.txt"), "w") as stream:
-                stream.write("precious new text")
-            stat = os.stat(self.path("copy2/a.txt"))
-            os.utime(self.path("copy2/a.txt"), ns=(stat.st_atime_ns, stat.st_mtime_ns - 10**10))
-            session.send("click 205")
-            session.send("click 202")
-            state = session.dump()
-            session.finish()
+            state = self.delete_all(session, rewrite)
 
-        boxes = state["messageboxes"]
-        self.assertEqual(
-            sorted(box["text"] for box in boxes),
-            sorted(FAILURE + self.path(p) for p in ("copy1/a.txt", "copy2/a.txt")),
-        )
-        self.assertTrue(all(box["title"] == "ERROR" and box["icon"] == "error" for box in boxes))
-        with open(self.path("copy1/a.txt")) as stream:
+        self.assert_boxes(state, failed=["copy1/a.txt", "copy2/a.txt"])
+        with open(self.folder("copy1/a.txt")) as stream:
             self.assertEqual(stream.read(), "precious new text")
-        with open(self.path("copy2/a.txt")) as stream:
+        with open(self.folder("copy2/a.txt")) as stream:
             self.assertEqual(stream.read(), TREE["copy2/a.txt"])
         self.assertEqual(len(todelete_paths(state)), 2)
 
@@ -207,7 +177,7 @@ class DeletionTest(unittest.TestCase):
         make_tree(self.root, {"x.bak": "same", "y.bak": "same", "z.bak": "same"})
         self.before = snapshot(self.root)
         with Session() as session:
-            self.start(session)
+            scan_and_search(session, self.root)
             session.send('type 14 "*.BAK"')  # the field lower-cases what is typed
             session.send("click 11")
             session.send("idle 0")
@@ -225,14 +195,14 @@ class DeletionTest(unittest.TestCase):
             state = session.dump()
             session.finish()
 
-        left = [name for name in ("x.bak", "y.bak", "z.bak") if os.path.exists(self.path(name))]
+        left = [name for name in ("x.bak", "y.bak", "z.bak") if os.path.exists(self.folder(name))]
         self.assertEqual(len(left), 1)
         self.assert_disk(gone={"x.bak", "y.bak", "z.bak"} - set(left))
         self.assertTrue(shows_empty_state(state), control(state, 201)["rows"])
 
     def test_discard_touches_nothing(self):
         with Session() as session:
-            self.start(session)
+            scan_and_search(session, self.root)
             self.choose_group(session, "a.txt")
             self.mark(session, "a.txt", button=10)
             session.send("click 15")
@@ -251,7 +221,7 @@ class DeletionTest(unittest.TestCase):
 
     def test_closing_and_reopening_keeps_the_entries(self):
         with Session() as session:
-            self.start(session)
+            scan_and_search(session, self.root)
             self.choose_group(session, "a.txt")
             self.mark(session, "copy2/a.txt")
             session.send("click 15")
@@ -267,13 +237,13 @@ class DeletionTest(unittest.TestCase):
 
         self.assertIsNone(window(closed, 1))
         self.assertTrue(control(closed, 15)["enabled"])
-        self.assertEqual(todelete_paths(reopened), [self.path("copy2/a.txt")])
+        self.assertEqual(todelete_paths(reopened), [self.folder("copy2/a.txt")])
         self.assertEqual(todelete_paths(opened), todelete_paths(reopened))
         self.assert_disk(gone=set())
 
     def test_reset_empties_the_todelete_list(self):
         with Session() as session:
-            self.start(session)
+            scan_and_search(session, self.root)
             self.choose_group(session, "b.txt")
             self.mark(session, "b.txt")
             session.send("click 15")
@@ -314,18 +284,10 @@ class DeletionTest(unittest.TestCase):
         self.assert_disk(gone=set())
 
 
-class LastCopyTest(unittest.TestCase):
+class LastCopyTest(DeletingTestCase):
     """"Mark. löschen" never takes the last copy, however the files came onto the list."""
 
     CONTENT = "the one content " * 100
-
-    def setUp(self):
-        self.folder = tempfile.TemporaryDirectory()
-        self.addCleanup(self.folder.cleanup)
-        self.root = self.folder.name
-
-    def path(self, relative):
-        return os.path.join(self.root, relative)
 
     def scan(self, session):
         session.send(f"chooser {quote(self.root)}")
@@ -337,38 +299,10 @@ class LastCopyTest(unittest.TestCase):
         Datei"."""
         session.send(f"click {search_button}")
         session.send("idle 0")
-        state = session.dump()
-        rows = control(state, 4)["rows"]
-        name = os.path.basename(relative)
-        matching = [i for i, row in enumerate(rows) if name in group_names(row)]
-        self.assertEqual(len(matching), 1, rows)
-        session.send(f"select 4 {matching[0]}")
-        state = session.dump()
-        members = control(state, 6)["rows"]
-        self.assertIn(self.path(relative), members)
-        session.send(f"select 6 {members.index(self.path(relative))}")
+        session.send(f"select 4 {group_row(session.dump(), os.path.basename(relative))}")
+        session.send(f"select 6 {member_row(session.dump(), self.folder(relative))}")
         session.send("click 7")
         session.send("idle 0")
-
-    def delete_all(self, session, change=None):
-        """Opens the ToDelete window, lets `change` act on the disk, then "Alles markieren" and
-        "Mark. löschen"; the dump afterwards."""
-        session.send("click 15")
-        session.dump()
-        if change:
-            change()
-        session.send("click 205")
-        session.send("click 202")
-        state = session.dump()
-        session.finish()
-        return state
-
-    def assert_boxes(self, state, last_copy=(), failed=()):
-        expected = [LAST_COPY + self.path(p) for p in last_copy]
-        expected += [FAILURE + self.path(p) for p in failed]
-        boxes = state["messageboxes"]
-        self.assertEqual(sorted(box["text"] for box in boxes), sorted(expected))
-        self.assertTrue(all(box["title"] == "ERROR" and box["icon"] == "error" for box in boxes))
 
     def test_two_equal_files_marked_after_two_searches_keep_one(self):
         make_tree(self.root, {"a.txt": self.CONTENT, "b.txt": self.CONTENT})
@@ -378,11 +312,11 @@ class LastCopyTest(unittest.TestCase):
             self.search_and_mark(session, "b.txt")  # a.txt is still on disk: the group is back
             state = self.delete_all(session)
 
-        self.assertFalse(os.path.exists(self.path("a.txt")))
-        with open(self.path("b.txt")) as stream:
+        self.assertFalse(os.path.exists(self.folder("a.txt")))
+        with open(self.folder("b.txt")) as stream:
             self.assertEqual(stream.read(), self.CONTENT)
         self.assert_boxes(state, last_copy=["b.txt"])
-        self.assertEqual(todelete_paths(state), [self.path("b.txt")])
+        self.assertEqual(todelete_paths(state), [self.folder("b.txt")])
         self.assertEqual([row[0] for row in control(state, 2)["rows"]], ["b.txt"])
 
     def test_three_copies_marked_over_three_searches_keep_one(self):
@@ -394,7 +328,7 @@ class LastCopyTest(unittest.TestCase):
                 self.search_and_mark(session, relative)
             state = self.delete_all(session)
 
-        left = [p for p in copies if os.path.exists(self.path(p))]
+        left = [p for p in copies if os.path.exists(self.folder(p))]
         self.assertEqual(left, ["c/a.txt"], "the list's order decides: the last one is kept")
         self.assert_boxes(state, last_copy=["c/a.txt"])
 
@@ -406,28 +340,28 @@ class LastCopyTest(unittest.TestCase):
             self.search_and_mark(session, "y/bericht.TXT", search_button=13)
             state = self.delete_all(session)
 
-        self.assertFalse(os.path.exists(self.path("x/Bericht.txt")))
-        self.assertTrue(os.path.exists(self.path("y/bericht.TXT")))
+        self.assertFalse(os.path.exists(self.folder("x/Bericht.txt")))
+        self.assertTrue(os.path.exists(self.folder("y/bericht.TXT")))
         self.assert_boxes(state, last_copy=["y/bericht.TXT"])
 
     def test_a_survivor_changed_after_the_marking_keeps_the_file(self):
         def rewrite():
-            with open(self.path("b.txt"), "a") as stream:
+            with open(self.folder("b.txt"), "a") as stream:
                 stream.write("more")
 
         def remove():
-            os.remove(self.path("b.txt"))
+            os.remove(self.folder("b.txt"))
 
         def touch():
-            info = os.stat(self.path("b.txt"))
-            os.utime(self.path("b.txt"), ns=(info.st_atime_ns, info.st_mtime_ns - 10**10))
+            info = os.stat(self.folder("b.txt"))
+            os.utime(self.folder("b.txt"), ns=(info.st_atime_ns, info.st_mtime_ns - 10**10))
 
         def change_bytes_keep_size_and_time():
-            info = os.stat(self.path("b.txt"))
-            with open(self.path("b.txt"), "r+b") as stream:
+            info = os.stat(self.folder("b.txt"))
+            with open(self.folder("b.txt"), "r+b") as stream:
                 stream.seek(1200)
                 stream.write(b"X")
-            os.utime(self.path("b.txt"), ns=(info.st_atime_ns, info.st_mtime_ns))
+            os.utime(self.folder("b.txt"), ns=(info.st_atime_ns, info.st_mtime_ns))
 
         for change in (rewrite, remove, touch, change_bytes_keep_size_and_time):
             with self.subTest(change.__name__):
@@ -437,13 +371,13 @@ class LastCopyTest(unittest.TestCase):
                     self.search_and_mark(session, "a.txt")
                     state = self.delete_all(session, change)
 
-                with open(self.path("a.txt")) as stream:
+                with open(self.folder("a.txt")) as stream:
                     self.assertEqual(stream.read(), self.CONTENT)
                 self.assert_boxes(state, last_copy=["a.txt"])
-                self.assertEqual(todelete_paths(state), [self.path("a.txt")])
+                self.assertEqual(todelete_paths(state), [self.folder("a.txt")])
                 for name in ("a.txt", "b.txt"):
-                    if os.path.exists(self.path(name)):
-                        os.remove(self.path(name))
+                    if os.path.exists(self.folder(name)):
+                        os.remove(self.folder(name))
 
 
 if __name__ == "__main__":

@@ -5,7 +5,7 @@ import os
 import subprocess
 import unittest
 
-from harness import TreeTestCase, Session, control, quote
+from harness import Session, TreeTestCase, control, quote, snapshot
 
 NO_GROUPS = "(keine doppelten Dateien)"
 
@@ -103,12 +103,9 @@ class FindTest(TreeTestCase):
         )
 
     def test_deletes_nothing(self):
-        before = sorted(os.path.relpath(os.path.join(d, f), self.root)
-                        for d, _, names in os.walk(self.root) for f in names)
+        before = snapshot(self.root)
         self.assertEqual(run_find(self.root).returncode, 0)
-        after = sorted(os.path.relpath(os.path.join(d, f), self.root)
-                       for d, _, names in os.walk(self.root) for f in names)
-        self.assertEqual(after, before)
+        self.assertEqual(snapshot(self.root), before)
 
     def test_usage_errors_exit_2(self):
         for args in ([], ["--no-such-option", self.root], ["--pattern"]):

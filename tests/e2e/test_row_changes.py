@@ -3,10 +3,10 @@ their texts and their order, wherever the removed rows stood (first, middle, las
 run repeats these scripts on the real widgets, where a removal once blanked the rows above it."""
 
 import os
-import tempfile
 import unittest
 
-from harness import Session, control, make_tree, quote
+from harness import (FAILURE, Session, TreeTestCase, control, make_tree, scan_and_search,
+                     todelete_paths)
 
 # Four groups of five copies each, every file under a name of its own, so that FilesView rows
 # can be told apart by name. Marking three files never takes every copy of a content.
@@ -17,7 +17,6 @@ TREE = {
     for group in range(GROUPS)
     for copy in range(COPIES)
 }
-FAILURE = "Die folgende Datei konnte nicht gelöscht werden:\r"
 
 
 def rows(state, number):
@@ -29,22 +28,8 @@ def without(items, removed):
     return [item for index, item in enumerate(items) if index not in set(removed)]
 
 
-class RowChangesTest(unittest.TestCase):
-    def setUp(self):
-        folder = tempfile.TemporaryDirectory()
-        self.addCleanup(folder.cleanup)
-        self.root = make_tree(folder.name, TREE)
-
-    def path(self, relative):
-        return os.path.join(self.root, relative)
-
-    def start(self, session):
-        session.send(f"chooser {quote(self.root)}")
-        session.send("click 0")
-        session.send("idle 0")
-        session.send("click 9")
-        session.send("idle 0")
-        return session.dump()
+class RowChangesTest(TreeTestCase):
+    TREE = TREE
 
     def choose_group(self, session, row):
         session.send(f"select 4 {row}")
@@ -63,7 +48,7 @@ class RowChangesTest(unittest.TestCase):
 
     def test_a_double_click_chooses_a_row_as_a_click_does(self):
         with Session() as session:
-            self.start(session)
+            scan_and_search(session, self.root)
             session.send("doubleclick 4 2")
             state = session.dump()
             self.assertEqual(control(state, 4)["selected"], 2)
@@ -81,7 +66,7 @@ class RowChangesTest(unittest.TestCase):
 
     def test_marking_the_first_last_and_a_middle_member(self):
         with Session() as session:
-            self.start(session)
+            scan_and_search(session, self.root)
             members = rows(self.choose_group(session, 1), 6)
             self.assertEqual(len(members), COPIES)
             for where in ("first", "last", "middle"):
@@ -103,7 +88,7 @@ class RowChangesTest(unittest.TestCase):
 
     def test_marking_all_but_one_dissolves_a_middle_group_and_keeps_the_others(self):
         with Session() as session:
-            groups = rows(self.start(session), 4)
+            groups = rows(scan_and_search(session, self.root), 4)
             self.choose_group(session, 1)
             state = self.mark_member(session, 2, button=10)
             self.assertEqual(rows(state, 4), without(groups, [1]))
@@ -125,7 +110,7 @@ class RowChangesTest(unittest.TestCase):
         make_tree(self.root, {"extra/g0c9.tmp": TREE["d0/g0c0.dat"],
                               "extra/g2c9.tmp": TREE["d0/g2c0.dat"]})
         with Session() as session:
-            groups = rows(self.start(session), 4)
+            groups = rows(scan_and_search(session, self.root), 4)
             self.assertEqual(len(groups), GROUPS)
             session.send('type 14 "*.TMP"')
             session.send("click 11")
@@ -141,18 +126,18 @@ class RowChangesTest(unittest.TestCase):
             self.assertEqual(sum(".tmp" in text for text in groups), 2)
             session.send("click 15")
             state = session.dump()
-            taken = sorted(os.path.join(row[1], row[0]) for row in rows(state, 201))
-            self.assertEqual(taken, [self.path("extra/g0c9.tmp"), self.path("extra/g2c9.tmp")])
+            taken = sorted(todelete_paths(state))
+            self.assertEqual(taken, [self.folder("extra/g0c9.tmp"), self.folder("extra/g2c9.tmp")])
             session.finish()
 
     def test_deleting_the_first_a_middle_and_the_last_file_row_with_an_error_between(self):
         with Session() as session:
-            state = self.start(session)
+            state = scan_and_search(session, self.root)
             files = rows(state, 2)
             self.assertEqual(len(files), GROUPS * COPIES)
             chosen = [0, len(files) // 2, len(files) - 1]
             names = [files[row][0] for row in chosen]
-            paths = [self.path(relative) for name in names
+            paths = [self.folder(relative) for name in names
                      for relative in TREE if relative.endswith("/" + name)]
             for path in paths:
                 state = self.choose_group(session, self.group_of(state, path))
@@ -173,11 +158,11 @@ class RowChangesTest(unittest.TestCase):
         )
         self.assertFalse(os.path.exists(paths[0]) or os.path.exists(paths[2]))
         self.assertTrue(os.path.exists(paths[1]))
-        self.assertEqual([os.path.join(r[1], r[0]) for r in rows(state, 201)], [paths[1]])
+        self.assertEqual(todelete_paths(state), [paths[1]])
 
     def test_discarding_rows_and_searching_again_after_deleting(self):
         with Session() as session:
-            self.start(session)
+            scan_and_search(session, self.root)
             self.choose_group(session, 0)
             state = self.mark_member(session, 0, button=10)  # three copies of one group
             session.send("click 15")
@@ -204,7 +189,7 @@ class RowChangesTest(unittest.TestCase):
 
     def test_reset_empties_every_list_and_the_open_todelete_window(self):
         with Session() as session:
-            self.start(session)
+            scan_and_search(session, self.root)
             self.choose_group(session, 2)
             self.mark_member(session, 1)
             session.send("click 15")
@@ -216,7 +201,7 @@ class RowChangesTest(unittest.TestCase):
         for number in (2, 4, 6):
             self.assertEqual(rows(state, number), [], number)
         self.assertEqual(len(rows(state, 201)), 1)  # the row that stands for no entry
-        self.assertEqual(len(os.listdir(self.path("d1"))), GROUPS)
+        self.assertEqual(len(os.listdir(self.folder("d1"))), GROUPS)
 
 
 if __name__ == "__main__":

@@ -4,9 +4,9 @@ import os
 import tempfile
 import unittest
 
-from harness import WINDOWS, TreeTestCase, Session, control, make_tree, quote, run_script, window
+from harness import (WELCOME, WINDOWS, Session, TreeTestCase, control, enabled_numbers, make_tree,
+                     quote, run_script)
 
-WELCOME = ["Willkommen beim Kopiensieb", "Programmed by Tesmarin"]
 EVERY_CONTROL = {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 100, 101}
 ON_WITH_FILES_ONLY = EVERY_CONTROL - {4, 6, 7, 10, 11, 14, 15}
 ON_WITHOUT_FILES = EVERY_CONTROL - {4, 6, 7, 8, 9, 10, 11, 13, 14, 15}
@@ -36,10 +36,6 @@ def rows(state):
 
 def caption(state):
     return control(state, 1)["text"]
-
-
-def enabled_numbers(state):
-    return {item["number"] for item in window(state, 0)["controls"] if item["enabled"]}
 
 
 class ScanTestCase(TreeTestCase):

@@ -6,10 +6,8 @@ import subprocess
 import tempfile
 import unittest
 
-from harness import command, control, native, run_script, run_script_raw, window
-
-WELCOME = ["Willkommen beim Kopiensieb", "Programmed by Tesmarin"]
-CREDITS = {"title": "Credits", "text": "Kopiensieb\rProgrammed by Tesmarin", "icon": "none"}
+from harness import (CREDITS, WELCOME, command, control, enabled_numbers, native, run_script,
+                     run_script_raw, window)
 
 # number, kind, text (None for lists and progress bars), x, y, w, h; in creation order. The
 # table is shared with the unit and Qt tests.
@@ -24,10 +22,6 @@ with open(
     ]
 
 OFF_WHEN_EMPTY = {4, 6, 7, 8, 9, 10, 11, 13, 14, 15}
-
-
-def enabled_numbers(state):
-    return {item["number"] for item in window(state, 0)["controls"] if item["enabled"]}
 
 
 class StartUpTest(unittest.TestCase):

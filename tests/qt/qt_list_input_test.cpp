@@ -138,15 +138,7 @@ class QtListInputTest : public QObject {
       widgets_->AddRow(201, -1, "f" + std::to_string(row));
     }
     widgets_->PublishPendingRows();
-    const auto selectedRows = [this] {
-      std::vector<int> rows;
-      for (int row = 0; row < widgets_->CountRows(201); ++row) {
-        if (widgets_->IsRowSelected(201, row)) {
-          rows.push_back(row);
-        }
-      }
-      return rows;
-    };
+    const auto selectedRows = [this] { return kopiensieb::testing::SelectedRows(*widgets_, 201); };
     QCOMPARE(selectedRows(), std::vector<int>{});
     ClickRow(201, 1);
     ClickRow(201, 5, Qt::LeftButton, Qt::ControlModifier);

@@ -33,19 +33,7 @@
 #include "shell/program.h"
 #include "temp_folder.h"
 
-using kopiensieb::ControlKind;
-using kopiensieb::ControlOptions;
-using kopiensieb::Event;
-using kopiensieb::EventKind;
-using kopiensieb::Geometry;
-using kopiensieb::MessageIcon;
-using kopiensieb::QtWidgetServices;
-using kopiensieb::WindowLayout;
-using kopiensieb::WindowPlacement;
-using kopiensieb::testing::CountControlEvents;
-using kopiensieb::testing::CountKind;
-using kopiensieb::testing::kQtMainWindowLayout;
-
+namespace kopiensieb::testing {
 namespace {
 
 const WindowLayout kToDeleteWindowLayout{.number = 1,
@@ -59,22 +47,20 @@ QRect GeometryRect(Geometry geometry) {
   return QRect(geometry.x, geometry.y, geometry.width, geometry.height);
 }
 
-using ScratchFolder = kopiensieb::testing::TempFolder;
-
 // The Qt class that stands for each kind of control.
-const char* QtClassOf(kopiensieb::ControlKind kind) {
+const char* QtClassOf(ControlKind kind) {
   switch (kind) {
-    case kopiensieb::ControlKind::Button:
+    case ControlKind::Button:
       return "QPushButton";
-    case kopiensieb::ControlKind::Field:
+    case ControlKind::Field:
       return "QLineEdit";
-    case kopiensieb::ControlKind::Label:
+    case ControlKind::Label:
       return "QLabel";
-    case kopiensieb::ControlKind::ListView:
+    case ControlKind::ListView:
       return "QTreeView";
-    case kopiensieb::ControlKind::ListBox:
+    case ControlKind::ListBox:
       return "QListView";
-    case kopiensieb::ControlKind::Progress:
+    case ControlKind::Progress:
       return "QProgressBar";
   }
   return "";
@@ -87,36 +73,44 @@ class QtSmokeTest : public QObject {
 
  private:
   std::unique_ptr<QtWidgetServices> widgets_;
+  PosixFileServices files_;
+  std::unique_ptr<Program> program_;
   std::vector<std::string> chooserTitles_;
   std::string chooserAnswer_;
   std::vector<std::string> messageBoxes_;
 
-  QWidget* OpenMainWindow() { return kopiensieb::testing::OpenActiveMainWindow(*widgets_); }
+  // The program on the real widgets, its main window built.
+  bool BuildProgram() {
+    program_ = std::make_unique<Program>(*widgets_, files_);
+    return BuildMainWindow(*program_);
+  }
+
+  QWidget* OpenMainWindow() { return OpenActiveMainWindow(*widgets_); }
 
   template <typename T>
   T* Widget(int control) {
-    return kopiensieb::testing::WidgetOf<T>(*widgets_, control);
+    return WidgetOf<T>(*widgets_, control);
   }
 
   // Runs one pass for every queued event, in order, as the event loop would; returns how
   // many of them were control events of this control.
-  int RunQueuedPasses(kopiensieb::Program& program, int window, int control) {
+  int RunQueuedPasses(Program& program, int window, int control) {
     const std::deque<Event> events = widgets_->TakeQueuedEvents();
     for (const Event& event : events) {
-      kopiensieb::RunPass(program, event);
+      RunPass(program, event);
     }
     return CountControlEvents(events, control, window);
   }
 
   // Before a user's action: what is queued gets its passes, then one more pass, so that the
   // availability rules are up to date.
-  void CatchUp(kopiensieb::Program& program, int window) {
+  void CatchUp(Program& program, int window) {
     RunQueuedPasses(program, window, -2);
-    kopiensieb::RunPass(program, Event{EventKind::Other, window, -1});
+    RunPass(program, Event{EventKind::Other, window, -1});
   }
 
   // A user's click on a button, then the passes it starts.
-  bool ClickButton(kopiensieb::Program& program, int window, int control) {
+  bool ClickButton(Program& program, int window, int control) {
     CatchUp(program, window);
     auto* button = Widget<QPushButton>(control);
     if (button == nullptr || !button->isEnabled()) {
@@ -126,14 +120,14 @@ class QtSmokeTest : public QObject {
     return RunQueuedPasses(program, window, control) == 1;
   }
 
-  bool ClickListRow(kopiensieb::Program& program, int window, int control, int row) {
+  bool ClickListRow(Program& program, int window, int control, int row) {
     CatchUp(program, window);
     widgets_->PublishPendingRows();
     auto* view = Widget<QAbstractItemView>(control);
     if (view == nullptr || !view->isEnabled() || row >= view->model()->rowCount()) {
       return false;
     }
-    kopiensieb::testing::ClickRow(*widgets_, control, row);
+    ClickRow(*widgets_, control, row);
     return RunQueuedPasses(program, window, control) >= 1;
   }
 
@@ -153,7 +147,10 @@ class QtSmokeTest : public QObject {
         });
   }
 
-  void cleanup() { widgets_.reset(); }
+  void cleanup() {
+    program_.reset();
+    widgets_.reset();
+  }
 
   void mainWindowHasFixedClientSizeTitleIconAndCloseBoxOnly() {
     QWidget* window = OpenMainWindow();
@@ -240,10 +237,9 @@ class QtSmokeTest : public QObject {
     ControlOptions centredSunken;
     centredSunken.centred = true;
     centredSunken.sunken = true;
-    widgets_->CreateControl(200, ControlKind::Label, {5, 5, 590, 42},
-                            "Markieren sie die Dateien,\rdie sie löschen wollen,\rmit STRG oder "
-                            "SHIFT",
-                            centredSunken);
+    const std::string hintText =
+        "Markieren sie die Dateien,\rdie sie löschen wollen,\rmit STRG oder SHIFT";
+    widgets_->CreateControl(200, ControlKind::Label, {5, 5, 590, 42}, hintText, centredSunken);
     auto* hint = Widget<QLabel>(200);
     QVERIFY(hint != nullptr);
     QCOMPARE(hint->text().count(QLatin1Char('\n')), 2);
@@ -251,9 +247,7 @@ class QtSmokeTest : public QObject {
     QCOMPARE(hint->frameShadow(), QFrame::Sunken);
     // Three lines of the control font fit the 42-pixel hint.
     QVERIFY(3 * QFontMetrics(hint->font()).lineSpacing() + 2 * hint->frameWidth() <= 42);
-    QCOMPARE(widgets_->GetText(200),
-             std::string("Markieren sie die Dateien,\rdie sie löschen wollen,\rmit STRG oder "
-                         "SHIFT"));
+    QCOMPARE(widgets_->GetText(200), hintText);
 
     widgets_->CreateControl(1, ControlKind::Label, {5, 30, 195, 16}, "Alle Dateien:", {});
     auto* label = Widget<QLabel>(1);
@@ -467,7 +461,7 @@ class QtSmokeTest : public QObject {
 
   void listViewKeepsMultipleSelectionAcrossRowChanges() {
     QVERIFY(OpenMainWindow() != nullptr);
-    kopiensieb::testing::CreateToDeleteView(*widgets_);
+    CreateToDeleteView(*widgets_);
     widgets_->AddColumn(201, 0, "Name", 150);
     widgets_->AddColumn(201, 1, "Pfad", 200);
     widgets_->AddColumn(201, 2, "Größe", 100);
@@ -493,37 +487,27 @@ class QtSmokeTest : public QObject {
 
     // Ctrl adds single rows, Shift a range, as in any file list.
     const auto clickRow = [this](int row, Qt::KeyboardModifiers modifiers) {
-      kopiensieb::testing::ClickRow(*widgets_, 201, row, Qt::LeftButton, modifiers);
+      ClickRow(*widgets_, 201, row, Qt::LeftButton, modifiers);
     };
     clickRow(1, {});
     clickRow(3, Qt::ControlModifier);
     QVERIFY(CountControlEvents(widgets_->TakeQueuedEvents(), 201, 0) >= 2);
-    QVERIFY(widgets_->IsRowSelected(201, 1));
-    QVERIFY(!widgets_->IsRowSelected(201, 2));
-    QVERIFY(widgets_->IsRowSelected(201, 3));
+    QCOMPARE(SelectedRows(*widgets_, 201), (std::vector<int>{1, 3}));
     clickRow(5, Qt::ShiftModifier);
     widgets_->TakeQueuedEvents();
-    const std::vector<bool> afterShift{false, true, false, true, true, true};
-    for (int row = 0; row < 6; ++row) {
-      QCOMPARE(widgets_->IsRowSelected(201, row), static_cast<bool>(afterShift[row]));
-    }
+    QCOMPARE(SelectedRows(*widgets_, 201), (std::vector<int>{1, 3, 4, 5}));
 
     // Rows removed above and among the selection: the rest keep their selection.
     widgets_->RemoveRows(201, {0, 4});
     QCOMPARE(widgets_->CountRows(201), 4);
     QCOMPARE(widgets_->RowText(201, 2, 0), std::string("f3"));
-    const std::vector<bool> expected{true, false, true, true};  // f1 f2 f3 f5
-    for (int row = 0; row < 4; ++row) {
-      QCOMPARE(widgets_->IsRowSelected(201, row), static_cast<bool>(expected[row]));
-    }
+    QCOMPARE(SelectedRows(*widgets_, 201), (std::vector<int>{0, 2, 3}));  // f1 f2 f3 f5
 
     // The program's own selection raises nothing and moves the focus where asked.
     widgets_->TakeQueuedEvents();
     widgets_->SetRowSelected(201, 2, false, false);
     widgets_->SetRowSelected(201, 0, true, true);
-    QVERIFY(widgets_->IsRowSelected(201, 0));
-    QVERIFY(!widgets_->IsRowSelected(201, 2));
-    QVERIFY(widgets_->IsRowSelected(201, 3));
+    QCOMPARE(SelectedRows(*widgets_, 201), (std::vector<int>{0, 3}));
     widgets_->PublishPendingRows();
     QVERIFY(view->selectionModel()->isSelected(view->model()->index(0, 0)));
     QVERIFY(!view->selectionModel()->isSelected(view->model()->index(2, 0)));
@@ -538,7 +522,7 @@ class QtSmokeTest : public QObject {
 
   void singleSelectionListViewKeepsOneRow() {
     QVERIFY(OpenMainWindow() != nullptr);
-    kopiensieb::testing::CreateFilesView(*widgets_);
+    CreateFilesView(*widgets_);
     QCOMPARE(Widget<QTreeView>(2)->selectionMode(), QAbstractItemView::SingleSelection);
     for (int i = 0; i < 3; ++i) {
       widgets_->AddRow(2, -1, "n" + std::to_string(i));
@@ -552,7 +536,7 @@ class QtSmokeTest : public QObject {
 
   void hundredThousandRowsFillQuickly() {
     QVERIFY(OpenMainWindow() != nullptr);
-    kopiensieb::testing::CreateFilesView(*widgets_);
+    CreateFilesView(*widgets_);
     widgets_->CreateControl(4, ControlKind::ListBox, {205, 46, 400, 259}, "", {});
     auto* view = Widget<QTreeView>(2);
     QElapsedTimer timer;
@@ -586,7 +570,7 @@ class QtSmokeTest : public QObject {
     QCOMPARE(widgets_->RowText(2, 0, 0), std::string("datei_1.txt"));
 
     // Selecting every row one by one, as "Alles markieren" does.
-    kopiensieb::testing::CreateToDeleteView(*widgets_);
+    CreateToDeleteView(*widgets_);
     for (int i = 0; i < 20000; ++i) {
       widgets_->AddRow(201, -1, std::to_string(i));
     }
@@ -669,20 +653,18 @@ class QtSmokeTest : public QObject {
   }
 
   void mainWindowBuiltByTheProgramMatchesItsTable() {
-    kopiensieb::PosixFileServices files;
-    kopiensieb::Program program(*widgets_, files);
-    QVERIFY(kopiensieb::BuildMainWindow(program));
-    QWidget* window = widgets_->WindowWidget(kopiensieb::kMainWindow);
+    QVERIFY(BuildProgram());
+    Program& program = *program_;
+    QWidget* window = widgets_->WindowWidget(kMainWindow);
     QVERIFY(window != nullptr);
     QCOMPARE(window->size(), QSize(640, 480));
     QCOMPARE(window->windowTitle(), QStringLiteral("Kopiensieb"));
     std::vector<QWidget*> created;
-    for (const kopiensieb::testing::ExpectedControl& control :
-         kopiensieb::testing::MainWindowControls()) {
+    for (const ExpectedControl& control : MainWindowControls()) {
       QWidget* widget = widgets_->ControlWidget(control.number);
       QVERIFY2(widget != nullptr, qPrintable(QString::number(control.number)));
       QCOMPARE(widget->metaObject()->className(), QtClassOf(control.kind));
-      const kopiensieb::Geometry& geometry = control.geometry;
+      const Geometry& geometry = control.geometry;
       QCOMPARE(widget->geometry(), QRect(geometry.x, geometry.y, geometry.width, geometry.height));
       QCOMPARE(widget->parentWidget(), window);
       if (!control.text.empty()) {
@@ -697,7 +679,7 @@ class QtSmokeTest : public QObject {
       positions.push_back(static_cast<int>(children.indexOf(widget)));
     }
     QVERIFY(std::is_sorted(positions.begin(), positions.end()));
-    auto* files2 = Widget<QTreeView>(kopiensieb::kFilesView);
+    auto* files2 = Widget<QTreeView>(kFilesView);
     QCOMPARE(files2->model()->columnCount(), 2);
     QCOMPARE(files2->model()->headerData(0, Qt::Horizontal).toString(), QStringLiteral("Name"));
     QCOMPARE(files2->model()->headerData(1, Qt::Horizontal).toString(), QStringLiteral("Größe"));
@@ -707,7 +689,7 @@ class QtSmokeTest : public QObject {
     QCOMPARE(widgets_->StatusFieldWidget(1)->geometry(), QRect(200, 460, 440, 20));
 
     // The first pass writes the welcome texts and switches off what has nothing to act on.
-    kopiensieb::RunPass(program, Event{EventKind::Other, 0, -1});
+    RunPass(program, Event{EventKind::Other, 0, -1});
     QCOMPARE(qobject_cast<QLabel*>(widgets_->StatusFieldWidget(0))->text(),
              QStringLiteral("Willkommen beim Kopiensieb"));
     QCOMPARE(qobject_cast<QLabel*>(widgets_->StatusFieldWidget(1))->text(),
@@ -715,80 +697,77 @@ class QtSmokeTest : public QObject {
     for (const int off : {4, 6, 7, 8, 9, 10, 11, 13, 14, 15}) {
       QVERIFY2(!widgets_->ControlWidget(off)->isEnabled(), qPrintable(QString::number(off)));
     }
-    QVERIFY(widgets_->ControlWidget(kopiensieb::kAddFolderButton)->isEnabled());
+    QVERIFY(widgets_->ControlWidget(kAddFolderButton)->isEnabled());
   }
 
   void addingAFolderThroughTheWindowListsItsFiles() {
-    ScratchFolder folder;
+    TempFolder folder;
     QVERIFY(!folder.Path().empty());
     folder.WriteFile("Äpfel.txt", "Äpfel");
     folder.WriteFile("birnen.txt", "Birnen");
     folder.WriteFile("kirschen.bak", "Kirschen!");
     chooserAnswer_ = folder.Path();
 
-    kopiensieb::PosixFileServices files;
-    kopiensieb::Program program(*widgets_, files);
-    QVERIFY(kopiensieb::BuildMainWindow(program));
-    QVERIFY(ClickButton(program, 0, kopiensieb::kAddFolderButton));
+    QVERIFY(BuildProgram());
+    Program& program = *program_;
+    QVERIFY(ClickButton(program, 0, kAddFolderButton));
     QCOMPARE(static_cast<int>(chooserTitles_.size()), 1);
 
-    QCOMPARE(widgets_->CountRows(kopiensieb::kFilesView), 3);
+    QCOMPARE(widgets_->CountRows(kFilesView), 3);
     std::vector<std::string> rows;
     for (int row = 0; row < 3; ++row) {
-      rows.push_back(widgets_->RowText(kopiensieb::kFilesView, row, 0) + "|" +
-                     widgets_->RowText(kopiensieb::kFilesView, row, 1));
+      rows.push_back(widgets_->RowText(kFilesView, row, 0) + "|" +
+                     widgets_->RowText(kFilesView, row, 1));
     }
     std::sort(rows.begin(), rows.end());
     const std::vector<std::string> expected{"birnen.txt|6 Bytes", "kirschen.bak|9 Bytes",
                                             "Äpfel.txt|6 Bytes"};
     QCOMPARE(rows, expected);
     widgets_->PublishPendingRows();
-    QCOMPARE(Widget<QTreeView>(kopiensieb::kFilesView)->model()->rowCount(), 3);
-    QCOMPARE(widgets_->GetText(kopiensieb::kFilesLabel), std::string("Alle Dateien (3)"));
+    QCOMPARE(Widget<QTreeView>(kFilesView)->model()->rowCount(), 3);
+    QCOMPARE(widgets_->GetText(kFilesLabel), std::string("Alle Dateien (3)"));
   }
 
   void oneRoundFromSearchToDeletionRemovesExactlyTheChosenFile() {
-    ScratchFolder folder;
+    TempFolder folder;
     QVERIFY(!folder.Path().empty());
     const std::string original = folder.WriteFile("bericht.txt", "Quartalszahlen");
     const std::string copy = folder.WriteFile("bericht.bak", "Quartalszahlen");
     const std::string other = folder.WriteFile("notiz.txt", "etwas anderes");
     chooserAnswer_ = folder.Path();
 
-    kopiensieb::PosixFileServices files;
-    kopiensieb::Program program(*widgets_, files);
-    QVERIFY(kopiensieb::BuildMainWindow(program));
-    QVERIFY(ClickButton(program, 0, kopiensieb::kAddFolderButton));
-    QVERIFY(ClickButton(program, 0, kopiensieb::kSameContentButton));
-    QCOMPARE(widgets_->CountRows(kopiensieb::kGroupsBox), 1);
+    QVERIFY(BuildProgram());
+    Program& program = *program_;
+    QVERIFY(ClickButton(program, 0, kAddFolderButton));
+    QVERIFY(ClickButton(program, 0, kSameContentButton));
+    QCOMPARE(widgets_->CountRows(kGroupsBox), 1);
 
-    QVERIFY(ClickListRow(program, 0, kopiensieb::kGroupsBox, 0));
-    QCOMPARE(widgets_->CountRows(kopiensieb::kMembersBox), 2);
+    QVERIFY(ClickListRow(program, 0, kGroupsBox, 0));
+    QCOMPARE(widgets_->CountRows(kMembersBox), 2);
     // The backup copy is the one preselected for deletion.
-    const int marked = widgets_->SelectedRow(kopiensieb::kMembersBox);
+    const int marked = widgets_->SelectedRow(kMembersBox);
     QVERIFY(marked >= 0);
-    QVERIFY(QString::fromStdString(widgets_->RowText(kopiensieb::kMembersBox, marked, 0))
+    QVERIFY(QString::fromStdString(widgets_->RowText(kMembersBox, marked, 0))
                 .contains(QStringLiteral("bericht.bak")));
 
-    QVERIFY(ClickButton(program, 0, kopiensieb::kDeleteMarkedButton));
-    QVERIFY(ClickButton(program, 0, kopiensieb::kToDeleteButton));
+    QVERIFY(ClickButton(program, 0, kDeleteMarkedButton));
+    QVERIFY(ClickButton(program, 0, kToDeleteButton));
     QVERIFY(program.state.toDeleteWindowOpen);
-    QVERIFY(widgets_->WindowWidget(kopiensieb::kToDeleteWindow) != nullptr);
-    QCOMPARE(widgets_->CountRows(kopiensieb::kToDeleteView), 1);
-    QCOMPARE(widgets_->RowText(kopiensieb::kToDeleteView, 0, 0), std::string("bericht.bak"));
+    QVERIFY(widgets_->WindowWidget(kToDeleteWindow) != nullptr);
+    QCOMPARE(widgets_->CountRows(kToDeleteView), 1);
+    QCOMPARE(widgets_->RowText(kToDeleteView, 0, 0), std::string("bericht.bak"));
 
-    QVERIFY(ClickButton(program, 1, kopiensieb::kSelectAllButton));
-    QVERIFY(widgets_->IsRowSelected(kopiensieb::kToDeleteView, 0));
-    QVERIFY(ClickButton(program, 1, kopiensieb::kDeleteSelectedButton));
+    QVERIFY(ClickButton(program, 1, kSelectAllButton));
+    QVERIFY(widgets_->IsRowSelected(kToDeleteView, 0));
+    QVERIFY(ClickButton(program, 1, kDeleteSelectedButton));
 
     QVERIFY(messageBoxes_.empty());
     QVERIFY(!std::filesystem::exists(copy));
     QVERIFY(std::filesystem::exists(original));
     QVERIFY(std::filesystem::exists(other));
-    QCOMPARE(widgets_->CountRows(kopiensieb::kToDeleteView), 1);
-    QCOMPARE(widgets_->RowText(kopiensieb::kToDeleteView, 0, 0),
-             std::string("(keine Dateien zum Löschen)"));
-    QCOMPARE(widgets_->CountRows(kopiensieb::kFilesView), 2);
+    QCOMPARE(widgets_->CountRows(kToDeleteView), 1);
+    QCOMPARE(widgets_->RowText(kToDeleteView, 0, 0), std::string("(keine Dateien zum Löschen)"));
+    QCOMPARE(widgets_->CountRows(kFilesView), 2);
   }
 
   void waitingWithNoWindowLeftEndsInsteadOfHanging() {
@@ -797,5 +776,7 @@ class QtSmokeTest : public QObject {
   }
 };
 
-QTEST_MAIN(QtSmokeTest)
+}  // namespace kopiensieb::testing
+
+QTEST_MAIN(kopiensieb::testing::QtSmokeTest)
 #include "qt_smoke_test.moc"

@@ -79,6 +79,17 @@ inline std::vector<std::string> ShownColumn(QtWidgetServices& widgets, int contr
   return texts;
 }
 
+// The rows of a list the program reads as selected, in order.
+inline std::vector<int> SelectedRows(const QtWidgetServices& widgets, int control) {
+  std::vector<int> rows;
+  for (int row = 0; row < widgets.CountRows(control); ++row) {
+    if (widgets.IsRowSelected(control, row)) {
+      rows.push_back(row);
+    }
+  }
+  return rows;
+}
+
 // The main window's file list (control 2) with its two columns, at its place.
 inline void CreateFilesView(QtWidgetServices& widgets) {
   widgets.CreateControl(2, ControlKind::ListView, {5, 46, 195, 384}, "Name", {});

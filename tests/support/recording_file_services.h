@@ -167,12 +167,15 @@ inline FileLocation LocationOfPath(const std::string& path) {
 // A reading plan of the reads listed.
 class ListedPlan final : public ReadingPlan {
  public:
-  explicit ListedPlan(std::vector<PlannedRead> reads) : reads_(std::move(reads)) {}
+  explicit ListedPlan(std::vector<PlannedRead> reads, std::uint32_t folderNumbers = 0)
+      : reads_(std::move(reads)), folderNumbers_(folderNumbers) {}
   std::size_t Count() const override { return reads_.size(); }
   PlannedRead At(std::size_t number) const override { return reads_.at(number); }
+  std::uint32_t FolderNumbers() const override { return folderNumbers_; }
 
  private:
   std::vector<PlannedRead> reads_;
+  std::uint32_t folderNumbers_;
 };
 
 // Bytes of any length, different for every seed; no 1,024-byte chunk repeats another.

@@ -39,13 +39,20 @@ void AddTexts(CursorList<TextRecord>& list, const Texts& texts) {
   }
 }
 
-TEST(CursorListTest, ANewListIsEmptyWithoutACurrentRecord) {
+TEST(CursorListTest, ANewListIsEmptyAndDeletingWithoutACurrentRecordDoesNothing) {
   CursorList<TextRecord> list;
   EXPECT_TRUE(list.Empty());
   EXPECT_EQ(list.Count(), 0);
   EXPECT_EQ(list.Current(), nullptr);
   EXPECT_EQ(list.First(), nullptr);
   EXPECT_EQ(list.CurrentPosition(), 0);
+  list.DeleteCurrent();
+  EXPECT_TRUE(list.Empty());
+  AddTexts(list, {"a", "b"});
+  list.ResetCursor();
+  list.DeleteCurrent();
+  EXPECT_EQ(TextsOf(list), (Texts{"a", "b"}));
+  EXPECT_EQ(list.Count(), 2);
 }
 
 TEST(CursorListTest, AddsBehindTheCurrentRecordOrAtTheFront) {
@@ -90,23 +97,31 @@ TEST(CursorListTest, DeletingMovesTheCursorToThePredecessorOrElseTheSuccessor) {
   struct Case {
     Texts texts;
     std::int64_t deleted;  // index
+    int times;             // deletions in a row, each of the record the one before left current
     Texts left;
     std::string current;
     std::int64_t position;
     bool currentIsLast;
   };
   const std::vector<Case> cases{
-      {{"a", "b", "c"}, 0, {"b", "c"}, "b", 1, false},
-      {{"a", "b", "c"}, 1, {"a", "c"}, "a", 1, false},
-      {{"a", "b", "c"}, 2, {"a", "b"}, "b", 2, true},
-      {{"only"}, 0, {}, "<none>", 0, false},
+      {{"a", "b", "c"}, 0, 1, {"b", "c"}, "b", 1, false},
+      {{"a", "b", "c"}, 1, 1, {"a", "c"}, "a", 1, false},
+      {{"a", "b", "c"}, 2, 1, {"a", "b"}, "b", 2, true},
+      {{"only"}, 0, 1, {}, "<none>", 0, false},
+      {{"a", "b", "c", "d", "e"}, 2, 2, {"a", "d", "e"}, "a", 1, false},
+      {{"a", "b", "c", "d"}, 0, 4, {}, "<none>", 0, false},  // every record from the front
   };
   for (const Case& c : cases) {
-    SCOPED_TRACE("deleting " + c.texts[static_cast<std::size_t>(c.deleted)]);
+    SCOPED_TRACE("deleting " + c.texts[static_cast<std::size_t>(c.deleted)] + " " +
+                 std::to_string(c.times) + " times");
     CursorList<TextRecord> list;
     AddTexts(list, c.texts);
+    EXPECT_EQ(list.Count(), static_cast<std::int64_t>(c.texts.size()));
     list.SelectIndex(c.deleted);
-    list.DeleteCurrent();
+    for (int deletion = 1; deletion <= c.times; ++deletion) {
+      list.DeleteCurrent();
+      EXPECT_EQ(list.Count(), static_cast<std::int64_t>(c.texts.size()) - deletion);
+    }
     EXPECT_EQ(TextsOf(list), c.left);
     EXPECT_EQ(list.Count(), static_cast<std::int64_t>(c.left.size()));
     EXPECT_EQ(list.Empty(), c.left.empty());
@@ -122,29 +137,6 @@ TEST(CursorListTest, DeletingMovesTheCursorToThePredecessorOrElseTheSuccessor) {
     EXPECT_EQ(TextsOf(list), withNew);
     EXPECT_EQ(TextsByStepping(list), withNew);
   }
-}
-
-TEST(CursorListTest, DeletingWithoutACurrentRecordDoesNothing) {
-  CursorList<TextRecord> list;
-  list.DeleteCurrent();
-  EXPECT_TRUE(list.Empty());
-  AddTexts(list, {"a", "b"});
-  list.ResetCursor();
-  list.DeleteCurrent();
-  EXPECT_EQ(TextsOf(list), (Texts{"a", "b"}));
-  EXPECT_EQ(list.Count(), 2);
-}
-
-TEST(CursorListTest, DeletingEveryRecordFromTheFrontEmptiesTheList) {  // rules 5 and 8
-  CursorList<TextRecord> list;
-  AddTexts(list, {"a", "b", "c", "d"});
-  list.SelectIndex(0);
-  for (std::int64_t left = 3; left >= 0; --left) {
-    list.DeleteCurrent();
-    EXPECT_EQ(list.Count(), left);
-  }
-  EXPECT_TRUE(list.Empty());
-  EXPECT_EQ(list.Current(), nullptr);
 }
 
 TEST(CursorListTest, SelectsByIndexFromZeroClampingAtTheEndAndCountsPositionsFromOne) {
@@ -170,17 +162,6 @@ TEST(CursorListTest, SelectsByIndexFromZeroClampingAtTheEndAndCountsPositionsFro
     empty.SelectIndex(index);
     EXPECT_EQ(empty.Current(), nullptr) << index;
   }
-}
-
-TEST(CursorListTest, CountFollowsAddsAndDeletes) {
-  CursorList<TextRecord> list;
-  AddTexts(list, {"a", "b", "c", "d", "e"});
-  EXPECT_EQ(list.Count(), 5);
-  list.SelectIndex(2);
-  list.DeleteCurrent();
-  list.DeleteCurrent();
-  EXPECT_EQ(list.Count(), 3);
-  EXPECT_EQ(TextsOf(list), (Texts{"a", "d", "e"}));
 }
 
 TEST(CursorListTest, ClearRemovesEverythingAndLeavesNoCurrentRecord) {
@@ -324,17 +305,6 @@ TEST(CursorListChainTest, SteppingFromAChainsFirstRecordStopsAtItsEnd) {
   EXPECT_EQ(groups.members.CurrentPosition(), 1);  // positions count within the chain
 }
 
-TEST(CursorListChainTest, ALastMemberHasNoSuccessor) {
-  ThreeGroups groups;
-  groups.members.MakeCurrent(*groups.firsts[0]);
-  groups.members.StepForward();
-  groups.members.StepForward();
-  EXPECT_EQ(groups.members.Current()->name, "a3");
-  EXPECT_EQ(GroupMemberList::Next(*groups.members.Current()), nullptr);
-  EXPECT_FALSE(groups.members.StepForward());
-  EXPECT_EQ(groups.members.Current()->name, "a3");
-}
-
 TEST(CursorListChainTest, CountCountsWhatIsReachableFromTheFirstRecord) {
   ThreeGroups groups;
   EXPECT_EQ(groups.members.Count(), 3);
@@ -362,11 +332,15 @@ TEST(CursorListChainTest, DeletingAChainsFirstMovesTheCursorToItsSuccessor) {
   EXPECT_EQ(groups.Chain(2), (Texts{"c1", "c2", "c3", "c4"}));
 }
 
-TEST(CursorListChainTest, DeletingAChainsLastMemberEndsTheChainAtItsPredecessor) {
+TEST(CursorListChainTest, ALastMemberHasNoSuccessorAndDeletingItEndsTheChainEarlier) {
   ThreeGroups groups;
   groups.members.MakeCurrent(*groups.firsts[0]);
   groups.members.StepForward();
   groups.members.StepForward();
+  EXPECT_EQ(groups.members.Current()->name, "a3");
+  EXPECT_EQ(GroupMemberList::Next(*groups.members.Current()), nullptr);
+  EXPECT_FALSE(groups.members.StepForward());
+  EXPECT_EQ(groups.members.Current()->name, "a3");
   groups.members.DeleteCurrent();
   EXPECT_EQ(groups.members.Current()->name, "a2");
   EXPECT_FALSE(groups.members.StepForward());

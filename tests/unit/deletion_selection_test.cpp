@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <functional>
 #include <string>
 #include <vector>
@@ -59,6 +58,7 @@ struct ListsAfter {
   int selectedGroup = -1;
   Names members;
   std::string groupsCaption;
+  int selectedMember = 0;  // no backup copies here: else the first member is preselected
 };
 
 // Groups built by hand from catalogue records named after their role ("a1.txt" ...), all in
@@ -70,125 +70,174 @@ class MarkingTest : public ProgramTest {
   void Mark(int memberRow) { widgets.SelectRow(kMembersBox, memberRow); }
   Names ToDeleteNames() { return harness.ToDeleteNames(); }
   std::vector<Names> GroupChains() { return testing::GroupChains(state); }
-
-  void ExpectLists(const ListsAfter& expected) {
-    EXPECT_EQ(ToDeleteNames(), expected.toDelete);
-    EXPECT_EQ(GroupChains(), expected.chains);
-    EXPECT_EQ(harness.RowTexts(kGroupsBox), expected.groupsBox);
-    EXPECT_EQ(SelectedGroupRow(), expected.selectedGroup);
-    EXPECT_EQ(MembersBoxRows(), Paths(expected.members));
-    EXPECT_EQ(GroupsCaption(), expected.groupsCaption);
-  }
-
   Names MembersBoxRows() { return harness.RowTexts(kMembersBox); }
-  int SelectedGroupRow() { return widgets.SelectedRow(kGroupsBox); }
-  int SelectedMemberRow() { return widgets.SelectedRow(kMembersBox); }
-  std::string GroupsCaption() { return widgets.GetText(kGroupsLabel); }
 };
 
-// --- "Lösche markierte Datei"
-
-TEST_F(MarkingTest, MarkedSecondOfTwoEndsTheGroupAndShowsTheNextOne) {
-  Group({"a1", "a2"});
-  Group({"b1", "b2", "b3"});
-  Group({"c1", "c2"});
-  ShowGroupsAndChoose(0);
-  Mark(1);
-
-  DeleteMarkedCommand(program);
-
-  ExpectLists({{"a2"},
-               {{"b1", "b2", "b3"}, {"c1", "c2"}},
-               {"3: b1, b2, b3", "2: c1, c2"},
-               0,
-               {"b1", "b2", "b3"},
-               "Dateien mit gleichem Inhalt (2)"});
-  EXPECT_EQ(harness.FileNamesInCatalogue().size(), 7u) << "the catalogue keeps every record";
+void ExpectLists(ProgramHarness& harness, const ListsAfter& expected) {
+  EXPECT_EQ(harness.ToDeleteNames(), expected.toDelete);
+  EXPECT_EQ(GroupChains(harness.State()), expected.chains);
+  EXPECT_EQ(harness.RowTexts(kGroupsBox), expected.groupsBox);
+  EXPECT_EQ(harness.widgets.SelectedRow(kGroupsBox), expected.selectedGroup);
+  EXPECT_EQ(harness.RowTexts(kMembersBox), Paths(expected.members));
+  EXPECT_EQ(harness.widgets.GetText(kGroupsLabel), expected.groupsCaption);
+  EXPECT_EQ(harness.widgets.SelectedRow(kMembersBox), expected.selectedMember);
 }
 
-TEST_F(MarkingTest, EndingTheLastGroupRowSelectsTheRowAbove) {
-  Group({"a1", "a2", "a3"});
-  Group({"b1", "b2"});
-  ShowGroupsAndChoose(1);
-  Mark(0);
+// Groups, a group row chosen, member rows marked one after another (each followed by the
+// command), or a pattern typed first.
+struct CommandCase {
+  const char* what;
+  std::vector<Names> groups;
+  Names gatheredBefore;  // entries of other files, already on the list
+  int chosenGroup;       // -1: none, as after a search
+  std::vector<int> markedRows;
+  void (*command)(Program&);
+  std::string pattern;
+  ListsAfter expected;
+};
 
-  DeleteMarkedCommand(program);
-
-  ExpectLists({{"b1"},
-               {{"a1", "a2", "a3"}},
-               {"3: a1, a2, a3"},
-               0,
-               {"a1", "a2", "a3"},
-               "Dateien mit gleichem Inhalt (1)"});
-}
-
-TEST_F(MarkingTest, EndingTheOnlyGroupLeavesBothBoxesEmpty) {
-  Group({"a1", "a2"});
-  ShowGroupsAndChoose(0);
-  Mark(0);
-
-  DeleteMarkedCommand(program);
-
-  ExpectLists({{"a1"}, {}, {}, -1, {}, "Dateien mit gleichem Inhalt (0)"});
-}
-
-TEST_F(MarkingTest, MarkedFirstOfThreeMakesTheSecondTheFirstMember) {
-  Group({"a1", "a2", "a3"});
-  DuplicateGroup& second = Group({"b1", "b2"});
-  ShowGroupsAndChoose(0);
-  const std::string captionBefore = GroupsCaption();
-  Mark(0);
-
-  DeleteMarkedCommand(program);
-
-  // The group's line keeps its old text until the box is rebuilt; the caption stays too.
-  ExpectLists({{"a1"},
-               {{"a2", "a3"}, {"b1", "b2"}},
-               {"3: a1, a2, a3", "2: b1, b2"},
-               0,
-               {"a2", "a3"},
-               captionBefore});
-  EXPECT_EQ(SelectedMemberRow(), 0);
-  EXPECT_EQ(second.firstMember->name, "b1");
-}
-
-TEST_F(MarkingTest, MarkedMiddleOrLastOfThreeKeepsTheChainAndReselects) {
-  struct Case {
-    int marked;
-    Names left;
-    int selectedAfter;
+TEST(MarkingCommandTest, EachCommandLeavesListsAndBoxesInStep) {
+  const std::string caption = "Dateien mit gleichem Inhalt ";
+  const std::vector<CommandCase> cases{
+      {"marked second of two: the group ends, the next one is shown",
+       {{"a1", "a2"}, {"b1", "b2", "b3"}, {"c1", "c2"}},
+       {},
+       0,
+       {1},
+       DeleteMarkedCommand,
+       "",
+       {{"a2"},
+        {{"b1", "b2", "b3"}, {"c1", "c2"}},
+        {"3: b1, b2, b3", "2: c1, c2"},
+        0,
+        {"b1", "b2", "b3"},
+        caption + "(2)"}},
+      {"ending the last group row selects the row above",
+       {{"a1", "a2", "a3"}, {"b1", "b2"}},
+       {},
+       1,
+       {0},
+       DeleteMarkedCommand,
+       "",
+       {{"b1"}, {{"a1", "a2", "a3"}}, {"3: a1, a2, a3"}, 0, {"a1", "a2", "a3"}, caption + "(1)"}},
+      {"ending the only group leaves both boxes empty",
+       {{"a1", "a2"}},
+       {},
+       0,
+       {0},
+       DeleteMarkedCommand,
+       "",
+       {{"a1"}, {}, {}, -1, {}, caption + "(0)", -1}},
+      // The group's line keeps its old text until the box is rebuilt; the caption stays too.
+      {"marked first of three: the second becomes the first member",
+       {{"a1", "a2", "a3"}, {"b1", "b2"}},
+       {},
+       0,
+       {0},
+       DeleteMarkedCommand,
+       "",
+       {{"a1"},
+        {{"a2", "a3"}, {"b1", "b2"}},
+        {"3: a1, a2, a3", "2: b1, b2"},
+        0,
+        {"a2", "a3"},
+        caption + "(2 - 5)"}},
+      {"marked middle of three: the chain closes, the row below is selected",
+       {{"a1", "a2", "a3"}},
+       {},
+       0,
+       {1},
+       DeleteMarkedCommand,
+       "",
+       {{"a2"}, {{"a1", "a3"}}, {"3: a1, a2, a3"}, 0, {"a1", "a3"}, caption + "(1 - 3)", 1}},
+      {"marked last of three: the chain ends early, the new last row is selected",
+       {{"a1", "a2", "a3"}},
+       {},
+       0,
+       {2},
+       DeleteMarkedCommand,
+       "",
+       {{"a3"}, {{"a1", "a2"}}, {"3: a1, a2, a3"}, 0, {"a1", "a2"}, caption + "(1 - 3)", 1}},
+      {"marking twice in a group of three dissolves it and appends in order",
+       {{"a1", "a2", "a3"}, {"b1", "b2"}},
+       {},
+       0,
+       {2, 0},
+       DeleteMarkedCommand,
+       "",
+       {{"a3", "a1"}, {{"b1", "b2"}}, {"2: b1, b2"}, 0, {"b1", "b2"}, caption + "(1)"}},
+      {"keeping one of four takes the others in group order",
+       {{"x1", "x2"}, {"a1", "a2", "a3", "a4"}, {"c1", "c2", "c3"}},
+       {},
+       1,
+       {2},
+       DeleteOthersCommand,
+       "",
+       {{"a1", "a2", "a4"},
+        {{"x1", "x2"}, {"c1", "c2", "c3"}},
+        {"2: x1, x2", "3: c1, c2, c3"},
+        1,
+        {"c1", "c2", "c3"},
+        caption + "(2)"}},
+      // The first member of an all-matching group stays out of the list; its group still goes.
+      {"a pattern never takes every copy and still examines the next groups",
+       {{"x.bak", "y.bak", "z.tmp"},
+        {"p.txt", "q.bak", "r.txt"},
+        {"m.bak", "n.txt", "o.txt"},
+        {"s.tmp", "t.tmp"}},
+       {},
+       -1,
+       {},
+       DeleteByPatternCommand,
+       "*.bak *.tmp",
+       {{"y.bak", "z.tmp", "q.bak", "m.bak", "t.tmp"},
+        {{"p.txt", "r.txt"}, {"n.txt", "o.txt"}},
+        {"2: p.txt, r.txt", "2: n.txt, o.txt"},
+        0,
+        {"p.txt", "r.txt"},
+        caption + "(2 - 4)"}},
+      {"a pattern without matches empties the list and keeps the groups",
+       {{"a1.txt", "a2.txt"}, {"b1.doc", "b2.doc", "b3.doc"}},
+       {"earlier"},
+       -1,
+       {},
+       DeleteByPatternCommand,
+       "*.bak",
+       {{},
+        {{"a1.txt", "a2.txt"}, {"b1.doc", "b2.doc", "b3.doc"}},
+        {"2: a1.txt, a2.txt", "3: b1.doc, b2.doc, b3.doc"},
+        0,
+        {"a1.txt", "a2.txt"},
+        caption + "(2 - 5)"}},
   };
-  for (const Case& c : {Case{1, {"a1", "a3"}, 1}, Case{2, {"a1", "a2"}, 1}}) {
-    SCOPED_TRACE(c.marked);
-    ProgramHarness fresh;
-    fresh.AddGroupOfNames("/d", {"a1", "a2", "a3"});
-    fresh.ShowGroupsAndChoose(0);
-    fresh.widgets.SelectRow(kMembersBox, c.marked);
+  for (const CommandCase& c : cases) {
+    SCOPED_TRACE(c.what);
+    ProgramHarness harness;
+    std::size_t files = c.gatheredBefore.size();
+    for (const Names& group : c.groups) {
+      harness.AddGroupOfNames("/d", group);
+      files += group.size();
+    }
+    for (const std::string& name : c.gatheredBefore) {
+      harness.AddToDelete(harness.AddFile("/d", name, 1));
+    }
+    if (c.chosenGroup >= 0) {
+      harness.ShowGroupsAndChoose(c.chosenGroup);
+    }
+    if (!c.pattern.empty()) {
+      harness.widgets.SetText(kDeletePatternField, c.pattern);
+    }
+    for (const int row : c.markedRows) {
+      harness.widgets.SelectRow(kMembersBox, row);
+      c.command(harness.program);
+    }
+    if (c.markedRows.empty()) {
+      c.command(harness.program);
+    }
 
-    DeleteMarkedCommand(fresh.program);
-
-    EXPECT_EQ(testing::GroupChains(fresh.State()), std::vector<Names>{c.left});
-    EXPECT_EQ(fresh.RowTexts(kMembersBox), Paths(c.left));
-    EXPECT_EQ(fresh.widgets.SelectedRow(kMembersBox), c.selectedAfter);
-    EXPECT_EQ(fresh.ToDeleteNames(), Names{"a" + std::to_string(c.marked + 1)});
+    ExpectLists(harness, c.expected);
+    EXPECT_EQ(harness.FileNamesInCatalogue().size(), files) << "the catalogue keeps every record";
   }
-}
-
-TEST_F(MarkingTest, MarkingTwiceInAGroupOfThreeDissolvesItAndAppendsInOrder) {
-  Group({"a1", "a2", "a3"});
-  Group({"b1", "b2"});
-  ShowGroupsAndChoose(0);
-  Mark(2);
-  DeleteMarkedCommand(program);
-  Mark(0);
-  DeleteMarkedCommand(program);
-
-  ExpectLists({{"a3", "a1"},
-               {{"b1", "b2"}},
-               {"2: b1, b2"},
-               0,
-               {"b1", "b2"},
-               "Dateien mit gleichem Inhalt (1)"});
 }
 
 TEST_F(MarkingTest, MarkedAndKeepDoNothingWithoutAnExistingGroupAndMemberRow) {
@@ -244,26 +293,6 @@ TEST_F(MarkingTest, MarkedAppendsBehindEntriesAlreadyGathered) {
 
 // --- "Lösche alle außer markierter"
 
-TEST_F(MarkingTest, KeepingOneOfFourTakesTheOthersInGroupOrder) {
-  Group({"x1", "x2"});
-  Group({"a1", "a2", "a3", "a4"});
-  Group({"c1", "c2", "c3"});
-  ShowGroupsAndChoose(1);
-  Mark(2);
-
-  DeleteOthersCommand(program);
-
-  ExpectLists({{"a1", "a2", "a4"},
-               {{"x1", "x2"}, {"c1", "c2", "c3"}},
-               {"2: x1, x2", "3: c1, c2, c3"},
-               1,
-               {"c1", "c2", "c3"},
-               "Dateien mit gleichem Inhalt (2)"});
-  const Names catalogue = harness.FileNamesInCatalogue();
-  EXPECT_NE(std::find(catalogue.begin(), catalogue.end(), "a3"), catalogue.end())
-      << "the kept file stays catalogued";
-}
-
 TEST_F(MarkingTest, KeepingAnyMemberOfGroupsOfTwoToFour) {
   for (int size = 2; size <= 4; ++size) {
     for (int keep = 0; keep < size; ++keep) {
@@ -309,24 +338,6 @@ TEST_F(MarkingTest, PatternTakesMatchesInOrderAndDissolvesAGroupLeftWithOne) {
   EXPECT_EQ(widgets.CountRows(kMembersBox), 0);
 }
 
-TEST_F(MarkingTest, PatternNeverTakesEveryCopyAndStillExaminesTheNextGroups) {
-  Group({"x.bak", "y.bak", "z.tmp"});  // every member matches
-  Group({"p.txt", "q.bak", "r.txt"});
-  Group({"m.bak", "n.txt", "o.txt"});
-  Group({"s.tmp", "t.tmp"});  // every member matches, group of two
-  widgets.SetText(kDeletePatternField, "*.bak *.tmp");
-
-  DeleteByPatternCommand(program);
-
-  // The first member of an all-matching group stays out of the list; its group still goes.
-  ExpectLists({{"y.bak", "z.tmp", "q.bak", "m.bak", "t.tmp"},
-               {{"p.txt", "r.txt"}, {"n.txt", "o.txt"}},
-               {"2: p.txt, r.txt", "2: n.txt, o.txt"},
-               0,
-               {"p.txt", "r.txt"},
-               "Dateien mit gleichem Inhalt (2 - 4)"});
-}
-
 TEST_F(MarkingTest, PatternDropsEntriesGatheredBefore) {
   Group({"a1.txt", "a2.txt", "a3.txt"});
   Group({"k.txt", "k.bak"});
@@ -359,22 +370,6 @@ TEST_F(MarkingTest, PatternTextIsTrimmedButCommaSpaceIsPartOfThePattern) {
     EXPECT_EQ(fresh.ToDeleteNames(), c.taken);
     EXPECT_EQ(fresh.State().duplicateGroupList.First()->memberCount, 3);
   }
-}
-
-TEST_F(MarkingTest, PatternWithoutMatchesEmptiesTheListAndKeepsTheGroups) {
-  Group({"a1.txt", "a2.txt"});
-  Group({"b1.doc", "b2.doc", "b3.doc"});
-  harness.AddToDelete(harness.AddFile("/d", "earlier", 1));
-  widgets.SetText(kDeletePatternField, "*.bak");
-
-  DeleteByPatternCommand(program);
-
-  ExpectLists({{},
-               {{"a1.txt", "a2.txt"}, {"b1.doc", "b2.doc", "b3.doc"}},
-               {"2: a1.txt, a2.txt", "3: b1.doc, b2.doc, b3.doc"},
-               0,
-               {"a1.txt", "a2.txt"},
-               "Dateien mit gleichem Inhalt (2 - 5)"});
 }
 
 // --- an open ToDelete window follows every change of the list

@@ -63,26 +63,22 @@ class EventLoopTest : public ProgramTest {
   }
 };
 
-TEST_F(EventLoopTest, AvailabilityRightAfterStartUp) {
-  IdlePass();
+TEST_F(EventLoopTest, AvailabilityFollowsTheListsAsTheyFill) {
+  IdlePass();  // right after start-up
   EXPECT_EQ(EnabledRuledControls(), std::vector<int>{});
   ExpectAlwaysOnControlsEnabled();
-}
-
-TEST_F(EventLoopTest, AvailabilityWithCatalogueOnly) {
-  harness.AddFile("/x", "a.txt", 1);
+  FileRecord& a = harness.AddFile("/x", "a.txt", 10);
   IdlePass();
   EXPECT_EQ(EnabledRuledControls(),
             (std::vector<int>{kResetButton, kSameContentButton, kSameNameButton}));
   ExpectAlwaysOnControlsEnabled();
-}
-
-TEST_F(EventLoopTest, AvailabilityWithGroupsFollowsMembersBoxRows) {
-  MakeTwoFilesAndAGroup();
+  harness.AddGroup({&a, &harness.AddFile("/y", "a.txt", 10)});
   IdlePass();
   EXPECT_EQ(EnabledRuledControls(),
             (std::vector<int>{kGroupsBox, kMembersBox, kResetButton, kSameContentButton,
                               kDeleteByPatternButton, kSameNameButton, kDeletePatternField}));
+  ExpectAlwaysOnControlsEnabled();
+  // The marking buttons follow MembersBox's rows.
   widgets.AddRow(kMembersBox, -1, "/x/a.txt");
   IdlePass();
   EXPECT_TRUE(widgets.IsEnabled(kDeleteMarkedButton));
@@ -284,34 +280,33 @@ TEST_F(EventLoopTest, ResetEmptiesListsAndControlsButKeepsPatternsAndLastFolder)
   EXPECT_EQ(widgets.Choosers().back().start, folder.Path() + kNativePaths.separator);
 }
 
-TEST_F(EventLoopTest, ResetAlsoEmptiesTheToDeleteListAndRebuildsAnOpenWindow) {
-  FileRecord& a = harness.AddFile("/x", "a.txt", 1);
-  FileRecord& b = harness.AddFile("/x", "b.txt", 2);
-  harness.AddToDelete(a);
-  harness.AddToDelete(b);
-  IdlePass();
-  harness.ClickAndRun(kToDeleteButton);
-  ASSERT_TRUE(state.toDeleteWindowOpen);
-  ASSERT_EQ(harness.RowTexts(kToDeleteView), (std::vector<std::string>{"a.txt", "b.txt"}));
+TEST(EventLoopResetTest, ResetEmptiesTheToDeleteListAndRebuildsAnOpenWindow) {
+  for (const bool windowOpen : {true, false}) {
+    SCOPED_TRACE(windowOpen ? "window open" : "window closed");
+    testing::ProgramHarness harness;
+    harness.AddToDelete(harness.AddFile("/x", "a.txt", 1));
+    harness.AddToDelete(harness.AddFile("/x", "b.txt", 2));
+    harness.widgets.Idle(kMainWindow);
+    harness.RunNextPass();
+    if (windowOpen) {
+      harness.ClickAndRun(kToDeleteButton);
+      ASSERT_TRUE(harness.State().toDeleteWindowOpen);
+      ASSERT_EQ(harness.RowTexts(kToDeleteView), (std::vector<std::string>{"a.txt", "b.txt"}));
+    }
 
-  harness.ClickAndRun(kResetButton);
-  EXPECT_TRUE(state.toDeleteList.Empty());
-  EXPECT_TRUE(state.fileCatalogue.Empty());
-  EXPECT_EQ(harness.RowTexts(kToDeleteView),
-            std::vector<std::string>{"(keine Dateien zum Löschen)"});
-  IdlePass();
-  EXPECT_FALSE(widgets.IsEnabled(kToDeleteButton));
-}
-
-TEST_F(EventLoopTest, ResetWithClosedToDeleteWindowEmptiesTheToDeleteList) {
-  FileRecord& a = harness.AddFile("/x", "a.txt", 1);
-  harness.AddToDelete(a);
-  IdlePass();
-  harness.ClickAndRun(kResetButton);
-  EXPECT_TRUE(state.toDeleteList.Empty());
-  EXPECT_EQ(widgets.Control(kToDeleteView), nullptr);
-  IdlePass();
-  EXPECT_FALSE(widgets.IsEnabled(kToDeleteButton));
+    harness.ClickAndRun(kResetButton);
+    EXPECT_TRUE(harness.State().toDeleteList.Empty());
+    EXPECT_TRUE(harness.State().fileCatalogue.Empty());
+    if (windowOpen) {
+      EXPECT_EQ(harness.RowTexts(kToDeleteView),
+                std::vector<std::string>{"(keine Dateien zum Löschen)"});
+    } else {
+      EXPECT_EQ(harness.widgets.Control(kToDeleteView), nullptr);
+    }
+    harness.widgets.Idle(kMainWindow);
+    harness.RunNextPass();
+    EXPECT_FALSE(harness.widgets.IsEnabled(kToDeleteButton));
+  }
 }
 
 TEST_F(EventLoopTest, CloseRequestOfTheToDeleteWindowEndsTheProgramWithBothWindowsClosed) {

@@ -13,15 +13,11 @@
 namespace kopiensieb {
 namespace {
 
+using testing::ExpectedControl;
+using testing::MainWindowControls;
 using testing::ProgramTest;
 
-using testing::ExpectedControl;
-
-const std::vector<ExpectedControl>& ExpectedControls() {
-  return testing::MainWindowControls();
-}
-
-TEST_F(ProgramTest, MainWindowHasTitleSizeAndTwoStatusFields) {
+TEST_F(ProgramTest, MainWindowHasTitleSizeTwoStatusFieldsAndTheFileColumns) {
   const HeadlessWindow* window = widgets.Window(kMainWindow);
   ASSERT_NE(window, nullptr);
   EXPECT_EQ(window->layout.title, "Kopiensieb");
@@ -34,18 +30,21 @@ TEST_F(ProgramTest, MainWindowHasTitleSizeAndTwoStatusFields) {
   // Nothing is written to the status bar before the first pass.
   EXPECT_EQ(widgets.StatusWrites(), (std::vector<int>{0, 0}));
   EXPECT_EQ(widgets.OpenWindowNumbers(), std::vector<int>{kMainWindow});
+  EXPECT_EQ(harness.Columns(kFilesView),
+            (std::vector<std::pair<std::string, int>>{{"Name", 150}, {"Größe", 100}}));
+  EXPECT_FALSE(harness.Control(kFilesView).options.multipleSelection);
 }
 
 TEST_F(ProgramTest, MainWindowControlsInCreationOrderWithKindTextAndGeometry) {
   const HeadlessWindow* window = widgets.Window(kMainWindow);
   ASSERT_NE(window, nullptr);
   std::vector<int> expectedOrder;
-  for (const ExpectedControl& expected : ExpectedControls()) {
+  for (const ExpectedControl& expected : MainWindowControls()) {
     expectedOrder.push_back(expected.number);
   }
   EXPECT_EQ(window->controls, expectedOrder);
 
-  for (const ExpectedControl& expected : ExpectedControls()) {
+  for (const ExpectedControl& expected : MainWindowControls()) {
     SCOPED_TRACE("control " + std::to_string(expected.number));
     const HeadlessControl& control = harness.Control(expected.number);
     EXPECT_EQ(control.kind, expected.kind);
@@ -57,15 +56,8 @@ TEST_F(ProgramTest, MainWindowControlsInCreationOrderWithKindTextAndGeometry) {
   }
 }
 
-TEST_F(ProgramTest, FilesViewHasNameAndSizeColumns) {
-  const HeadlessControl& view = harness.Control(kFilesView);
-  EXPECT_EQ(harness.Columns(kFilesView),
-            (std::vector<std::pair<std::string, int>>{{"Name", 150}, {"Größe", 100}}));
-  EXPECT_FALSE(view.options.multipleSelection);
-}
-
 TEST_F(ProgramTest, NoTwoControlsOverlapAndAllStayAboveTheStatusBar) {
-  const auto& controls = ExpectedControls();
+  const auto& controls = MainWindowControls();
   for (std::size_t a = 0; a < controls.size(); ++a) {
     const Geometry ga = harness.Control(controls[a].number).geometry;
     EXPECT_LE(ga.y + ga.height, 460) << "control " << controls[a].number;

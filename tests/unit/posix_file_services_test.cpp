@@ -367,6 +367,16 @@ TEST_F(PosixPathOperationsTest, OpenForReadingReadsRegularFilesFromTheStart) {
   ASSERT_NE(again, nullptr);
   EXPECT_FALSE(again->SkipTo(3001));
   EXPECT_EQ(again->Position(), 3000);
+
+  // Shrunk after the open: what lay behind the new end is never handed out.
+  std::unique_ptr<ReadableFile> shrunk = files.OpenForReading(path);
+  ASSERT_NE(shrunk, nullptr);
+  ASSERT_EQ(::truncate(path.c_str(), 1500), 0);
+  EXPECT_TRUE(shrunk->SkipTo(1000));
+  EXPECT_EQ(shrunk->Read(buffer), 500);
+  EXPECT_EQ(buffer.substr(0, 500), content.substr(1000, 500));
+  EXPECT_TRUE(shrunk->SkipTo(2000));
+  EXPECT_EQ(shrunk->Read(buffer), 0);
 }
 
 TEST_F(PosixPathOperationsTest, OpenForReadingRefusesEverythingButRegularFiles) {
@@ -700,21 +710,33 @@ std::optional<std::string> ContentThroughOpen(FileServices& files, const std::st
   return ContentOf(files.OpenForReading(path));
 }
 
-// The same through OpenCatalogued, the path split at its last separator as a record holds it.
-std::optional<std::string> ContentThroughCatalogued(FileServices& files, const std::string& path) {
-  return ContentOf(files.OpenCatalogued(testing::LocationOfPath(path)));
+// The same through OpenCatalogued, the path split at its last separator as a record holds it,
+// its folder under `folderNumber` where given.
+std::optional<std::string> ContentThroughCatalogued(
+    FileServices& files, const std::string& path,
+    std::uint32_t folderNumber = FileLocation::kUnnumbered) {
+  FileLocation location = testing::LocationOfPath(path);
+  location.folderNumber = folderNumber;
+  return ContentOf(files.OpenCatalogued(location));
 }
 
-// The plan views `paths`, which must outlive it.
-testing::ListedPlan PlanOf(FileServices& files, const std::vector<std::string>& paths) {
+// The plan views `paths`, which must outlive it; the folder of paths[i] has number
+// numbers[i] where `numbers` is given.
+testing::ListedPlan PlanOf(FileServices& files, const std::vector<std::string>& paths,
+                           const std::vector<std::uint32_t>& numbers = {}) {
   std::vector<PlannedRead> reads;
-  for (const std::string& path : paths) {
-    const std::optional<FileStatus> status = files.StatusOf(path);
-    reads.push_back(PlannedRead{.location = testing::LocationOfPath(path),
+  std::uint32_t numberCount = 0;
+  for (std::size_t at = 0; at < paths.size(); ++at) {
+    const std::optional<FileStatus> status = files.StatusOf(paths[at]);
+    reads.push_back(PlannedRead{.location = testing::LocationOfPath(paths[at]),
                                 .identity = status ? status->identity : FileIdentity{},
                                 .startBytes = 4096});
+    if (at < numbers.size()) {
+      reads.back().location.folderNumber = numbers[at];
+      numberCount = std::max(numberCount, numbers[at] + 1);
+    }
   }
-  return testing::ListedPlan(std::move(reads));
+  return testing::ListedPlan(std::move(reads), numberCount);
 }
 
 class PosixReadingSessionTest : public PosixPathOperationsTest {};
@@ -771,6 +793,33 @@ TEST_F(PosixReadingSessionTest, TheFoldersAreLetGoWithTheSession) {
   EXPECT_EQ(ContentThroughOpen(files, path), "after");
 }
 
+// A folder number only points the way: files of different folders under one number, a folder
+// under several numbers, and numbers the plan does not have all open what their paths name,
+// in whichever order the numbers are first used.
+TEST_F(PosixReadingSessionTest, FolderNumbersNeverOpenAnotherFoldersFile) {
+  std::vector<std::string> paths;
+  for (const char* folder : {"a", "b", "a/sub", "c"}) {
+    paths.push_back(temp.WriteFile(std::string(folder) + "/same.txt", folder));
+  }
+  paths.push_back(temp.WriteFile("a/other.txt", "a-other"));
+  // a and b share number 0; a/sub has 1; c has 2 and 3; a/other.txt has 1, a/sub's.
+  const std::vector<std::uint32_t> numbers = {0, 0, 1, 2, 1};
+  const std::vector<std::string> expected = {"a", "b", "a/sub", "c", "a-other"};
+  for (const bool reversed : {false, true}) {
+    const std::unique_ptr<ReadingSession> session =
+        files.StartReading(PlanOf(files, paths, numbers));
+    for (int round = 0; round < 2; ++round) {
+      for (std::size_t step = 0; step < paths.size(); ++step) {
+        const std::size_t at = reversed ? paths.size() - 1 - step : step;
+        EXPECT_EQ(ContentThroughCatalogued(files, paths[at], numbers[at]), expected[at])
+            << paths[at] << (reversed ? " reversed" : "");
+      }
+    }
+    EXPECT_EQ(ContentThroughCatalogued(files, paths[3], 3), "c");
+    EXPECT_EQ(ContentThroughCatalogued(files, paths[3], 99), "c");  // beyond the plan's numbers
+  }
+}
+
 // More folders than the session keeps open: those let go are opened again, and a file is
 // never opened relative to the wrong folder.
 TEST_F(PosixReadingSessionTest, MoreFoldersThanItKeepsOpen) {
@@ -780,23 +829,31 @@ TEST_F(PosixReadingSessionTest, MoreFoldersThanItKeepsOpen) {
     const std::string name = "d" + std::to_string(folder);
     paths.push_back(temp.WriteFile(name + "/same-name.txt", name));
   }
+  std::vector<std::uint32_t> numbers;  // each folder its own
+  for (std::uint32_t folder = 0; folder < kFolders; ++folder) {
+    numbers.push_back(folder);
+  }
   rlimit before{};
   ASSERT_EQ(::getrlimit(RLIMIT_NOFILE, &before), 0);
   rlimit lowered = before;
   lowered.rlim_cur = 100;  // room for 50 open folders
   ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &lowered), 0);
   std::vector<std::optional<std::string>> seen;
-  {
-    const std::unique_ptr<ReadingSession> session = files.StartReading(PlanOf(files, paths));
+  for (const bool numbered : {false, true}) {
+    const std::unique_ptr<ReadingSession> session =
+        files.StartReading(PlanOf(files, paths, numbered ? numbers : std::vector<std::uint32_t>{}));
     for (int round = 0; round < 2; ++round) {
-      for (const std::string& path : paths) {
-        seen.push_back(round == 0 ? ContentThroughOpen(files, path)
-                                  : ContentThroughCatalogued(files, path));
+      for (std::size_t at = 0; at < paths.size(); ++at) {
+        seen.push_back(
+            round == 0 && !numbered
+                ? ContentThroughOpen(files, paths[at])
+                : ContentThroughCatalogued(files, paths[at],
+                                           numbered ? numbers[at] : FileLocation::kUnnumbered));
       }
     }
   }
   ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &before), 0);
-  ASSERT_EQ(seen.size(), 2U * kFolders);
+  ASSERT_EQ(seen.size(), 4U * kFolders);
   for (std::size_t at = 0; at < seen.size(); ++at) {
     EXPECT_EQ(seen[at], "d" + std::to_string(at % kFolders)) << at;
   }

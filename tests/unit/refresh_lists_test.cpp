@@ -65,7 +65,13 @@ TEST_F(RefreshListsTest, WorkedExampleThroughFlagsOneTwoAndFour) {
   EXPECT_EQ(widgets.StatusTexts()[0], "Update Liste");
 }
 
-TEST_F(RefreshListsTest, FlagOneShowsTrueSizesAndMarksEveryRecordShown) {
+TEST_F(RefreshListsTest, FlagOneReplacesOldRowsAndShowsTrueSizesOfEveryRecord) {
+  widgets.AddRow(kFilesView, 0, "stale");
+  RefreshLists(program, kRefreshFiles);
+  EXPECT_EQ(widgets.CountRows(kFilesView), 0);
+  EXPECT_EQ(widgets.GetText(kFilesLabel), "Alle Dateien (0)");
+  EXPECT_EQ(state.fileCatalogue.Current(), nullptr);
+
   harness.AddFile("/d", "empty", 0);
   harness.AddFile("/d", "mega", 1048576);
   harness.AddFile("/d", "huge", (std::int64_t{4} << 30) + 10);  // beyond 32 bits
@@ -79,14 +85,6 @@ TEST_F(RefreshListsTest, FlagOneShowsTrueSizesAndMarksEveryRecordShown) {
   EXPECT_EQ(shown, 4);
   EXPECT_EQ(state.fileCatalogue.CurrentPosition(), 4) << "cursor on the last record";
   EXPECT_EQ(widgets.SelectedRow(kFilesView), -1);
-}
-
-TEST_F(RefreshListsTest, FlagOneReplacesOldRowsAndCountsAnEmptyCatalogue) {
-  widgets.AddRow(kFilesView, 0, "stale");
-  RefreshLists(program, kRefreshFiles);
-  EXPECT_EQ(widgets.CountRows(kFilesView), 0);
-  EXPECT_EQ(widgets.GetText(kFilesLabel), "Alle Dateien (0)");
-  EXPECT_EQ(state.fileCatalogue.Current(), nullptr);
 }
 
 TEST_F(RefreshListsTest, FlagZeroIsTheResetFormAndLeavesTheToDeleteViewAlone) {
@@ -111,7 +109,8 @@ TEST_F(RefreshListsTest, FlagZeroIsTheResetFormAndLeavesTheToDeleteViewAlone) {
   EXPECT_EQ(widgets.StatusTexts()[0], "Update Liste");
 }
 
-TEST_F(RefreshListsTest, FlagTwoWithoutGroupsShowsOneEmptyRowAndZeroCaption) {
+TEST_F(RefreshListsTest, FlagTwoListsNamesOnlyAndCountsGroupsAndMembers) {
+  // Without groups: one row that stands for none, and a zero caption.
   for (int row = 0; row < 3; ++row) {
     widgets.AddRow(kGroupsBox, -1, "old group");
   }
@@ -120,9 +119,7 @@ TEST_F(RefreshListsTest, FlagTwoWithoutGroupsShowsOneEmptyRowAndZeroCaption) {
   EXPECT_EQ(harness.RowTexts(kGroupsBox), Rows{"(keine doppelten Dateien)"});
   EXPECT_EQ(widgets.CountRows(kMembersBox), 0);
   EXPECT_EQ(widgets.GetText(kGroupsLabel), "Dateien mit gleichem Inhalt (0 - 0)");
-}
 
-TEST_F(RefreshListsTest, FlagTwoListsNamesOnlyAndCountsGroupsAndMembers) {
   FileRecord& p = harness.AddFile("/one", "p.jpg", 3);
   FileRecord& q = harness.AddFile("/two", "Kopie von p.jpg", 3);
   FileRecord& r = harness.AddFile("/one", "r", 4);
@@ -194,7 +191,7 @@ TEST_F(RefreshListsTest, FlagFourWithoutSelectedGroupOrWithoutGroupsLeavesMember
   EXPECT_EQ(widgets.CountRows(kMembersBox), 0);
 }
 
-TEST_F(RefreshListsTest, FlagEightOnlyWhileTheToDeleteWindowIsOpen) {
+TEST_F(RefreshListsTest, FlagEightShowsNameFolderAndSizeOnlyWhileTheWindowIsOpen) {
   FileRecord& a = harness.AddFile("/x", "a.txt", 5);
   harness.AddToDelete(a);
   RefreshLists(program, kRefreshToDelete);  // closed: nothing happens, nothing to crash on
@@ -203,12 +200,10 @@ TEST_F(RefreshListsTest, FlagEightOnlyWhileTheToDeleteWindowIsOpen) {
   state.fileCatalogue.ResetCursor();
   RefreshLists(program, kRefreshToDelete);
   EXPECT_EQ(state.fileCatalogue.Current(), nullptr) << "a closed window walks no list";
-}
-
-TEST_F(RefreshListsTest, FlagEightShowsNameFolderAndSizeAndLeavesCursorsOnTheLastEntry) {
-  FileRecord& a = harness.AddFile("/x", "a.txt", 5);
+  state.toDeleteList.Clear();
   FileRecord& b = harness.AddFile("", "b.txt", (std::int64_t{3} << 31));
   harness.AddFile("/x", "c.txt", 7);
+
   OpenToDeleteWindowDirectly();
   EXPECT_EQ(harness.RowTexts(kToDeleteView), Rows{"(keine Dateien zum Löschen)"});
 

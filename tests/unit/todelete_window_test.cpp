@@ -64,6 +64,13 @@ Event OtherEventOfTheWindow() {
   return Event{EventKind::Other, kToDeleteWindow, -1};
 }
 
+// The ToDelete window opened, "Alles markieren" and "Mark. löschen".
+void DeleteEverything(ProgramHarness& harness) {
+  OpenToDeleteWindow(harness.program);
+  SelectAllCommand(harness.program);
+  DeleteSelectedCommand(harness.program);
+}
+
 // Real files in a temporary folder, catalogued as a scan would have recorded them.
 class ToDeleteWindowTest : public ProgramTest {
  protected:
@@ -187,12 +194,21 @@ TEST_F(ToDeleteWindowTest, AvailabilityFollowsTheListAtTheWindowsNextEvent) {
   for (const int control : {200, 204, 205}) {
     EXPECT_TRUE(widgets.IsEnabled(control)) << control;
   }
+  // "Alles markieren" leaves the row that stands for no entry unselected.
+  Handle(ClickOn(kSelectAllButton));
+  EXPECT_TRUE(SelectedViewRows().empty());
+  EXPECT_EQ(harness.RowTexts(kToDeleteView), Names({"(keine Dateien zum Löschen)"}));
 }
 
 TEST_F(ToDeleteWindowTest, DiscardDropsTheSelectedEntriesAndTouchesNothing) {
   GatherAll({"a.txt", "b.txt", "c.txt", "d.txt"});
   OpenToDeleteWindow(program);
   const Names filesViewBefore = harness.RowTexts(kFilesView);
+  // With no row selected, neither button acts.
+  Handle(ClickOn(kDeleteSelectedButton));
+  Handle(ClickOn(kDiscardSelectedButton));
+  EXPECT_EQ(EntryNames(), Names({"a.txt", "b.txt", "c.txt", "d.txt"}));
+  EXPECT_EQ(harness.RowTexts(kToDeleteView), EntryNames());
   SelectRows({0, 1});
 
   Handle(ClickOn(kDiscardSelectedButton));
@@ -205,19 +221,6 @@ TEST_F(ToDeleteWindowTest, DiscardDropsTheSelectedEntriesAndTouchesNothing) {
   }
   EXPECT_EQ(harness.RowTexts(kFilesView), filesViewBefore);
   EXPECT_TRUE(widgets.MessageBoxes().empty());
-}
-
-TEST_F(ToDeleteWindowTest, WithNoRowSelectedNothingIsDeletedOrDiscarded) {
-  GatherAll({"a.txt", "b.txt"});
-  OpenToDeleteWindow(program);
-
-  Handle(ClickOn(kDeleteSelectedButton));
-  Handle(ClickOn(kDiscardSelectedButton));
-
-  EXPECT_EQ(EntryNames(), Names({"a.txt", "b.txt"}));
-  EXPECT_EQ(harness.RowTexts(kToDeleteView), Names({"a.txt", "b.txt"}));
-  EXPECT_TRUE(folder.Exists("a.txt"));
-  EXPECT_TRUE(folder.Exists("b.txt"));
 }
 
 TEST_F(ToDeleteWindowTest, SelectAllThenDeleteRemovesEveryFileFromDisk) {
@@ -253,21 +256,12 @@ TEST_F(ToDeleteWindowTest, TheCatalogueCursorStaysOnTheLastFileHandled) {
   EXPECT_EQ(state.fileCatalogue.Current()->name, "b.txt") << "a scan now inserts behind it";
 }
 
-TEST_F(ToDeleteWindowTest, SelectAllOnAnEmptyListSelectsNoRow) {
-  OpenToDeleteWindow(program);
-  Handle(ClickOn(kSelectAllButton));
-  EXPECT_TRUE(SelectedViewRows().empty());
-  EXPECT_EQ(harness.RowTexts(kToDeleteView), Names({"(keine Dateien zum Löschen)"}));
-}
-
 TEST_F(ToDeleteWindowTest, AFolderAtThePathIsAFailureWithTheErrorBox) {
   GatherAll({"a.txt", "b.txt", "c.txt"});
   folder.Remove("b.txt");
   folder.MakeFolder("b.txt");
-  OpenToDeleteWindow(program);
 
-  Handle(ClickOn(kSelectAllButton));
-  Handle(ClickOn(kDeleteSelectedButton));
+  DeleteEverything(harness);
 
   EXPECT_EQ(ErrorBoxes(widgets), Names{"failed " + folder.PathOf("b.txt")});
   EXPECT_EQ(EntryNames(), Names({"b.txt"}));
@@ -289,10 +283,8 @@ TEST_F(ToDeleteWindowTest, AFileChangedSinceTheScanIsKeptWithTheErrorBox) {
   folder.WriteFile("replaced.tmp", "content of replaced.txt");
   std::filesystem::rename(folder.PathOf("replaced.tmp"), folder.PathOf("replaced.txt"));
   folder.SetModifiedNs("replaced.txt", replacedNs);
-  OpenToDeleteWindow(program);
 
-  Handle(ClickOn(kSelectAllButton));
-  Handle(ClickOn(kDeleteSelectedButton));
+  DeleteEverything(harness);
 
   EXPECT_EQ(ErrorBoxes(widgets), Names({"failed " + folder.PathOf("longer.txt"),
                                         "failed " + folder.PathOf("touched.txt"),
@@ -608,10 +600,8 @@ TEST(ToDeleteCopyTest, AFileIsDeletedOnlyWhileACopyOfItIsLeft) {
     if (c.change) {
       c.change(folder, records);
     }
-    OpenToDeleteWindow(harness.program);
-    SelectAllCommand(harness.program);
 
-    DeleteSelectedCommand(harness.program);
+    DeleteEverything(harness);
 
     Names left;
     for (const auto& [name, content] : c.files) {
@@ -660,10 +650,8 @@ TEST(ToDeleteCopyTest, AHardLinkOfTheFileIsNoCopyOfIt) {
   const std::vector<FileRecord*> group{&harness.AddExistingFile(folder.Path(), "a"),
                                        &harness.AddExistingFile(folder.Path(), "h")};
   harness.AddToDelete(*group[0], group);
-  OpenToDeleteWindow(harness.program);
-  SelectAllCommand(harness.program);
 
-  DeleteSelectedCommand(harness.program);
+  DeleteEverything(harness);
 
   EXPECT_TRUE(folder.Exists("a"));
   EXPECT_EQ(ErrorBoxes(harness.widgets), Names{"last copy " + folder.PathOf("a")});
@@ -677,10 +665,8 @@ TEST(ToDeleteWindowLookupTest, AFileThatCannotBeLookedAtIsAFailureNotADeletion) 
   FileRecord& hidden = harness.AddFile("/verschlossen", "a.txt", 3);
   RefreshLists(harness.program, kRefreshFiles);
   harness.AddToDelete(hidden);
-  OpenToDeleteWindow(harness.program);
-  SelectAllCommand(harness.program);
 
-  DeleteSelectedCommand(harness.program);
+  DeleteEverything(harness);
 
   EXPECT_EQ(ErrorBoxes(harness.widgets), Names{"failed " + NativePath("/verschlossen/a.txt")});
   EXPECT_EQ(harness.State().toDeleteList.Count(), 1);
@@ -702,10 +688,8 @@ TEST(ToDeleteWindowScaleTest, DeletingManyFilesOfALargeCatalogueStaysLinear) {
   for (int i = 0; i < kFiles; i += 4) {
     harness.AddToDelete(*records[static_cast<std::size_t>(i)]);
   }
-  OpenToDeleteWindow(harness.program);
-  SelectAllCommand(harness.program);
 
-  DeleteSelectedCommand(harness.program);
+  DeleteEverything(harness);
 
   EXPECT_TRUE(harness.State().toDeleteList.Empty());
   const Names shown = harness.RowTexts(kFilesView);

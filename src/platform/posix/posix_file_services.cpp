@@ -13,8 +13,11 @@
 #include <atomic>
 #include <cerrno>
 #include <climits>
+#include <cstdint>
 #include <cstdio>
 #include <fstream>
+#include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -259,10 +262,12 @@ class PosixReadableFile final : public ReadableFile {
  public:
   PosixReadableFile(Fd fd, const FileStatus& opened) : fd_(std::move(fd)), opened_(opened) {}
 
+  // At the file's own position, so that skipping needs no system call.
   std::int64_t Read(std::span<char> buffer) override {
     std::size_t filled = 0;
     while (filled < buffer.size()) {
-      ssize_t got = ::read(fd_.Get(), buffer.data() + filled, buffer.size() - filled);
+      ssize_t got = ::pread(fd_.Get(), buffer.data() + filled, buffer.size() - filled,
+                            static_cast<off_t>(position_ + static_cast<std::int64_t>(filled)));
       if (got < 0 && errno == EINTR) {
         continue;
       }
@@ -277,23 +282,13 @@ class PosixReadableFile final : public ReadableFile {
 
   std::int64_t Position() const override { return position_; }
 
-  // A seek instead of reading the bytes in between. As with reading, a target beyond the end
-  // stops at the end and fails.
+  // As with reading, a target beyond the end (the size when the file was opened) stops at the
+  // end and fails. A file that shrank since then reads short from the target on.
   bool SkipTo(std::int64_t position) override {
     if (position < position_) {
       return false;
     }
-    // The size now, not at the open: a file that shrank since cannot be skipped into.
-    struct stat info {};
-    if (::fstat(fd_.Get(), &info) != 0) {
-      return false;
-    }
-    const std::int64_t target =
-        std::min(position, std::max(static_cast<std::int64_t>(info.st_size), position_));
-    if (::lseek(fd_.Get(), static_cast<off_t>(target), SEEK_SET) < 0) {
-      return false;
-    }
-    position_ = target;
+    position_ = std::min(position, std::max(opened_.size, position_));
     return position_ == position;
   }
 
@@ -378,18 +373,34 @@ void RaiseOpenFileLimit() {
 
 }  // namespace
 
-// Open folders by their path text, shared by the threads of one reading session. The folders
-// are spread over shards by the hash of their text, each under its own lock, so that threads
-// opening files of different folders seldom wait for each other. A folder once kept stays
-// open until the session ends, so its descriptor is handed out without counting its users;
-// once as many folders as the session may hold are open, further ones are not kept.
+// Open folders by their path text, shared by the threads of one reading session. A folder once
+// kept stays open until the session ends, so its descriptor is handed out without counting its
+// users; once as many folders as the session may hold are open, further ones are not kept.
+//
+// Folders whose locations carry a number of the session's plan are found in a table by that
+// number without a lock: each slot is opened once, by the first thread to claim it, and
+// meanwhile the others go the slow way. The others are spread over shards by the hash of their
+// text, each under its own lock, so that threads opening files of different folders seldom
+// wait for each other.
 class PosixFileServices::FolderDescriptors {
  public:
-  explicit FolderDescriptors(std::size_t capacity)
-      : capacityPerShard_(std::max<std::size_t>(capacity / kShards, 1)) {}
+  FolderDescriptors(std::size_t capacity, std::uint32_t numbers)
+      : capacity_(capacity),
+        capacityPerShard_(std::max<std::size_t>(capacity / kShards, 1)),
+        numbered_(std::make_unique<Numbered[]>(numbers)),
+        numbers_(numbers) {}
 
-  // The folder's descriptor, valid while the session lives; -1 when the folder cannot be
-  // opened or kept (the caller then walks the whole path as usual).
+  // The descriptor of the location's folder, valid while the session lives; -1 when the folder
+  // cannot be opened or kept (the caller then walks the whole path as usual).
+  int Get(const FileLocation& location) {
+    if (location.folderNumber < numbers_) {
+      if (const int fd = GetNumbered(location); fd >= 0) {
+        return fd;
+      }
+    }
+    return Get(location.folder);
+  }
+
   int Get(std::string_view folder) {
     Shard& shard = shards_[TextHash{}(folder) % kShards];
     {
@@ -397,21 +408,37 @@ class PosixFileServices::FolderDescriptors {
       if (auto found = shard.open.find(folder); found != shard.open.end()) {
         return found->second.Get();
       }
-      if (shard.open.size() >= capacityPerShard_) {
+      if (shard.open.size() >= capacityPerShard_ || !MayKeepOneMore()) {
         return -1;
       }
     }
     Fd opened = OpenFolderForLookups(std::string(folder));
     if (!opened.Valid()) {
+      kept_.fetch_sub(1);
       return -1;
     }
     const std::scoped_lock lock(shard.guard);
     // Another thread may have opened it meanwhile: its descriptor is kept, this one closed.
-    return shard.open.try_emplace(std::string(folder), std::move(opened)).first->second.Get();
+    const auto [kept, added] = shard.open.try_emplace(std::string(folder), std::move(opened));
+    if (!added) {
+      kept_.fetch_sub(1);
+    }
+    return kept->second.Get();
   }
 
  private:
   static constexpr std::size_t kShards = 16;
+  // What a numbered slot holds.
+  static constexpr std::uint8_t kUnopened = 0;
+  static constexpr std::uint8_t kOpening = 1;  // claimed by a thread that is opening it
+  static constexpr std::uint8_t kReady = 2;    // fd and folder are set
+  static constexpr std::uint8_t kUnavailable = 3;
+
+  struct Numbered {
+    std::atomic<std::uint8_t> state{kUnopened};
+    Fd fd;                    // set once, before kReady
+    std::string_view folder;  // the text it was opened for, viewed in the catalogue
+  };
 
   // Looked up by a view of the catalogue's folder text, without copying it.
   struct TextHash {
@@ -426,8 +453,47 @@ class PosixFileServices::FolderDescriptors {
     std::unordered_map<std::string, Fd, TextHash, std::equal_to<>> open;
   };
 
+  int GetNumbered(const FileLocation& location) {
+    Numbered& slot = numbered_[location.folderNumber];
+    std::uint8_t state = slot.state.load(std::memory_order_acquire);
+    if (state == kUnopened && MayKeepOneMore()) {
+      if (slot.state.compare_exchange_strong(state, kOpening, std::memory_order_acq_rel)) {
+        Fd opened = OpenFolderForLookups(std::string(location.folder));
+        if (!opened.Valid()) {
+          kept_.fetch_sub(1);
+          slot.state.store(kUnavailable, std::memory_order_release);
+          return -1;
+        }
+        slot.fd = std::move(opened);
+        slot.folder = location.folder;
+        slot.state.store(kReady, std::memory_order_release);
+        return slot.fd.Get();
+      }
+      kept_.fetch_sub(1);  // another thread claimed it first
+    }
+    // The number only points the way; a location numbered wrongly must not open a file of
+    // another folder.
+    if (state == kReady && slot.folder == location.folder) {
+      return slot.fd.Get();
+    }
+    return -1;
+  }
+
+  // Counts one more folder kept, where the session may still hold one.
+  bool MayKeepOneMore() {
+    if (kept_.fetch_add(1) < capacity_) {
+      return true;
+    }
+    kept_.fetch_sub(1);
+    return false;
+  }
+
   std::array<Shard, kShards> shards_;
+  std::size_t capacity_;
   std::size_t capacityPerShard_;
+  std::atomic<std::size_t> kept_{0};
+  std::unique_ptr<Numbered[]> numbered_;
+  std::uint32_t numbers_;
 };
 
 namespace {
@@ -475,7 +541,7 @@ Fd OpenPlanned(PosixFileServices::FolderDescriptors& folders, const PlannedRead&
   if (!IsPlainName(read.location.name)) {
     return Fd();
   }
-  const int folder = folders.Get(read.location.folder);
+  const int folder = folders.Get(read.location);
   if (folder < 0) {
     return Fd();
   }
@@ -565,7 +631,7 @@ std::unique_ptr<ReadingSession> PosixFileServices::StartReading(const ReadingPla
       limit == RLIM_INFINITY
           ? kMostKeptFolders
           : static_cast<std::size_t>(std::min<rlim_t>(limit / 2, kMostKeptFolders));
-  auto folders = std::make_shared<FolderDescriptors>(capacity);
+  auto folders = std::make_shared<FolderDescriptors>(capacity, plan.FolderNumbers());
   SetFolders(folders);
   if (PlanIsInMemory(*folders, plan)) {
     // Nothing to fetch: the folders are kept open, and the readers follow the cores.
@@ -672,7 +738,7 @@ std::unique_ptr<ReadableFile> PosixFileServices::OpenForReading(const std::strin
 std::unique_ptr<ReadableFile> PosixFileServices::OpenCatalogued(const FileLocation& location) {
   if (FolderDescriptors* folders = Folders()) {
     if (IsPlainName(location.name)) {
-      if (const int folder = folders->Get(location.folder); folder >= 0) {
+      if (const int folder = folders->Get(location); folder >= 0) {
         return OpenRegularFile(folder, NameText(location.name).Get());
       }
     }
