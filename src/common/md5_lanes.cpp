@@ -227,25 +227,25 @@ template <class Lanes>
                                              std::size_t length, Md5Digest* digests) {
   constexpr std::size_t kWidth = sizeof(Lanes) / sizeof(std::uint32_t);
   constexpr auto kSteps = std::make_index_sequence<64>{};
+  const std::size_t wholeBlocks = length / kBlockSize;
   const std::uint8_t* blocks[kWidth];
-  std::copy_n(messages, kWidth, blocks);
+  for (std::size_t lane = 0; lane < kWidth; ++lane) {
+    blocks[lane] = messages[lane] + wholeBlocks * kBlockSize;
+  }
+  const PaddedTails<kWidth> tails(blocks, length);
   Lanes state[4];
   const std::uint32_t initial[4] = {0x67452301u, 0xefcdab89u, 0x98badcfeu, 0x10325476u};
   for (std::size_t index = 0; index < 4; ++index) {
     state[index] = Lanes{} + initial[index];
   }
+  // One loop over the message blocks and then the padded ones, so that the 64 steps are
+  // written into the code once.
   Lanes x[kWordsPerBlock];
-  for (std::size_t whole = length / kBlockSize; whole > 0; --whole) {
-    LoadBlockWords(blocks, x);
-    CompressBlock(state, x, kSteps);
-    for (const std::uint8_t*& block : blocks) {
-      block += kBlockSize;
-    }
-  }
-  const PaddedTails<kWidth> tails(blocks, length);
-  for (std::size_t tail = 0; tail < tails.blocks; ++tail) {
+  for (std::size_t block = 0; block < wholeBlocks + tails.blocks; ++block) {
     for (std::size_t lane = 0; lane < kWidth; ++lane) {
-      blocks[lane] = tails.bytes[lane].data() + tail * kBlockSize;
+      blocks[lane] = block < wholeBlocks
+                         ? messages[lane] + block * kBlockSize
+                         : tails.bytes[lane].data() + (block - wholeBlocks) * kBlockSize;
     }
     LoadBlockWords(blocks, x);
     CompressBlock(state, x, kSteps);
