@@ -1,6 +1,7 @@
 #include "catalogue/size_class_reading.h"
 
 #include <algorithm>
+#include <array>
 #include <atomic>
 #include <cstring>
 #include <limits>
@@ -65,16 +66,7 @@ struct Player {
   std::size_t job = 0;
   std::unique_ptr<ChunkReader> reader;
   std::span<const char> chunk;  // the bytes of the current chunk
-  bool hashed = false;          // `digest` holds the current chunk's digest
-  Md5Digest digest{};
-
-  const Md5Digest& Digest() {
-    if (!hashed) {
-      digest = Md5Of(chunk);
-      hashed = true;
-    }
-    return digest;
-  }
+  std::size_t bucket = 0;       // the sub-part its chunk's bytes put it into (SplitParts)
 };
 
 // The read-ahead each of `count` files read at once may use.
@@ -120,7 +112,6 @@ class LockstepRefinement {
     for (std::vector<std::size_t>& part : parts_) {
       std::erase_if(part, [this](std::size_t at) {
         Player& player = players_[at];
-        player.hashed = false;
         if (player.reader->NextChunkBytes(player.chunk)) {
           return false;
         }
@@ -132,35 +123,104 @@ class LockstepRefinement {
     }
   }
 
+  // Each part splits into sub-parts of equal chunk digests, in the order of their first
+  // members, each in player order. Equal bytes need no hashing: players are first put into
+  // buckets of equal bytes, and only where a part has several buckets are the buckets'
+  // leaders hashed, all of them in one call, and buckets of equal digests merged.
   void SplitParts() {
     next_.clear();
+    partEnds_.clear();
     for (const std::vector<std::size_t>& part : parts_) {
       const std::size_t firstOfPart = next_.size();
       for (std::size_t at : part) {
-        Place(at, firstOfPart);
+        PutIntoBucket(at, firstOfPart);
       }
+      partEnds_.push_back(next_.size());
+    }
+    if (HashBucketLeaders()) {
+      MergeBucketsOfEqualDigests();
     }
     std::swap(parts_, next_);
   }
 
-  // Puts a player into the sub-part (among those from firstOfPart on) whose first member's
-  // chunk has the same digest as its own, or into a new one. Equal bytes need no hashing.
-  void Place(std::size_t at, std::size_t firstOfPart) {
+  // Into the bucket (among those from firstOfPart on) whose leader's chunk has the same bytes,
+  // or into a new one.
+  void PutIntoBucket(std::size_t at, std::size_t firstOfPart) {
     Player& player = players_[at];
-    for (std::size_t sub = firstOfPart; sub < next_.size(); ++sub) {
-      const Player& leader = players_[next_[sub].front()];
+    for (std::size_t bucket = firstOfPart; bucket < next_.size(); ++bucket) {
+      const Player& leader = players_[next_[bucket].front()];
       if (std::memcmp(leader.chunk.data(), player.chunk.data(), player.chunk.size()) == 0) {
-        next_[sub].push_back(at);
+        next_[bucket].push_back(at);
+        player.bucket = bucket;
         return;
       }
     }
-    for (std::size_t sub = firstOfPart; sub < next_.size(); ++sub) {
-      if (players_[next_[sub].front()].Digest() == player.Digest()) {
-        next_[sub].push_back(at);
-        return;
-      }
-    }
+    player.bucket = next_.size();
     next_.push_back({at});
+  }
+
+  // The digests of the leaders of every bucket that shares its part with another, in
+  // `leaderDigests_` by bucket; false when no part has more than one bucket.
+  bool HashBucketLeaders() {
+    leaderChunks_.clear();
+    hashedBuckets_.clear();
+    std::size_t firstOfPart = 0;
+    for (std::size_t end : partEnds_) {
+      if (end - firstOfPart > 1) {
+        for (std::size_t bucket = firstOfPart; bucket < end; ++bucket) {
+          leaderChunks_.push_back(players_[next_[bucket].front()].chunk);
+          hashedBuckets_.push_back(bucket);
+        }
+      }
+      firstOfPart = end;
+    }
+    if (hashedBuckets_.empty()) {
+      return false;
+    }
+    hashedDigests_.resize(hashedBuckets_.size());
+    Md5OfEach(leaderChunks_, hashedDigests_);
+    leaderDigests_.resize(next_.size());
+    for (std::size_t at = 0; at < hashedBuckets_.size(); ++at) {
+      leaderDigests_[hashedBuckets_[at]] = hashedDigests_[at];
+    }
+    return true;
+  }
+
+  // Buckets of one part whose chunks differ in their bytes but not in their digests are one
+  // sub-part (digests that meet without equal bytes are rare, so this is seldom more than a
+  // look).
+  void MergeBucketsOfEqualDigests() {
+    std::size_t firstOfPart = 0;
+    bool merged = false;
+    mergedInto_.resize(next_.size());
+    for (std::size_t end : partEnds_) {
+      for (std::size_t bucket = firstOfPart; bucket < end; ++bucket) {
+        mergedInto_[bucket] = bucket;
+        for (std::size_t earlier = firstOfPart; earlier < bucket; ++earlier) {
+          if (mergedInto_[earlier] == earlier &&
+              leaderDigests_[earlier] == leaderDigests_[bucket]) {
+            mergedInto_[bucket] = earlier;
+            merged = true;
+            break;
+          }
+        }
+      }
+      firstOfPart = end;
+    }
+    if (!merged) {
+      return;
+    }
+    // The players again in their part's order, each into the bucket its own was merged into,
+    // so that a merged sub-part keeps player order; the emptied buckets go.
+    for (std::vector<std::size_t>& bucket : next_) {
+      bucket.clear();
+    }
+    for (const std::vector<std::size_t>& part : parts_) {
+      for (std::size_t at : part) {
+        next_[mergedInto_[players_[at].bucket]].push_back(at);
+      }
+    }
+    std::erase_if(next_, [](const std::vector<std::size_t>& bucket) { return bucket.empty(); });
   }
 
   // A file alone in its part equals nothing: it is not read any further.
@@ -193,7 +253,14 @@ class LockstepRefinement {
   ClassReading& reading_;
   std::vector<Player>& players_;
   std::vector<std::vector<std::size_t>> parts_;  // indexes into players_
-  std::vector<std::vector<std::size_t>> next_;
+  std::vector<std::vector<std::size_t>> next_;   // the buckets, then the sub-parts of parts_
+  std::vector<std::size_t> partEnds_;            // where each part's buckets end in next_
+  // Kept from round to round, so that the chunk loop does not allocate.
+  std::vector<std::span<const char>> leaderChunks_;
+  std::vector<std::size_t> hashedBuckets_;
+  std::vector<Md5Digest> hashedDigests_;
+  std::vector<Md5Digest> leaderDigests_;  // by bucket, where hashed
+  std::vector<std::size_t> mergedInto_;   // by bucket
 };
 
 // A class small enough to hold open whole: every file is opened once and read in lockstep
@@ -213,46 +280,74 @@ void ReadWholeClassInLockstep(ClassReading& reading) {
   LockstepRefinement(reading, players).Run();
 }
 
-// Stage 1 of a large class for one file: the digest of its first chunk, the file closed
-// again. Touches nothing but the job, so that several files can be read at once. Hands the
-// read buffer back for the next file.
-ReadBuffer DigestFirstChunk(ClassReading& reading, std::size_t job, ReadBuffer buffer) {
-  ClassFile& target = reading.jobs[job];
-  std::unique_ptr<ChunkReader> reader = reading.Open(job, kChunkSize, std::move(buffer));
-  std::span<const char> chunk;
-  if (!reader || !reader->NextChunkBytes(chunk)) {
-    target.state = ClassFileState::Unreadable;
-  } else {
-    target.firstChunk = Md5Of(chunk);
-  }
-  return reader ? reader->TakeBuffer() : ReadBuffer{};
-}
-
 // Below this many files a class is not worth starting threads for.
 constexpr std::size_t kWorthReadingSideBySide = 64;
-// Files a reader thread takes at a time: few enough to share the work out evenly, enough that
-// the threads rarely meet at the counter.
+// Files whose first chunks are read before they are hashed together, and the files a reader
+// thread takes at a time: as many as the widest vector lanes hash at once, few enough to share
+// the work out evenly, enough that the threads rarely meet at the counter.
 constexpr std::size_t kFilesPerTake = 16;
+
+// A buffer for each file of a take: its first chunk stays there until the take is hashed.
+using TakeBuffers = std::array<ReadBuffer, kFilesPerTake>;
+
+// Stage 1 of a large class for the files [first, end), at most kFilesPerTake: each is opened,
+// its first chunk read, and closed again before the next is opened; then their first chunks
+// are hashed in one call. Touches nothing but these jobs, so that several takes can be read
+// at once.
+void DigestFirstChunks(ClassReading& reading, std::size_t first, std::size_t end,
+                       TakeBuffers& buffers) {
+  std::array<std::span<const char>, kFilesPerTake> chunks;
+  std::array<std::size_t, kFilesPerTake> readJobs{};
+  std::size_t read = 0;
+  for (std::size_t job = first; job < end; ++job) {
+    ReadBuffer& buffer = buffers[job - first];
+    std::unique_ptr<ChunkReader> reader = reading.Open(job, kChunkSize, std::move(buffer));
+    std::span<const char> chunk;
+    if (!reader || !reader->NextChunkBytes(chunk)) {
+      reading.jobs[job].state = ClassFileState::Unreadable;
+    } else {
+      chunks[read] = chunk;
+      readJobs[read] = job;
+      ++read;
+    }
+    if (reader) {
+      buffer = reader->TakeBuffer();  // the chunk's bytes move along; the file is closed
+    }
+  }
+  std::array<Md5Digest, kFilesPerTake> digests;
+  Md5OfEach(std::span(chunks).first(read), std::span(digests).first(read));
+  for (std::size_t at = 0; at < read; ++at) {
+    reading.jobs[readJobs[at]].firstChunk = digests[at];
+  }
+}
 
 void DigestFirstChunks(ClassReading& reading) {
   const std::size_t count = reading.jobs.size();
   if (!reading.WorthReadingSideBySide(count, kWorthReadingSideBySide)) {
-    for (std::size_t job = 0; job < count; ++job) {
-      reading.buffers.Give(DigestFirstChunk(reading, job, reading.buffers.Take()));
-      if (reading.jobs[job].state == ClassFileState::Unread) {
-        Report(reading.progress, std::min(kChunkSize, reading.length), reading.length);
+    TakeBuffers buffers;
+    for (ReadBuffer& buffer : buffers) {
+      buffer = reading.buffers.Take();
+    }
+    for (std::size_t first = 0; first < count; first += kFilesPerTake) {
+      const std::size_t end = std::min(first + kFilesPerTake, count);
+      DigestFirstChunks(reading, first, end, buffers);
+      for (std::size_t job = first; job < end; ++job) {
+        if (reading.jobs[job].state == ClassFileState::Unread) {
+          Report(reading.progress, std::min(kChunkSize, reading.length), reading.length);
+        }
       }
+    }
+    for (ReadBuffer& buffer : buffers) {
+      reading.buffers.Give(std::move(buffer));
     }
     return;
   }
   std::atomic<std::size_t> nextTake{0};
   RunOnThreads(reading.limits.readerThreads, [&reading, &nextTake, count] {
-    ReadBuffer buffer;
+    TakeBuffers buffers;
     for (std::size_t first = nextTake.fetch_add(kFilesPerTake); first < count;
          first = nextTake.fetch_add(kFilesPerTake)) {
-      for (std::size_t job = first; job < std::min(first + kFilesPerTake, count); ++job) {
-        buffer = DigestFirstChunk(reading, job, std::move(buffer));
-      }
+      DigestFirstChunks(reading, first, std::min(first + kFilesPerTake, count), buffers);
     }
   });
   // The progress bar is the main thread's; every file read stood at the same place.

@@ -4,10 +4,15 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <memory>
+#include <random>
 #include <span>
 #include <string>
 #include <string_view>
 #include <vector>
+
+#include "common/md5_lanes.h"
+#include "md5_collision.h"
 
 namespace kopiensieb {
 namespace {
@@ -112,6 +117,184 @@ TEST(Md5Test, HexRendersEveryByteAsTwoLowerCaseDigitsInOrder) {
     digest[index] = static_cast<std::uint8_t>(index * 17);  // 00 11 22 ... ff
   }
   EXPECT_EQ(Md5Hex(digest), "00112233445566778899aabbccddeeff");
+}
+
+// Messages for the batched digests, each in memory of its own that ends where the message
+// ends, so that reading one byte too far is caught by the address sanitizer.
+class MessageSet {
+ public:
+  void Add(std::size_t length, std::mt19937& random) {
+    std::uniform_int_distribution<int> byte(0, 255);
+    auto& bytes = storage_.emplace_back(std::make_unique<char[]>(std::max<std::size_t>(length, 1)));
+    for (std::size_t index = 0; index < length; ++index) {
+      bytes[index] = static_cast<char>(byte(random));
+    }
+    messages_.emplace_back(bytes.get(), length);
+  }
+  // The same memory once more: one message may stand for several.
+  void Repeat(std::size_t at) { messages_.push_back(messages_[at]); }
+  // An empty message without any memory, as an empty span may be.
+  void AddWithoutMemory() { messages_.emplace_back(); }
+
+  std::span<const std::span<const char>> Messages() const { return messages_; }
+
+ private:
+  std::vector<std::unique_ptr<char[]>> storage_;
+  std::vector<std::span<const char>> messages_;
+};
+
+const std::vector<Md5LaneWidth> kEveryLaneWidth = {Md5LaneWidth::One, Md5LaneWidth::Eight,
+                                                   Md5LaneWidth::Sixteen};
+
+// Every width this machine runs gives the digests of the plain code, for each message.
+void ExpectPlainDigests(const MessageSet& set) {
+  const std::span<const std::span<const char>> messages = set.Messages();
+  for (Md5LaneWidth width : kEveryLaneWidth) {
+    if (!Md5LaneWidthRuns(width)) {
+      continue;
+    }
+    std::vector<Md5Digest> digests(messages.size());
+    Md5OfEach(messages, digests, width);
+    for (std::size_t at = 0; at < messages.size(); ++at) {
+      EXPECT_EQ(Md5Hex(digests[at]), Md5Hex(Md5Of(messages[at])))
+          << static_cast<std::size_t>(width) << " lanes, message " << at << " of "
+          << messages.size() << ", " << messages[at].size() << " bytes";
+    }
+  }
+}
+
+// Around the padding's turning points (55/56), the block edges, and the chunk length.
+const std::vector<std::size_t> kAwkwardLengths = {0,   1,   55,  56,  57,   63,   64,   65,
+                                                  119, 120, 127, 128, 1023, 1024, 1025, 3000};
+// Counts around the lane widths: a pass of its own, a pass with lanes to spare, and what
+// remains after whole passes.
+const std::vector<std::size_t> kCounts = {0, 1, 2, 3, 4, 5, 7, 8, 9, 15, 16, 17, 24, 31, 33, 40};
+
+TEST(Md5OfEachTest, MessagesOfOneLengthGetTheirOwnDigestsInEveryLaneWidth) {
+  std::mt19937 random(20240611);
+  for (std::size_t length : kAwkwardLengths) {
+    for (std::size_t count : kCounts) {
+      MessageSet set;
+      for (std::size_t at = 0; at < count; ++at) {
+        set.Add(length, random);
+      }
+      ExpectPlainDigests(set);
+    }
+  }
+}
+
+TEST(Md5OfEachTest, MessagesOfMixedLengthsGetTheirOwnDigestsInEveryLaneWidth) {
+  std::mt19937 random(20240612);
+  std::uniform_int_distribution<std::size_t> anyLength(0, 3000);
+  std::uniform_int_distribution<std::size_t> awkward(0, kAwkwardLengths.size() - 1);
+  for (std::size_t count : kCounts) {
+    MessageSet anyLengths;
+    MessageSet fewLengths;  // so that several messages share each length
+    for (std::size_t at = 0; at < count; ++at) {
+      anyLengths.Add(anyLength(random), random);
+      fewLengths.Add(kAwkwardLengths[awkward(random) % 4 * 4], random);
+      if (at % 5 == 0) {
+        fewLengths.AddWithoutMemory();
+      }
+    }
+    ExpectPlainDigests(anyLengths);
+    ExpectPlainDigests(fewLengths);
+  }
+}
+
+TEST(Md5OfEachTest, RepeatedAndNearlyEqualMessagesKeepTheirPlaces) {
+  std::mt19937 random(20240613);
+  MessageSet set;
+  set.Add(1024, random);
+  for (std::size_t at = 0; at < 20; ++at) {
+    set.Repeat(0);
+    set.Add(1024, random);
+  }
+  ExpectPlainDigests(set);
+
+  // Messages that differ in their last byte only, after a common prefix: each lane must read
+  // its own message to the end.
+  std::string base(1000, 'k');
+  std::vector<std::string> texts;
+  for (int last = 0; last < 20; ++last) {
+    texts.push_back(base + static_cast<char>('a' + last));
+  }
+  std::vector<std::span<const char>> messages(texts.begin(), texts.end());
+  for (Md5LaneWidth width : kEveryLaneWidth) {
+    std::vector<Md5Digest> digests(messages.size());
+    Md5OfEach(messages, digests, width);
+    for (std::size_t at = 0; at < messages.size(); ++at) {
+      EXPECT_EQ(Md5Hex(digests[at]), Md5Hex(Md5Of(messages[at])))
+          << static_cast<std::size_t>(width) << " lanes, message " << at;
+    }
+  }
+}
+
+// Lanes that hold different bytes with equal digests must still agree, as the plain code does:
+// the pair alone, behind a common tail, and among other messages of their length.
+TEST(Md5OfEachTest, DifferentBytesWithOneDigestGetThatDigestInEveryLaneWidth) {
+  const std::string a = testing::CollidingBlocksA();
+  const std::string b = testing::CollidingBlocksB();
+  ASSERT_NE(a, b);
+  const std::string tail = GeneratedInput(1024 - a.size());
+  const std::vector<std::string> texts = {
+      a, b, a + tail, b + tail, GeneratedInput(128), GeneratedInput(1024), b, a + tail};
+  const std::vector<std::span<const char>> messages(texts.begin(), texts.end());
+  for (Md5LaneWidth width : kEveryLaneWidth) {
+    std::vector<Md5Digest> digests(messages.size());
+    Md5OfEach(messages, digests, width);
+    const std::size_t lanes = static_cast<std::size_t>(width);
+    EXPECT_EQ(Md5Hex(digests[0]), "79054025255fb1a26e4bc422aef54eb4") << lanes << " lanes";
+    EXPECT_EQ(Md5Hex(digests[1]), "79054025255fb1a26e4bc422aef54eb4") << lanes << " lanes";
+    EXPECT_EQ(Md5Hex(digests[6]), "79054025255fb1a26e4bc422aef54eb4") << lanes << " lanes";
+    EXPECT_EQ(Md5Hex(digests[2]), Md5Hex(digests[3])) << lanes << " lanes";
+    EXPECT_EQ(Md5Hex(digests[7]), Md5Hex(digests[3])) << lanes << " lanes";
+    EXPECT_EQ(Md5Hex(digests[2]), Md5Hex(Md5Of(messages[2]))) << lanes << " lanes";
+    EXPECT_NE(Md5Hex(digests[4]), Md5Hex(digests[0])) << lanes << " lanes";
+    EXPECT_NE(Md5Hex(digests[5]), Md5Hex(digests[2])) << lanes << " lanes";
+  }
+}
+
+TEST(Md5OfEachTest, OnlyTheDigestsThatHaveAMessageAreWritten) {
+  std::mt19937 random(20240614);
+  MessageSet set;
+  for (std::size_t at = 0; at < 20; ++at) {
+    set.Add(64, random);
+  }
+  const std::span<const std::span<const char>> messages = set.Messages();
+  Md5Digest untouched{};
+  untouched.fill(0xA5);
+  for (Md5LaneWidth width : kEveryLaneWidth) {
+    // Fewer places than messages: the first messages fill them, nothing is written beyond.
+    std::vector<Md5Digest> few(17);
+    Md5OfEach(messages, few, width);
+    for (std::size_t at = 0; at < few.size(); ++at) {
+      EXPECT_EQ(Md5Hex(few[at]), Md5Hex(Md5Of(messages[at]))) << at;
+    }
+    // More places than messages: those past the last message keep what they held.
+    std::vector<Md5Digest> many(messages.size() + 5, untouched);
+    Md5OfEach(messages, many, width);
+    for (std::size_t at = 0; at < many.size(); ++at) {
+      EXPECT_EQ(Md5Hex(many[at]), Md5Hex(at < messages.size() ? Md5Of(messages[at]) : untouched))
+          << at;
+    }
+  }
+}
+
+TEST(Md5OfEachTest, TheWidestWidthRunsAndTheDefaultMatchesThePlainCode) {
+  EXPECT_TRUE(Md5LaneWidthRuns(Md5LaneWidth::One));
+  EXPECT_TRUE(Md5LaneWidthRuns(WidestMd5LaneWidth()));
+  std::mt19937 random(20240615);
+  MessageSet set;
+  for (std::size_t at = 0; at < 37; ++at) {
+    set.Add(at % 3 == 0 ? 1024 : 700, random);
+  }
+  std::vector<Md5Digest> digests(set.Messages().size());
+  Md5OfEach(set.Messages(), digests);
+  for (std::size_t at = 0; at < digests.size(); ++at) {
+    EXPECT_EQ(Md5Hex(digests[at]), Md5Hex(Md5Of(set.Messages()[at]))) << at;
+  }
+  RecordProperty("widest_md5_lanes", static_cast<int>(WidestMd5LaneWidth()));
 }
 
 }  // namespace

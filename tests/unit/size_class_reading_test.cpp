@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "catalogue/chunk_reader.h"
+#include "md5_collision.h"
 #include "search_test_support.h"
 
 namespace kopiensieb {
@@ -184,6 +185,55 @@ TEST_F(ReadSizeClassTest, ManySmallFilesReadSideBySideGiveThePairwiseVerdicts) {
   EXPECT_GT(std::count_if(jobs.begin(), jobs.end(),
                           [](const ClassFile& job) { return job.state == ClassFileState::Known; }),
             40);
+}
+
+// Chunks that differ in their bytes but not in their MD5 digests are equal chunks: files made
+// of them belong together, on every path through the class (whole class in lockstep, sets
+// behind the first chunk in lockstep, sets folded one by one).
+TEST_F(ReadSizeClassTest, ChunksOfDifferentBytesButOneDigestKeepTheirFilesTogether) {
+  const std::string a = testing::CollidingBlocksA();
+  const std::string b = testing::CollidingBlocksB();
+  const std::string firstTail = Pattern(1024 - a.size(), 21);
+  const std::string secondTail = Pattern(1024 - a.size(), 22);
+  const std::string firstA = a + firstTail;
+  const std::string firstB = b + firstTail;
+  const std::string firstOther = Pattern(1024, 23);
+  const std::string secondA = a + secondTail;
+  const std::string secondB = b + secondTail;
+  const std::string secondOther = Pattern(1024, 24);
+  const std::string rest = Pattern(1100, 25);
+  std::string otherRest = rest;
+  otherRest.back() ^= 1;
+  constexpr std::size_t kSize = 3 * 1024 + 76;
+  const std::vector<std::string> contents = {
+      firstOther + secondA + rest,   // 0: with 6
+      firstB + secondA + rest,       // 1: with 2 and 3
+      firstA + secondB + rest,       // 2
+      firstA + secondA + rest,       // 3
+      firstB + secondOther + rest,   // 4: leaves them at the second chunk
+      firstA + secondB + otherRest,  // 5: leaves them at the last byte
+      firstOther + secondB + rest,   // 6
+  };
+  for (const std::size_t openFiles :
+       {std::size_t{2}, std::size_t{3}, std::size_t{5}, std::size_t{7}}) {
+    SCOPED_TRACE("bound " + std::to_string(openFiles));
+    files.logs.clear();
+    files.watch = {};
+    std::vector<ClassFile> jobs = Write(contents);
+    const ReadingLimits limits{.openFiles = openFiles};
+    ReadSizeClass(files, jobs, kSize, 100, nullptr, limits);
+    ExpectPairwiseVerdicts(jobs, kSize, 100, limits);
+    for (std::size_t job : {0, 1, 2, 3, 6}) {
+      EXPECT_EQ(jobs[job].state, ClassFileState::Known) << job;
+    }
+    EXPECT_EQ(jobs[0].part, 0U);
+    EXPECT_EQ(jobs[6].part, 0U);
+    for (std::size_t job : {1, 2, 3}) {
+      EXPECT_EQ(jobs[job].part, 1U) << job;
+    }
+    EXPECT_EQ(jobs[4].state, ClassFileState::Distinct);
+    EXPECT_EQ(jobs[5].state, ClassFileState::Distinct);
+  }
 }
 
 TEST_F(ReadSizeClassTest, FilesThatDifferEarlyAreNotReadFurther) {
