@@ -3,6 +3,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/mman.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -19,6 +20,7 @@
 #include <map>
 #include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "recording_file_services.h"
@@ -819,6 +821,70 @@ TEST_F(PosixReadingSessionTest, FolderNumbersNeverOpenAnotherFoldersFile) {
     EXPECT_EQ(ContentThroughCatalogued(files, paths[3], 3), "c");
     EXPECT_EQ(ContentThroughCatalogued(files, paths[3], 99), "c");  // beyond the plan's numbers
   }
+}
+
+// Whether the first page of the file is in the page cache.
+bool FirstPageCached(const std::string& path) {
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) {
+    return false;
+  }
+  void* mapped = ::mmap(nullptr, 4096, PROT_READ, MAP_SHARED, fd, 0);
+  ::close(fd);
+  if (mapped == MAP_FAILED) {
+    return false;
+  }
+  unsigned char resident = 0;
+  const bool known = ::mincore(mapped, 4096, &resident) == 0;
+  ::munmap(mapped, 4096);
+  return known && (resident & 1) != 0;
+}
+
+// Drops the file's pages from the page cache where the kernel lets a user do so.
+void DropFromCache(const std::string& path) {
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  ASSERT_GE(fd, 0) << path;
+  ::fdatasync(fd);
+  ::posix_fadvise(fd, 0, 0, POSIX_FADV_DONTNEED);
+  ::close(fd);
+}
+
+// Files that are not in memory are fetched ahead of the readers, also those of folders beyond
+// the number the session keeps open, and also where the plan numbers one folder twice.
+TEST_F(PosixReadingSessionTest, EveryPlannedFileIsFetchedHoweverManyFolders) {
+  constexpr int kFolders = 150;
+  std::vector<std::string> paths;
+  std::vector<std::uint32_t> numbers;
+  for (int folder = 0; folder < kFolders; ++folder) {
+    const std::string name = "d" + std::to_string(folder);
+    paths.push_back(temp.WriteFile(name + "/first.txt", name));
+    paths.push_back(temp.WriteFile(name + "/second.txt", name));
+    numbers.push_back(static_cast<std::uint32_t>(2 * folder));
+    numbers.push_back(static_cast<std::uint32_t>(2 * folder + 1));
+  }
+  for (const std::string& path : paths) {
+    DropFromCache(path);
+  }
+  if (std::count_if(paths.begin(), paths.end(), FirstPageCached) > 2) {
+    GTEST_SKIP() << "this file system keeps the test files in memory";
+  }
+  rlimit before{};
+  ASSERT_EQ(::getrlimit(RLIMIT_NOFILE, &before), 0);
+  rlimit lowered = before;
+  lowered.rlim_cur = 100;  // room for 50 open folders
+  ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &lowered), 0);
+  std::size_t cached = 0;
+  {
+    const std::unique_ptr<ReadingSession> session =
+        files.StartReading(PlanOf(files, paths, numbers));
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while ((cached = std::count_if(paths.begin(), paths.end(), FirstPageCached)) < paths.size() &&
+           std::chrono::steady_clock::now() < deadline) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+  }
+  ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &before), 0);
+  EXPECT_EQ(cached, paths.size());
 }
 
 // More folders than the session keeps open: those let go are opened again, and a file is

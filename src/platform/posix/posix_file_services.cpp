@@ -377,20 +377,20 @@ void RaiseOpenFileLimit() {
 
 }  // namespace
 
-// Open folders by their path text, shared by the threads of one reading session. A folder once
-// kept stays open until the session ends, so its descriptor is handed out without counting its
-// users; once as many folders as the session may hold are open, further ones are not kept.
+// Open folders by their path text, shared by the threads of one reading session. The folders
+// are spread over shards by the hash of their text, each under its own lock, so that threads
+// opening files of different folders seldom wait for each other. A folder once kept stays
+// open until the session ends, so its descriptor is handed out without counting its users;
+// once as many folders as the session may hold are open, further ones are not kept.
 //
-// Folders whose locations carry a number of the session's plan are found in a table by that
-// number without a lock: each slot is opened once, by the first thread to claim it, and
-// meanwhile the others go the slow way. The others are spread over shards by the hash of their
-// text, each under its own lock, so that threads opening files of different folders seldom
-// wait for each other.
+// Locations that carry a folder number of the session's plan find their folder's descriptor
+// in a table by that number, without hashing or a lock: the first thread to claim a number
+// looks the folder up by its text as above and notes the descriptor there, and meanwhile the
+// others look it up themselves. A folder under several numbers is still kept once.
 class PosixFileServices::FolderDescriptors {
  public:
   FolderDescriptors(std::size_t capacity, std::uint32_t numbers)
-      : capacity_(capacity),
-        capacityPerShard_(std::max<std::size_t>(capacity / kShards, 1)),
+      : capacityPerShard_(std::max<std::size_t>(capacity / kShards, 1)),
         numbered_(std::make_unique<Numbered[]>(numbers)),
         numbers_(numbers) {}
 
@@ -398,9 +398,7 @@ class PosixFileServices::FolderDescriptors {
   // cannot be opened or kept (the caller then walks the whole path as usual).
   int Get(const FileLocation& location) {
     if (location.folderNumber < numbers_) {
-      if (const int fd = GetNumbered(location); fd >= 0) {
-        return fd;
-      }
+      return GetNumbered(location);
     }
     return Get(location.folder);
   }
@@ -412,36 +410,30 @@ class PosixFileServices::FolderDescriptors {
       if (auto found = shard.open.find(folder); found != shard.open.end()) {
         return found->second.Get();
       }
-      if (shard.open.size() >= capacityPerShard_ || !MayKeepOneMore()) {
+      if (shard.open.size() >= capacityPerShard_) {
         return -1;
       }
     }
     Fd opened = OpenFolderForLookups(std::string(folder));
     if (!opened.Valid()) {
-      kept_.fetch_sub(1);
       return -1;
     }
     const std::scoped_lock lock(shard.guard);
     // Another thread may have opened it meanwhile: its descriptor is kept, this one closed.
-    const auto [kept, added] = shard.open.try_emplace(std::string(folder), std::move(opened));
-    if (!added) {
-      kept_.fetch_sub(1);
-    }
-    return kept->second.Get();
+    return shard.open.try_emplace(std::string(folder), std::move(opened)).first->second.Get();
   }
 
  private:
   static constexpr std::size_t kShards = 16;
   // What a numbered slot holds.
-  static constexpr std::uint8_t kUnopened = 0;
-  static constexpr std::uint8_t kOpening = 1;  // claimed by a thread that is opening it
-  static constexpr std::uint8_t kReady = 2;    // fd and folder are set
-  static constexpr std::uint8_t kUnavailable = 3;
+  static constexpr std::uint8_t kUnclaimed = 0;
+  static constexpr std::uint8_t kClaimed = 1;  // a thread is looking its folder up
+  static constexpr std::uint8_t kNoted = 2;    // fd (which may be -1) and folder are set
 
   struct Numbered {
-    std::atomic<std::uint8_t> state{kUnopened};
-    Fd fd;                    // set once, before kReady
-    std::string_view folder;  // the text it was opened for, viewed in the catalogue
+    std::atomic<std::uint8_t> state{kUnclaimed};
+    int fd = -1;              // a descriptor the shards own, or -1
+    std::string_view folder;  // the text it was looked up for, viewed in the catalogue
   };
 
   // Looked up by a view of the catalogue's folder text, without copying it.
@@ -460,42 +452,23 @@ class PosixFileServices::FolderDescriptors {
   int GetNumbered(const FileLocation& location) {
     Numbered& slot = numbered_[location.folderNumber];
     std::uint8_t state = slot.state.load(std::memory_order_acquire);
-    if (state == kUnopened && MayKeepOneMore()) {
-      if (slot.state.compare_exchange_strong(state, kOpening, std::memory_order_acq_rel)) {
-        Fd opened = OpenFolderForLookups(std::string(location.folder));
-        if (!opened.Valid()) {
-          kept_.fetch_sub(1);
-          slot.state.store(kUnavailable, std::memory_order_release);
-          return -1;
-        }
-        slot.fd = std::move(opened);
-        slot.folder = location.folder;
-        slot.state.store(kReady, std::memory_order_release);
-        return slot.fd.Get();
-      }
-      kept_.fetch_sub(1);  // another thread claimed it first
+    if (state == kUnclaimed &&
+        slot.state.compare_exchange_strong(state, kClaimed, std::memory_order_acq_rel)) {
+      slot.fd = Get(location.folder);
+      slot.folder = location.folder;
+      slot.state.store(kNoted, std::memory_order_release);
+      return slot.fd;
     }
-    // The number only points the way; a location numbered wrongly must not open a file of
+    // The number only points the way: a location numbered wrongly must not open a file of
     // another folder.
-    if (state == kReady && slot.folder == location.folder) {
-      return slot.fd.Get();
+    if (state == kNoted && slot.folder == location.folder) {
+      return slot.fd;
     }
-    return -1;
-  }
-
-  // Counts one more folder kept, where the session may still hold one.
-  bool MayKeepOneMore() {
-    if (kept_.fetch_add(1) < capacity_) {
-      return true;
-    }
-    kept_.fetch_sub(1);
-    return false;
+    return Get(location.folder);
   }
 
   std::array<Shard, kShards> shards_;
-  std::size_t capacity_;
   std::size_t capacityPerShard_;
-  std::atomic<std::size_t> kept_{0};
   std::unique_ptr<Numbered[]> numbered_;
   std::uint32_t numbers_;
 };
@@ -541,15 +514,19 @@ bool FirstByteInMemory(int fd) {
   return known && (resident & 1) != 0;
 }
 
+// A planned file, relative to its kept folder, or by its path where the session keeps no
+// more folders: every planned file is fetched, however many folders the plan has.
 Fd OpenPlanned(PosixFileServices::FolderDescriptors& folders, const PlannedRead& read) {
-  if (!IsPlainName(read.location.name)) {
+  if (IsPlainName(read.location.name)) {
+    if (const int folder = folders.Get(read.location); folder >= 0) {
+      return Fd(::openat(folder, NameText(read.location.name).Get(), kFileFlags));
+    }
+  }
+  Location location = Locate(read.location.Path());
+  if (!location.found) {
     return Fd();
   }
-  const int folder = folders.Get(read.location);
-  if (folder < 0) {
-    return Fd();
-  }
-  return Fd(::openat(folder, NameText(read.location.name).Get(), kFileFlags));
+  return Fd(::openat(location.FolderFd(), location.name.c_str(), kFileFlags));
 }
 
 // Whether the planned files are in memory already, judged by a sample spread over the plan:
