@@ -123,6 +123,19 @@ class ReadSizeClassTest : public ::testing::Test {
     EXPECT_EQ(files.watch.openNow, 0);
   }
 
+  // Writes `contents`, reads them as one class within `openFiles`, with fresh logs, and holds
+  // the parts to the pairwise verdicts.
+  std::vector<ClassFile> ReadClassOf(const std::vector<std::string>& contents, std::int64_t size,
+                                     std::int32_t percent, std::size_t openFiles) {
+    files.logs.clear();
+    files.watch = {};
+    std::vector<ClassFile> jobs = Write(contents);
+    const ReadingLimits limits{.openFiles = openFiles};
+    ReadSizeClass(files, jobs, size, percent, nullptr, limits);
+    ExpectPairwiseVerdicts(jobs, size, percent, limits);
+    return jobs;
+  }
+
   TempFolder temp;
   LoggingFileServices files;
   std::deque<std::string> paths_;  // never moves a path it holds
@@ -139,12 +152,7 @@ TEST_F(ReadSizeClassTest, PartsAreThePairwiseVerdictsForEveryOpenFileBound) {
       for (const std::int32_t percent : {100, 40}) {
         SCOPED_TRACE("seed " + std::to_string(seed) + ", bound " + std::to_string(openFiles) +
                      ", percent " + std::to_string(percent));
-        files.logs.clear();
-        files.watch = {};
-        std::vector<ClassFile> jobs = Write(contents);
-        const ReadingLimits limits{.openFiles = openFiles};
-        ReadSizeClass(files, jobs, kSize, percent, nullptr, limits);
-        ExpectPairwiseVerdicts(jobs, kSize, percent, limits);
+        ReadClassOf(contents, kSize, percent, openFiles);
       }
     }
   }
@@ -217,12 +225,7 @@ TEST_F(ReadSizeClassTest, ChunksOfDifferentBytesButOneDigestKeepTheirFilesTogeth
   for (const std::size_t openFiles :
        {std::size_t{2}, std::size_t{3}, std::size_t{5}, std::size_t{7}}) {
     SCOPED_TRACE("bound " + std::to_string(openFiles));
-    files.logs.clear();
-    files.watch = {};
-    std::vector<ClassFile> jobs = Write(contents);
-    const ReadingLimits limits{.openFiles = openFiles};
-    ReadSizeClass(files, jobs, kSize, 100, nullptr, limits);
-    ExpectPairwiseVerdicts(jobs, kSize, 100, limits);
+    const std::vector<ClassFile> jobs = ReadClassOf(contents, kSize, 100, openFiles);
     for (std::size_t job : {0, 1, 2, 3, 6}) {
       EXPECT_EQ(jobs[job].state, ClassFileState::Known) << job;
     }
@@ -246,12 +249,7 @@ TEST_F(ReadSizeClassTest, FilesThatDifferEarlyAreNotReadFurther) {
   for (const auto& [openFiles, readOfLateFile] :
        std::map<std::size_t, std::int64_t>{{3, 4 * kChunkSize}, {256, 3 * kChunkSize}}) {
     SCOPED_TRACE(openFiles);
-    files.logs.clear();
-    files.watch = {};
-    std::vector<ClassFile> jobs = Write(contents);
-    const ReadingLimits limits{.openFiles = openFiles};
-    ReadSizeClass(files, jobs, kSize, 100, nullptr, limits);
-    ExpectPairwiseVerdicts(jobs, kSize, 100, limits);
+    const std::vector<ClassFile> jobs = ReadClassOf(contents, kSize, 100, openFiles);
     EXPECT_EQ(jobs[0].state, ClassFileState::Known);
     EXPECT_EQ(jobs[2].state, ClassFileState::Distinct);
     EXPECT_EQ(jobs[3].state, ClassFileState::Distinct);
