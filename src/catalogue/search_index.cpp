@@ -123,9 +123,6 @@ void MarkRepeatedPaths(const std::vector<SearchEntry>& entries,
   });
 }
 
-// The records that take part in neither search, so that no group pairs a file with itself: a
-// record whose file (device and inode, as the scan saw them) is that of an earlier record (a
-// folder added twice through a parent, a hard link), or whose path is.
 // The keys sorted; the sizes beside the rest where a second core is to be had, since none of
 // the sorts needs another's result.
 void SortKeys(CatalogueKeys& keys) {
@@ -142,7 +139,10 @@ void SortKeys(CatalogueKeys& keys) {
   });
 }
 
-// `keys` sorted by SortKeys.
+// The records that take part in neither search, so that no group pairs a file with itself: a
+// record whose file (device and inode, as the scan saw them) is that of an earlier record (a
+// folder added twice through a parent, a hard link), or whose path is. `keys` sorted by
+// SortKeys.
 std::vector<bool> RepeatedFiles(const CatalogueKeys& keys, PaintPacer& pacer) {
   std::vector<bool> repeated(keys.entries.size(), false);
   MarkLaterOfSortedIdentities(keys.identities, repeated);
