@@ -32,6 +32,15 @@ std::unique_ptr<DirectoryEnumeration> OpenBelow(FileServices& files, const std::
   return files.StartEnumerationBelow(root, below);
 }
 
+// The entries the enumeration has not handed out yet, to its end.
+std::vector<DirectoryEntry> EntriesLeftIn(DirectoryEnumeration& folder) {
+  std::vector<DirectoryEntry> entries;
+  for (DirectoryEntry entry = folder.Next(); entry.kind != EntryKind::None; entry = folder.Next()) {
+    entries.push_back(std::move(entry));
+  }
+  return entries;
+}
+
 // One open folder level of the walk. The walk keeps its own stack of these instead of
 // recursing, so a tree thousands of levels deep costs heap, not call stack.
 struct OpenLevel {
@@ -39,19 +48,29 @@ struct OpenLevel {
   std::size_t parentFolderLength = 0;  // where the shared folder text is cut on leaving
 };
 
-// A folder level read to its end ahead of time, so that its descriptor can be closed. Its
-// subfolders are opened from the chosen folder down, one folder at a time, since there is no
-// open folder left to open them from.
+// A folder level whose descriptor was closed to make room: what was left of its entries was
+// read to the end ahead of time (nothing, where the level had been listed whole already), and
+// its subfolders are opened from the chosen folder down, one folder at a time, since there is
+// no open folder left to open them from.
 class ReadAheadLevel final : public DirectoryEnumeration {
  public:
+  // The level whose folder text is currentFolder's first folderLength bytes, below the chosen
+  // folder, whose text is its first rootLength bytes.
+  static std::unique_ptr<ReadAheadLevel> Of(FileServices& files, const std::string& currentFolder,
+                                            std::size_t rootLength, std::size_t folderLength,
+                                            std::vector<DirectoryEntry> entries) {
+    return std::make_unique<ReadAheadLevel>(
+        files, FolderPathToEnumerate(currentFolder.substr(0, rootLength)),
+        currentFolder.substr(rootLength, folderLength - rootLength), std::move(entries));
+  }
+
   // `relative`: this level's folder below the chosen folder `root`, "" or starting with "/".
   ReadAheadLevel(FileServices& files, std::string root, std::string relative,
-                 DirectoryEnumeration& open)
-      : files_(files), root_(std::move(root)), relative_(std::move(relative)) {
-    for (DirectoryEntry entry = open.Next(); entry.kind != EntryKind::None; entry = open.Next()) {
-      entries_.push_back(std::move(entry));
-    }
-  }
+                 std::vector<DirectoryEntry> entries)
+      : files_(files),
+        root_(std::move(root)),
+        relative_(std::move(relative)),
+        entries_(std::move(entries)) {}
 
   DirectoryEntry Next() override {
     if (next_ == entries_.size()) {
@@ -88,12 +107,9 @@ struct LevelStack {
       return;
     }
     OpenLevel& shallowest = levels[firstOpen];
-    const std::size_t rootLength = levels.front().parentFolderLength;
-    const std::size_t folderLength = levels[firstOpen + 1].parentFolderLength;
-    std::string root = FolderPathToEnumerate(currentFolder.substr(0, rootLength));
-    shallowest.enumeration = std::make_unique<ReadAheadLevel>(
-        files, std::move(root), currentFolder.substr(rootLength, folderLength - rootLength),
-        *shallowest.enumeration);
+    shallowest.enumeration = ReadAheadLevel::Of(
+        files, currentFolder, levels.front().parentFolderLength,
+        levels[firstOpen + 1].parentFolderLength, EntriesLeftIn(*shallowest.enumeration));
     ++firstOpen;
   }
 
@@ -219,30 +235,10 @@ struct ListedFolder {
 
 ListedFolder ListWhole(std::unique_ptr<DirectoryEnumeration> folder) {
   ListedFolder listed;
-  for (DirectoryEntry entry = folder->Next(); entry.kind != EntryKind::None;
-       entry = folder->Next()) {
-    listed.entries.push_back(std::move(entry));
-  }
+  listed.entries = EntriesLeftIn(*folder);
   listed.folder = std::move(folder);
   return listed;
 }
-
-// Opens the subfolders of a level whose folder was closed to make room, from the chosen folder
-// down by their paths, as ReadAheadLevel does.
-class ClosedLevel final : public DirectoryEnumeration {
- public:
-  ClosedLevel(FileServices& files, std::string root, std::string relative)
-      : files_(files), root_(std::move(root)), relative_(std::move(relative)) {}
-  DirectoryEntry Next() override { return {}; }
-  std::unique_ptr<DirectoryEnumeration> OpenSubfolder(const std::string& name) override {
-    return OpenBelow(files_, root_, relative_, name);
-  }
-
- private:
-  FileServices& files_;
-  std::string root_;
-  std::string relative_;
-};
 
 // A subfolder the scan will enter, which either thread may list before the scan comes to it.
 // Once listed, its own subfolders are known and may be listed ahead in turn.
@@ -414,11 +410,10 @@ class TwoThreadScan {
     if (levels_.size() - firstOpen_ < kMostOpenLevels || firstOpen_ + 1 >= levels_.size()) {
       return;
     }
-    const std::size_t rootLength = levels_.front().parentFolderLength;
-    const std::size_t folderLength = levels_[firstOpen_ + 1].parentFolderLength;
-    auto closed = std::make_shared<ClosedLevel>(
-        files_, FolderPathToEnumerate(currentFolder_.substr(0, rootLength)),
-        currentFolder_.substr(rootLength, folderLength - rootLength));
+    // Its entries were taken when the level was listed; only its subfolders are still opened.
+    std::shared_ptr<DirectoryEnumeration> closed =
+        ReadAheadLevel::Of(files_, currentFolder_, levels_.front().parentFolderLength,
+                           levels_[firstOpen_ + 1].parentFolderLength, {});
     const std::lock_guard lock(mutex_);
     levels_[firstOpen_].folder = std::move(closed);
     ++firstOpen_;
