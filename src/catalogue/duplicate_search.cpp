@@ -8,6 +8,7 @@
 #include <exception>
 #include <memory>
 #include <mutex>
+#include <span>
 #include <stop_token>
 #include <string>
 #include <system_error>
@@ -58,13 +59,10 @@ class ContentClassReader {
       : files_(files), comparePercent_(comparePercent), entries_(entries) {}
 
   // Touches only the entries of the class, so that several readers can decide different
-  // classes at once.
-  void Decide(std::size_t first, const FileProgressSink& progress) {
+  // classes at once. `members` are its entry numbers in catalogue order.
+  void Decide(std::span<const std::size_t> members, const FileProgressSink& progress) {
     progress_ = &progress;
-    members_.clear();
-    for (std::size_t index = first; index != kNoEntry; index = entries_[index].classNext) {
-      members_.push_back(index);
-    }
+    members_ = members;
     if (members_.size() == 2) {
       DecidePair();
     } else {
@@ -119,11 +117,62 @@ class ContentClassReader {
   std::int32_t comparePercent_;
   std::vector<SearchEntry>& entries_;
   const FileProgressSink* progress_ = nullptr;              // of the class being decided
-  std::vector<std::size_t> members_;                        // entry numbers of the class, ascending
+  std::span<const std::size_t> members_;                    // entry numbers of the class, ascending
   std::vector<ClassFile> jobs_;                             // one per member, same order
   ReadBufferPool buffers_;                                  // shared by the classes of one search
   std::vector<std::pair<std::size_t, std::size_t>> known_;  // part, entry number
   std::vector<std::size_t> order_;                          // the entry numbers of known_
+};
+
+// The classes still to be read, each one's entry numbers together and in catalogue order, the
+// classes in the catalogue order of their first members. Built in one pass along the entries:
+// following each class's chain instead would jump across the whole catalogue at every link.
+class UndecidedClasses {
+ public:
+  explicit UndecidedClasses(const std::vector<SearchEntry>& entries) {
+    std::vector<std::size_t> classOf(entries.size(), kNoEntry);
+    std::vector<std::size_t> sizes;
+    for (std::size_t index = 0; index < entries.size(); ++index) {
+      const SearchEntry& entry = entries[index];
+      if (entry.role != SearchRole::Undecided) {
+        continue;
+      }
+      if (entry.firstOfClass) {
+        classOf[index] = sizes.size();
+        sizes.push_back(0);
+      }
+      const std::size_t number = classOf[index];
+      if (number == kNoEntry) {
+        continue;  // on no class's chain
+      }
+      ++sizes[number];
+      if (entry.classNext != kNoEntry) {
+        classOf[entry.classNext] = number;  // chains run forward in catalogue order
+      }
+    }
+    starts_.reserve(sizes.size() + 1);
+    starts_.push_back(0);
+    for (std::size_t size : sizes) {
+      starts_.push_back(starts_.back() + size);
+    }
+    members_.resize(starts_.back());
+    std::vector<std::size_t> filled(starts_.begin(), starts_.end() - 1);
+    for (std::size_t index = 0; index < entries.size(); ++index) {
+      if (classOf[index] != kNoEntry) {
+        members_[filled[classOf[index]]++] = index;
+      }
+    }
+  }
+
+  std::size_t Count() const { return starts_.size() - 1; }
+  std::span<const std::size_t> Members(std::size_t number) const {
+    return std::span(members_).subspan(starts_[number], starts_[number + 1] - starts_[number]);
+  }
+  std::size_t First(std::size_t number) const { return members_[starts_[number]]; }
+
+ private:
+  std::vector<std::size_t> members_;  // entry numbers, class after class
+  std::vector<std::size_t> starts_;   // where each class starts in members_, and the end
 };
 
 // The file-progress values one class's reading reported, kept until the search comes to the
@@ -164,22 +213,14 @@ class ClassDecider {
         comparePercent_(comparePercent),
         entries_(entries),
         progress_(progress),
-        reader_(files, comparePercent, entries) {
+        reader_(files, comparePercent, entries),
+        classes_(entries) {
     const std::size_t wanted = session != nullptr ? session->ReadersWorthRunning() : 0;
     const std::size_t threads = wanted > 0 ? wanted : ReaderThreadsForThisMachine();
-    if (!files.ReadsConcurrently() || threads < 2) {
+    if (!files.ReadsConcurrently() || threads < 2 || classes_.Count() < kWorthHelping) {
       return;
     }
-    for (std::size_t index = 0; index < entries.size(); ++index) {
-      if (entries[index].firstOfClass && entries[index].role == SearchRole::Undecided) {
-        firsts_.push_back(index);
-      }
-    }
-    if (firsts_.size() < kWorthHelping) {
-      firsts_.clear();
-      return;
-    }
-    classes_ = std::make_unique<ClassState[]>(firsts_.size());
+    states_ = std::make_unique<ClassState[]>(classes_.Count());
     for (std::size_t helper = 1; helper < threads; ++helper) {
       try {
         helpers_.emplace_back([this](const std::stop_token& stop) { Help(stop); });
@@ -197,23 +238,20 @@ class ClassDecider {
   ClassDecider(const ClassDecider&) = delete;
   ClassDecider& operator=(const ClassDecider&) = delete;
 
-  // Whether the entry heads a class still to be read; call for every entry in order.
+  // Whether the entry heads the next class to be read; call for every entry in order.
   bool Heads(std::size_t index) const {
-    if (helpers_.empty()) {
-      return entries_[index].firstOfClass && entries_[index].role == SearchRole::Undecided;
-    }
-    return reached_ < firsts_.size() && firsts_[reached_] == index;
+    return reached_ < classes_.Count() && classes_.First(reached_) == index;
   }
 
-  // Decides the class headed by `first`, telling its file progress to `sink`.
-  void Decide(std::size_t first, const FileProgressSink& sink) {
+  // Decides the class the entry just told by Heads heads, telling its file progress to `sink`.
+  void Decide(const FileProgressSink& sink) {
+    const std::size_t number = reached_++;
     if (helpers_.empty()) {
-      reader_.Decide(first, sink);
+      reader_.Decide(classes_.Members(number), sink);
       return;
     }
-    const std::size_t number = reached_++;
     WaitFor(number);
-    ClassState& state = classes_[number];
+    ClassState& state = states_[number];
     if (state.failure) {
       std::rethrow_exception(state.failure);
     }
@@ -236,7 +274,7 @@ class ClassDecider {
   // Takes the next class nobody has started; false when every class has been.
   bool TakeClass(std::size_t& number) {
     std::size_t next = nextClass_.load();
-    while (next < firsts_.size()) {
+    while (next < classes_.Count()) {
       if (nextClass_.compare_exchange_weak(next, next + 1)) {
         number = next;
         return true;
@@ -254,10 +292,10 @@ class ClassDecider {
   }
 
   void Read(ContentClassReader& reader, std::size_t number) {
-    ClassState& state = classes_[number];
+    ClassState& state = states_[number];
     try {
       state.progress = std::make_unique<RecordedProgress>();
-      reader.Decide(firsts_[number], state.progress->Sink());
+      reader.Decide(classes_.Members(number), state.progress->Sink());
     } catch (...) {
       state.failure = std::current_exception();
     }
@@ -277,8 +315,8 @@ class ClassDecider {
       Read(reader_, number);
     }
     std::unique_lock lock(doneGuard_);
-    while (!classes_[wanted].done) {
-      if (!classDone_.wait_for(lock, kPaintInterval, [&] { return classes_[wanted].done; })) {
+    while (!states_[wanted].done) {
+      if (!classDone_.wait_for(lock, kPaintInterval, [&] { return states_[wanted].done; })) {
         lock.unlock();
         progress_.KeepPainting();
         lock.lock();
@@ -288,17 +326,17 @@ class ClassDecider {
 
   bool IsDone(std::size_t number) {
     const std::scoped_lock lock(doneGuard_);
-    return classes_[number].done;
+    return states_[number].done;
   }
 
   FileServices& files_;
   std::int32_t comparePercent_;
   std::vector<SearchEntry>& entries_;
   EngineProgress& progress_;
-  ContentClassReader reader_;              // the search's own
-  std::vector<std::size_t> firsts_;        // the first entry of every class, in catalogue order
-  std::unique_ptr<ClassState[]> classes_;  // one per class, same order
-  std::size_t reached_ = 0;                // classes the search has come to
+  ContentClassReader reader_;  // the search's own
+  UndecidedClasses classes_;
+  std::unique_ptr<ClassState[]> states_;  // one per class, same order, where helpers read
+  std::size_t reached_ = 0;               // classes the search has come to
   std::atomic<std::size_t> nextClass_{0};
   std::mutex doneGuard_;
   std::condition_variable classDone_;
@@ -397,7 +435,7 @@ void FindDuplicates(FileServices& files, FileCatalogue& catalogue, const SearchR
     fileProgress.Restart();
     if (index < entries.size() && entries[index].record == &reference) {
       if (classes.Heads(index)) {
-        classes.Decide(index, fileProgressSink);
+        classes.Decide(fileProgressSink);
       }
       if (entries[index].role == SearchRole::GroupHead) {
         AddGroup(results, entries, index, request.mode);

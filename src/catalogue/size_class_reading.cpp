@@ -88,14 +88,14 @@ class LockstepRefinement {
       : reading_(reading), players_(players) {}
 
   void Run() {
-    std::vector<std::size_t> all(players_.size());
-    for (std::size_t at = 0; at < all.size(); ++at) {
-      all[at] = at;
+    members_.resize(players_.size());
+    for (std::size_t at = 0; at < members_.size(); ++at) {
+      members_[at] = at;
     }
-    parts_.push_back(std::move(all));
+    starts_ = {0, members_.size()};
     KeepPartsOfSeveral();
-    while (!parts_.empty()) {
-      const std::int64_t position = players_[parts_.front().front()].reader->Position();
+    while (PartCount() > 0) {
+      const std::int64_t position = players_[members_.front()].reader->Position();
       if (position >= reading_.length) {
         FinishParts();
         return;
@@ -108,19 +108,42 @@ class LockstepRefinement {
   }
 
  private:
-  void ReadNextChunks() {
-    for (std::vector<std::size_t>& part : parts_) {
-      std::erase_if(part, [this](std::size_t at) {
-        Player& player = players_[at];
-        if (player.reader->NextChunkBytes(player.chunk)) {
-          return false;
+  // The parts are runs of members_, part `number` from starts_[number] to starts_[number + 1]:
+  // flat, so that splitting them round after round allocates nothing once the first round has.
+  std::size_t PartCount() const { return starts_.size() - 1; }
+  std::span<const std::size_t> Part(std::size_t number) const {
+    return std::span(members_).subspan(starts_[number], starts_[number + 1] - starts_[number]);
+  }
+
+  // Keeps, in order, the members for which keep(player) holds, and the parts' bounds with them.
+  template <typename Keep>
+  void KeepMembers(Keep&& keep) {
+    std::size_t kept = 0;
+    for (std::size_t number = 0; number < PartCount(); ++number) {
+      const std::size_t begin = starts_[number];
+      const std::size_t end = starts_[number + 1];
+      starts_[number] = kept;
+      for (std::size_t at = begin; at < end; ++at) {
+        if (keep(members_[at])) {
+          members_[kept++] = members_[at];
         }
-        // Shrunk or failed since it was opened: equal to nothing.
-        reading_.jobs[player.job].state = ClassFileState::Unreadable;
-        reading_.buffers.Release(player.reader);
-        return true;
-      });
+      }
     }
+    starts_.back() = kept;
+    members_.resize(kept);
+  }
+
+  void ReadNextChunks() {
+    KeepMembers([this](std::size_t at) {
+      Player& player = players_[at];
+      if (player.reader->NextChunkBytes(player.chunk)) {
+        return true;
+      }
+      // Shrunk or failed since it was opened: equal to nothing.
+      reading_.jobs[player.job].state = ClassFileState::Unreadable;
+      reading_.buffers.Release(player.reader);
+      return false;
+    });
   }
 
   // Each part splits into sub-parts of equal chunk digests, in the order of their first
@@ -128,35 +151,51 @@ class LockstepRefinement {
   // buckets of equal bytes, and only where a part has several buckets are the buckets'
   // leaders hashed, all of them in one call, and buckets of equal digests merged.
   void SplitParts() {
-    next_.clear();
+    leaders_.clear();
+    leaderPrefixes_.clear();
+    bucketSizes_.clear();
     partEnds_.clear();
-    for (const std::vector<std::size_t>& part : parts_) {
-      const std::size_t firstOfPart = next_.size();
-      for (std::size_t at : part) {
+    for (std::size_t number = 0; number < PartCount(); ++number) {
+      const std::size_t firstOfPart = leaders_.size();
+      for (std::size_t at : Part(number)) {
         PutIntoBucket(at, firstOfPart);
       }
-      partEnds_.push_back(next_.size());
+      partEnds_.push_back(leaders_.size());
     }
     if (HashBucketLeaders()) {
       MergeBucketsOfEqualDigests();
     }
-    std::swap(parts_, next_);
+    MakeBucketsTheParts();
+  }
+
+  // The first bytes of a chunk as one number: chunks that differ mostly differ there, so
+  // comparing these spares most byte comparisons.
+  static std::uint64_t PrefixOf(std::span<const char> chunk) {
+    std::uint64_t prefix = 0;
+    std::memcpy(&prefix, chunk.data(), std::min(chunk.size(), sizeof prefix));
+    return prefix;
   }
 
   // Into the bucket (among those from firstOfPart on) whose leader's chunk has the same bytes,
   // or into a new one.
   void PutIntoBucket(std::size_t at, std::size_t firstOfPart) {
     Player& player = players_[at];
-    for (std::size_t bucket = firstOfPart; bucket < next_.size(); ++bucket) {
-      const Player& leader = players_[next_[bucket].front()];
+    const std::uint64_t prefix = PrefixOf(player.chunk);
+    for (std::size_t bucket = firstOfPart; bucket < leaders_.size(); ++bucket) {
+      if (leaderPrefixes_[bucket] != prefix) {
+        continue;
+      }
+      const Player& leader = players_[leaders_[bucket]];
       if (std::memcmp(leader.chunk.data(), player.chunk.data(), player.chunk.size()) == 0) {
-        next_[bucket].push_back(at);
+        ++bucketSizes_[bucket];
         player.bucket = bucket;
         return;
       }
     }
-    player.bucket = next_.size();
-    next_.push_back({at});
+    player.bucket = leaders_.size();
+    leaders_.push_back(at);
+    leaderPrefixes_.push_back(prefix);
+    bucketSizes_.push_back(1);
   }
 
   // The digests of the leaders of every bucket that shares its part with another, in
@@ -168,7 +207,7 @@ class LockstepRefinement {
     for (std::size_t end : partEnds_) {
       if (end - firstOfPart > 1) {
         for (std::size_t bucket = firstOfPart; bucket < end; ++bucket) {
-          leaderChunks_.push_back(players_[next_[bucket].front()].chunk);
+          leaderChunks_.push_back(players_[leaders_[bucket]].chunk);
           hashedBuckets_.push_back(bucket);
         }
       }
@@ -179,7 +218,7 @@ class LockstepRefinement {
     }
     hashedDigests_.resize(hashedBuckets_.size());
     Md5OfEach(leaderChunks_, hashedDigests_);
-    leaderDigests_.resize(next_.size());
+    leaderDigests_.resize(leaders_.size());
     for (std::size_t at = 0; at < hashedBuckets_.size(); ++at) {
       leaderDigests_[hashedBuckets_[at]] = hashedDigests_[at];
     }
@@ -188,11 +227,12 @@ class LockstepRefinement {
 
   // Buckets of one part whose chunks differ in their bytes but not in their digests are one
   // sub-part (digests that meet without equal bytes are rare, so this is seldom more than a
-  // look).
+  // look): their players move into the earliest of them, which keeps player order there, and
+  // the emptied buckets are passed over.
   void MergeBucketsOfEqualDigests() {
     std::size_t firstOfPart = 0;
     bool merged = false;
-    mergedInto_.resize(next_.size());
+    mergedInto_.resize(leaders_.size());
     for (std::size_t end : partEnds_) {
       for (std::size_t bucket = firstOfPart; bucket < end; ++bucket) {
         mergedInto_[bucket] = bucket;
@@ -210,52 +250,87 @@ class LockstepRefinement {
     if (!merged) {
       return;
     }
-    // The players again in their part's order, each into the bucket its own was merged into,
-    // so that a merged sub-part keeps player order; the emptied buckets go.
-    for (std::vector<std::size_t>& bucket : next_) {
-      bucket.clear();
-    }
-    for (const std::vector<std::size_t>& part : parts_) {
-      for (std::size_t at : part) {
-        next_[mergedInto_[players_[at].bucket]].push_back(at);
+    for (std::size_t bucket = 0; bucket < leaders_.size(); ++bucket) {
+      if (mergedInto_[bucket] != bucket) {
+        bucketSizes_[mergedInto_[bucket]] += bucketSizes_[bucket];
+        bucketSizes_[bucket] = 0;
       }
     }
-    std::erase_if(next_, [](const std::vector<std::size_t>& bucket) { return bucket.empty(); });
+    for (std::size_t at : members_) {
+      players_[at].bucket = mergedInto_[players_[at].bucket];
+    }
+  }
+
+  // The buckets become the parts, in bucket order, each with its players in player order.
+  void MakeBucketsTheParts() {
+    bucketStarts_.resize(bucketSizes_.size());
+    starts_.clear();
+    std::size_t start = 0;
+    for (std::size_t bucket = 0; bucket < bucketSizes_.size(); ++bucket) {
+      bucketStarts_[bucket] = start;
+      if (bucketSizes_[bucket] > 0) {
+        starts_.push_back(start);
+        start += bucketSizes_[bucket];
+      }
+    }
+    starts_.push_back(start);
+    nextMembers_.resize(members_.size());
+    for (std::size_t at : members_) {
+      nextMembers_[bucketStarts_[players_[at].bucket]++] = at;
+    }
+    std::swap(members_, nextMembers_);
   }
 
   // A file alone in its part equals nothing: it is not read any further.
   void KeepPartsOfSeveral() {
-    std::erase_if(parts_, [this](const std::vector<std::size_t>& part) {
-      if (part.size() >= 2) {
-        return false;
+    std::size_t kept = 0;
+    std::size_t written = 0;
+    for (std::size_t number = 0; number < PartCount(); ++number) {
+      const std::size_t begin = starts_[number];
+      const std::size_t end = starts_[number + 1];
+      if (end - begin < 2) {
+        for (std::size_t at = begin; at < end; ++at) {
+          reading_.jobs[players_[members_[at]].job].state = ClassFileState::Distinct;
+          reading_.buffers.Release(players_[members_[at]].reader);
+        }
+        continue;
       }
-      for (std::size_t at : part) {
-        reading_.jobs[players_[at].job].state = ClassFileState::Distinct;
-        reading_.buffers.Release(players_[at].reader);
-      }
-      return true;
-    });
+      starts_[kept++] = written;
+      written = std::copy(members_.begin() + static_cast<std::ptrdiff_t>(begin),
+                          members_.begin() + static_cast<std::ptrdiff_t>(end),
+                          members_.begin() + static_cast<std::ptrdiff_t>(written)) -
+                members_.begin();
+    }
+    starts_.resize(kept);
+    starts_.push_back(written);
+    members_.resize(written);
   }
 
   void FinishParts() {
-    std::vector<std::size_t> members;
-    for (const std::vector<std::size_t>& part : parts_) {
-      members.clear();
-      for (std::size_t at : part) {
-        members.push_back(players_[at].job);
+    std::vector<std::size_t> jobs;
+    for (std::size_t number = 0; number < PartCount(); ++number) {
+      jobs.clear();
+      for (std::size_t at : Part(number)) {
+        jobs.push_back(players_[at].job);
         reading_.buffers.Release(players_[at].reader);
       }
-      reading_.MakePart(members);
+      reading_.MakePart(jobs);
     }
-    parts_.clear();
+    members_.clear();
+    starts_ = {0};
   }
 
   ClassReading& reading_;
   std::vector<Player>& players_;
-  std::vector<std::vector<std::size_t>> parts_;  // indexes into players_
-  std::vector<std::vector<std::size_t>> next_;   // the buckets, then the sub-parts of parts_
-  std::vector<std::size_t> partEnds_;            // where each part's buckets end in next_
-  // Kept from round to round, so that the chunk loop does not allocate.
+  std::vector<std::size_t> members_;      // indexes into players_, part after part
+  std::vector<std::size_t> starts_;       // where each part starts in members_, and the end
+  std::vector<std::size_t> nextMembers_;  // the members of the next round's parts
+  // The buckets of one round, numbered part after part.
+  std::vector<std::size_t> leaders_;  // the player whose chunk stands for the bucket
+  std::vector<std::uint64_t> leaderPrefixes_;
+  std::vector<std::size_t> bucketSizes_;
+  std::vector<std::size_t> bucketStarts_;  // where each bucket goes in nextMembers_
+  std::vector<std::size_t> partEnds_;      // where each part's buckets end
   std::vector<std::span<const char>> leaderChunks_;
   std::vector<std::size_t> hashedBuckets_;
   std::vector<Md5Digest> hashedDigests_;
