@@ -8,7 +8,9 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <ostream>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "catalogue/content_comparison.h"
@@ -29,6 +31,12 @@ struct WidgetWrite {
   int target = 0;  // control number, or status field
   int value = 0;
   std::string text;
+
+  friend bool operator==(const WidgetWrite&, const WidgetWrite&) = default;
+  friend void PrintTo(const WidgetWrite& write, std::ostream* out) {
+    *out << (write.kind == Kind::Progress ? "progress " : "status ") << write.target << " "
+         << write.value << " \"" << write.text << "\"";
+  }
 };
 
 // Widget services that only log the progress and status writes (all the search touches)
@@ -156,7 +164,31 @@ class SearchTest : public ::testing::Test {
     return record;
   }
 
+  // Writes the files, then catalogues them in the order given.
+  void WriteAndCatalogue(const std::vector<std::pair<std::string, std::string>>& namesAndBytes) {
+    for (const auto& [name, bytes] : namesAndBytes) {
+      temp.WriteFile(name, bytes);
+    }
+    for (const auto& [name, bytes] : namesAndBytes) {
+      Catalogue(name);
+    }
+  }
+
   std::string Path(const std::string& relative) const { return temp.PathOf(relative); }
+
+  // The groups of the plain pairwise search over the catalogue, read without the log.
+  GroupPaths Pairwise(std::int32_t percent = 100) {
+    NativeFileServices plainFiles;
+    return PlainSearch(plainFiles, program.state.fileCatalogue, true, percent).groups;
+  }
+
+  void ExpectEveryFileOpenedOnceAndNoByteReadTwice() {
+    for (const auto& [path, log] : files.logs) {
+      SCOPED_TRACE(path);
+      EXPECT_EQ(log.opens, 1);
+      EXPECT_FALSE(log.AnyByteReadTwice());
+    }
+  }
 
   // The groups the search left, checked for consistency on the way: every chain holds
   // memberCount members, each member copies its file's folder and name, and the group's size

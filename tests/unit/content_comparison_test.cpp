@@ -32,55 +32,61 @@ class ContentComparisonTest : public ::testing::Test {
   std::vector<int> progress;
 };
 
-TEST_F(ContentComparisonTest, EqualFilesOfOneChunkAreTheSame) {
-  const std::string content = PatternBytes(1024);
-  const std::string first = temp.WriteFile("a.bin", content);
-  const std::string second = temp.WriteFile("b.bin", content);
-  EXPECT_EQ(Compare(first, second, 1024), 1);
-  EXPECT_EQ(progress, std::vector<int>{100});
-  EXPECT_EQ(files.opened, (std::vector<std::string>{first, second}));
-  EXPECT_EQ(files.logs[first].bytesRead, 1024);
-  EXPECT_EQ(files.logs[second].bytesRead, 1024);
-  EXPECT_EQ(files.watch.openNow, 0);
+// A difference costs the chunks up to the one that holds it, in each file; progress comes
+// after each chunk of the second file.
+TEST_F(ContentComparisonTest, ReadsChunkByChunkUpToTheFirstDifference) {
+  struct Row {
+    std::int64_t size;
+    std::int64_t changedAt;  // -1: equal files
+    int verdict;
+    std::vector<int> progress;
+    std::int64_t bytesRead;  // of each file
+  };
+  const Row rows[] = {
+      {1024, -1, 1, {100}, 1024},
+      {2500, 2400, 0, {40, 81, 100}, 2500},  // after 1,024, 2,048 and 2,500 bytes
+      {3000, 0, 0, {34}, 1024},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE("size " + std::to_string(row.size) + ", changed at " +
+                 std::to_string(row.changedAt));
+    const std::string content = PatternBytes(static_cast<std::size_t>(row.size));
+    const std::string first = temp.WriteFile("a.bin", content);
+    const std::string second = temp.WriteFile(
+        "b.bin", row.changedAt < 0
+                     ? content
+                     : WithByteChanged(content, static_cast<std::size_t>(row.changedAt)));
+    files.logs.clear();
+    files.opened.clear();
+    progress.clear();
+    EXPECT_EQ(Compare(first, second, row.size), row.verdict);
+    EXPECT_EQ(progress, row.progress);
+    EXPECT_EQ(files.opened, (std::vector<std::string>{first, second}));
+    EXPECT_EQ(files.logs[first].bytesRead, row.bytesRead);
+    EXPECT_EQ(files.logs[second].bytesRead, row.bytesRead);
+    EXPECT_EQ(files.watch.openNow, 0);
+  }
 }
 
-TEST_F(ContentComparisonTest, DifferenceInTheLastChunkIsFoundAfterThreeChunks) {
-  const std::string content = PatternBytes(2500);
-  const std::string first = temp.WriteFile("a.bin", content);
-  const std::string second = temp.WriteFile("b.bin", WithByteChanged(content, 2400));
-  EXPECT_EQ(Compare(first, second, 2500), 0);
-  // After 1,024, 2,048 and 2,500 bytes of the second file.
-  EXPECT_EQ(progress, (std::vector<int>{40, 81, 100}));
-  EXPECT_EQ(files.logs[first].bytesRead, 2500);
-  EXPECT_EQ(files.logs[second].bytesRead, 2500);
-  EXPECT_EQ(files.watch.openNow, 0);
-}
-
-TEST_F(ContentComparisonTest, DifferenceInTheFirstByteCostsOneChunkPerFile) {
-  const std::string content = PatternBytes(3000);
-  const std::string first = temp.WriteFile("a.bin", content);
-  const std::string second = temp.WriteFile("b.bin", WithByteChanged(content, 0));
-  EXPECT_EQ(Compare(first, second, 3000), 0);
-  EXPECT_EQ(progress, std::vector<int>{34});
-  EXPECT_EQ(files.logs[first].bytesRead, 1024);
-  EXPECT_EQ(files.logs[second].bytesRead, 1024);
-}
-
-TEST_F(ContentComparisonTest, MissingFirstFileLeavesTheSecondUnopened) {
-  const std::string second = temp.WriteFile("b.bin", "content");
-  const std::string first = temp.PathOf("gone.bin");
-  EXPECT_EQ(Compare(first, second, 7), 0);
-  EXPECT_EQ(files.opened, std::vector<std::string>{first});
-  EXPECT_TRUE(progress.empty());
-}
-
-TEST_F(ContentComparisonTest, MissingSecondFileClosesTheFirst) {
-  const std::string first = temp.WriteFile("a.bin", "content");
-  const std::string second = temp.PathOf("gone.bin");
-  EXPECT_EQ(Compare(first, second, 7), 0);
-  EXPECT_EQ(files.opened, (std::vector<std::string>{first, second}));
-  EXPECT_EQ(files.watch.openNow, 0);
-  EXPECT_TRUE(progress.empty());
+// A missing file ends the comparison at once: the second is not opened when the first is
+// missing, and the first is closed when the second is.
+TEST_F(ContentComparisonTest, AMissingFileDiffersAndLeavesNothingOpen) {
+  const std::string present = temp.WriteFile("a.bin", "content");
+  const std::string missing = temp.PathOf("gone.bin");
+  struct Row {
+    const std::string& first;
+    const std::string& second;
+    std::vector<std::string> opened;
+  };
+  const Row rows[] = {{missing, present, {missing}}, {present, missing, {present, missing}}};
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.first == missing ? "first missing" : "second missing");
+    files.opened.clear();
+    EXPECT_EQ(Compare(row.first, row.second, 7), 0);
+    EXPECT_EQ(files.opened, row.opened);
+    EXPECT_EQ(files.watch.openNow, 0);
+    EXPECT_TRUE(progress.empty());
+  }
 }
 
 TEST_F(ContentComparisonTest, AFileComparedWithItselfIsTheSame) {

@@ -2,11 +2,13 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <map>
 #include <string>
 #include <vector>
 
 #include "catalogue/chunk_reader.h"
 #include "common/md5.h"
+#include "md5_collision.h"
 #include "search_test_support.h"
 #include "shell/search_commands.h"
 
@@ -15,7 +17,6 @@ namespace {
 
 using testing::GroupPaths;
 using testing::PatternBytes;
-using testing::PlainSearch;
 using testing::SearchTest;
 using testing::WithByteChanged;
 
@@ -57,6 +58,17 @@ class ReadOnceTest : public SearchTest {
     }
   }
 
+  // Each file opened once and no byte read twice; a file that differs in its first chunk costs
+  // that chunk, the others `others` bytes.
+  void ExpectEachFileOpenedOnceAndRead(std::int64_t others) {
+    for (const auto& [path, log] : files.logs) {
+      SCOPED_TRACE(path);
+      EXPECT_FALSE(log.AnyByteReadTwice());
+      EXPECT_EQ(log.opens, 1);
+      EXPECT_EQ(log.bytesRead, kinds.at(path) == Kind::EarlyDifference ? kChunkSize : others);
+    }
+  }
+
   std::map<std::string, Kind> kinds;
 };
 
@@ -64,8 +76,7 @@ TEST_F(ReadOnceTest, EveryByteIsReadAtMostOnceAndTheGroupsAreThoseOfPairwiseComp
   SearchCommand(program, SearchMode::SameContent);
 
   const GroupPaths groups = Groups();
-  NativeFileServices plainFiles;
-  EXPECT_EQ(groups, PlainSearch(plainFiles, program.state.fileCatalogue, true).groups);
+  EXPECT_EQ(groups, Pairwise());
   ASSERT_EQ(groups.size(), 6U);
   std::vector<std::size_t> sizes;
   for (const auto& group : groups) {
@@ -75,17 +86,10 @@ TEST_F(ReadOnceTest, EveryByteIsReadAtMostOnceAndTheGroupsAreThoseOfPairwiseComp
   EXPECT_EQ(sizes, (std::vector<std::size_t>{2, 2, 2, 2, 2, 10}));
 
   ASSERT_EQ(files.logs.size(), 50U);
-  for (const auto& [path, log] : files.logs) {
-    SCOPED_TRACE(path);
-    EXPECT_FALSE(log.AnyByteReadTwice());
-    // The class is read in lockstep: one open per file. A file that differs in its first
-    // chunk costs that chunk; the others differ from the rest no earlier than in the last
-    // chunk, so they are read whole, each byte once.
-    EXPECT_EQ(log.opens, 1);
-    EXPECT_EQ(log.bytesRead, kinds.at(path) == Kind::EarlyDifference
-                                 ? kChunkSize
-                                 : static_cast<std::int64_t>(kFileSize));
-  }
+  // The class is read in lockstep: one open per file. The files that do not differ in their
+  // first chunk differ from the rest no earlier than in the last chunk, so they are read
+  // whole, each byte once.
+  ExpectEachFileOpenedOnceAndRead(kFileSize);
 }
 
 // The reading ahead is worth its I/O only if it fetches what the search then reads: every file
@@ -125,27 +129,17 @@ TEST_F(ReadOnceTest, AShareOfEachFileCoversOnlyThatShare) {
   SearchCommand(program, SearchMode::SameContent);
 
   const GroupPaths groups = Groups();
-  NativeFileServices plainFiles;
-  EXPECT_EQ(groups, PlainSearch(plainFiles, program.state.fileCatalogue, true, 50).groups);
+  EXPECT_EQ(groups, Pairwise(50));
   ASSERT_EQ(groups.size(), 1U);
   EXPECT_EQ(groups.front().size(), 20U);
-  for (const auto& [path, log] : files.logs) {
-    SCOPED_TRACE(path);
-    EXPECT_FALSE(log.AnyByteReadTwice());
-    EXPECT_EQ(log.opens, 1);
-    EXPECT_EQ(log.bytesRead,
-              kinds.at(path) == Kind::EarlyDifference ? kChunkSize : std::int64_t{kFileSize / 2});
-  }
+  ExpectEachFileOpenedOnceAndRead(kFileSize / 2);
 }
 
 TEST_F(SearchTest, APairIsComparedOnceAndStopsAtItsFirstDifference) {
-  temp.WriteFile("a", PatternBytes(kFileSize, 1));
-  temp.WriteFile("b", PatternBytes(kFileSize, 1));
-  temp.WriteFile("x", PatternBytes(kFileSize, 2).substr(0, 5000));
-  temp.WriteFile("y", PatternBytes(kFileSize, 3).substr(0, 5000));
-  for (const char* name : {"a", "b", "x", "y"}) {
-    Catalogue(name);
-  }
+  WriteAndCatalogue({{"a", PatternBytes(kFileSize, 1)},
+                     {"b", PatternBytes(kFileSize, 1)},
+                     {"x", PatternBytes(kFileSize, 2).substr(0, 5000)},
+                     {"y", PatternBytes(kFileSize, 3).substr(0, 5000)}});
 
   SearchCommand(program, SearchMode::SameContent);
 
@@ -164,10 +158,7 @@ TEST_F(SearchTest, APairIsComparedOnceAndStopsAtItsFirstDifference) {
 
 TEST_F(SearchTest, FilesOfOneChunkNeedNoSecondRead) {
   const std::string small(700, 'k');
-  for (const char* name : {"a", "b", "c", "d"}) {
-    temp.WriteFile(name, name[0] == 'c' ? std::string(700, 'j') : small);
-    Catalogue(name);
-  }
+  WriteAndCatalogue({{"a", small}, {"b", small}, {"c", std::string(700, 'j')}, {"d", small}});
 
   SearchCommand(program, SearchMode::SameContent);
 
@@ -224,66 +215,13 @@ TEST_F(SearchTest, ClassesReadSideBySideShowExactlyWhatReadingInTurnShows) {
 
   EXPECT_EQ(Groups(), inTurn);
   EXPECT_EQ(Marks(), marksInTurn);
-  ASSERT_EQ(widgets.writes.size(), writesInTurn.size());
-  for (std::size_t at = 0; at < writesInTurn.size(); ++at) {
-    const testing::WidgetWrite& seen = widgets.writes[at];
-    const testing::WidgetWrite& expected = writesInTurn[at];
-    EXPECT_TRUE(seen.kind == expected.kind && seen.target == expected.target &&
-                seen.value == expected.value && seen.text == expected.text)
-        << "write " << at << ": " << seen.target << " " << seen.value << " " << seen.text
-        << ", expected " << expected.target << " " << expected.value << " " << expected.text;
-  }
-  for (const auto& [path, log] : files.logs) {
-    EXPECT_EQ(log.opens, 1) << path;
-    EXPECT_FALSE(log.AnyByteReadTwice()) << path;
-  }
+  EXPECT_EQ(widgets.writes, writesInTurn);
+  ExpectEveryFileOpenedOnceAndNoByteReadTwice();
 }
 
 // --- splitting a class while it is read in lockstep
 
-// Two 128-byte blocks that differ in six bytes but have the same MD5 digest; followed by the
-// same bytes, they still do.
-std::string CollisionBlock(bool second) {
-  const std::string hex = second
-                              ? "d131dd02c5e6eec4693d9a0698aff95c2fcab50712467eab4004583eb8fb7f89"
-                                "55ad340609f4b30283e4888325f1415a085125e8f7cdc99fd91dbd7280373c5b"
-                                "d8823e3156348f5bae6dacd436c919c6dd53e23487da03fd02396306d248cda0"
-                                "e99f33420f577ee8ce54b67080280d1ec69821bcb6a8839396f965ab6ff72a70"
-                              : "d131dd02c5e6eec4693d9a0698aff95c2fcab58712467eab4004583eb8fb7f89"
-                                "55ad340609f4b30283e488832571415a085125e8f7cdc99fd91dbdf280373c5b"
-                                "d8823e3156348f5bae6dacd436c919c6dd53e2b487da03fd02396306d248cda0"
-                                "e99f33420f577ee8ce54b67080a80d1ec69821bcb6a8839396f9652b6ff72a70";
-  std::string bytes;
-  for (std::size_t at = 0; at < hex.size(); at += 2) {
-    bytes.push_back(static_cast<char>(std::stoi(hex.substr(at, 2), nullptr, 16)));
-  }
-  return bytes;
-}
-
-class LockstepTest : public SearchTest {
- protected:
-  void WriteAndCatalogue(const std::vector<std::pair<std::string, std::string>>& files) {
-    for (const auto& [name, bytes] : files) {
-      temp.WriteFile(name, bytes);
-    }
-    for (const auto& [name, bytes] : files) {
-      Catalogue(name);
-    }
-  }
-
-  GroupPaths Pairwise(std::int32_t percent = 100) {
-    NativeFileServices plainFiles;
-    return PlainSearch(plainFiles, program.state.fileCatalogue, true, percent).groups;
-  }
-
-  void ExpectEveryFileOpenedOnceAndNoByteReadTwice() {
-    for (const auto& [path, log] : files.logs) {
-      SCOPED_TRACE(path);
-      EXPECT_EQ(log.opens, 1);
-      EXPECT_FALSE(log.AnyByteReadTwice());
-    }
-  }
-};
+class LockstepTest : public SearchTest {};
 
 TEST_F(LockstepTest, TwoPairsThatDivergeAtDifferentLaterChunksFormTwoGroups) {
   constexpr std::size_t kSize = std::size_t{1} << 20;
@@ -375,9 +313,10 @@ TEST_F(LockstepTest, ChunksWithEqualDigestsButOtherBytesCountAsEqual) {
   // pair is "equal", both when bytes meet first and when digests must be compared.
   const std::string head = PatternBytes(1024, 6), tail = PatternBytes(1500, 7);
   const std::string filler = PatternBytes(1024 - 128, 8);
-  const std::string m = head + CollisionBlock(false) + filler + tail;
-  const std::string n = head + CollisionBlock(true) + filler + tail;
-  const std::string other = head + CollisionBlock(true) + WithByteChanged(filler, 9, 1) + tail;
+  const std::string m = head + testing::CollidingBlocksA() + filler + tail;
+  const std::string n = head + testing::CollidingBlocksB() + filler + tail;
+  const std::string other =
+      head + testing::CollidingBlocksB() + WithByteChanged(filler, 9, 1) + tail;
   ASSERT_NE(m, n);
   ASSERT_EQ(Md5Of(std::span<const char>(m.data() + 1024, 1024)),
             Md5Of(std::span<const char>(n.data() + 1024, 1024)));

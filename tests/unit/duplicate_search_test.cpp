@@ -2,12 +2,12 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <cstdint>
-#include <cstdio>
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <system_error>
+#include <utility>
 #include <vector>
 
 #include "search_test_support.h"
@@ -30,12 +30,7 @@ std::string WithLastByteChanged(std::string bytes, int change = 1) {
 
 TEST_F(SearchTest, ThreeEqualFilesFormOneGroupInCatalogueOrder) {
   const std::string content = PatternBytes(1536, 1);
-  temp.WriteFile("eins/a.txt", content);
-  temp.WriteFile("eins/a.bak", content);
-  temp.WriteFile("zwei/a.txt", content);
-  Catalogue("eins/a.txt");
-  Catalogue("eins/a.bak");
-  Catalogue("zwei/a.txt");
+  WriteAndCatalogue({{"eins/a.txt", content}, {"eins/a.bak", content}, {"zwei/a.txt", content}});
 
   SearchCommand(program, SearchMode::SameContent);
 
@@ -51,21 +46,18 @@ TEST_F(SearchTest, GroupsFollowTheCatalogueOrderOfTheirFirstFiles) {
   // equal pair; size 700: a pair that differs; size 2500: equal but for the last byte.
   const std::string a = PatternBytes(3000, 1), b = PatternBytes(3000, 2), c = PatternBytes(3000, 3);
   const std::string p = PatternBytes(500, 4);
-  temp.WriteFile("p1", p);
-  temp.WriteFile("a1", a);
-  temp.WriteFile("b1", b);
-  temp.WriteFile("a2", a);
-  temp.WriteFile("q", PatternBytes(700, 5));
-  temp.WriteFile("c", c);
-  temp.WriteFile("p2", p);
-  temp.WriteFile("b2", b);
-  temp.WriteFile("r", PatternBytes(700, 6));
-  temp.WriteFile("s1", PatternBytes(2500, 7));
-  temp.WriteFile("s2", WithLastByteChanged(PatternBytes(2500, 7)));
-  temp.WriteFile("a3", a);
-  for (const char* name : {"p1", "a1", "b1", "a2", "q", "c", "p2", "b2", "r", "s1", "s2", "a3"}) {
-    Catalogue(name);
-  }
+  WriteAndCatalogue({{"p1", p},
+                     {"a1", a},
+                     {"b1", b},
+                     {"a2", a},
+                     {"q", PatternBytes(700, 5)},
+                     {"c", c},
+                     {"p2", p},
+                     {"b2", b},
+                     {"r", PatternBytes(700, 6)},
+                     {"s1", PatternBytes(2500, 7)},
+                     {"s2", WithLastByteChanged(PatternBytes(2500, 7))},
+                     {"a3", a}});
 
   SearchCommand(program, SearchMode::SameContent);
 
@@ -75,50 +67,88 @@ TEST_F(SearchTest, GroupsFollowTheCatalogueOrderOfTheirFirstFiles) {
   EXPECT_EQ(PlainSearch(files, program.state.fileCatalogue, true).groups, expected);
 }
 
-TEST_F(SearchTest, EqualSizeIsNotEqualContent) {
-  const std::string base = PatternBytes(2500, 1);
-  // A pair that differs in the first byte, a pair that differs only in the last byte, and a
-  // class of three in which only the last bytes tell two of them from the third.
-  temp.WriteFile("first/x", PatternBytes(3000, 2));
-  temp.WriteFile("first/y", PatternBytes(3000, 3));
-  temp.WriteFile("last/x", PatternBytes(2048, 4));
-  temp.WriteFile("last/y", WithLastByteChanged(PatternBytes(2048, 4)));
-  temp.WriteFile("three/x", base);
-  temp.WriteFile("three/y", WithLastByteChanged(base, 1));
-  temp.WriteFile("three/z", WithLastByteChanged(base, 2));
-  for (const char* name :
-       {"first/x", "first/y", "last/x", "last/y", "three/x", "three/y", "three/z"}) {
-    Catalogue(name);
+// Files of equal sizes, each row in a folder of its own (files that changed behind the
+// catalogue's back among them); `changeOnDisk` acts after the scan.
+TEST_F(SearchTest, OnlyFilesEqualToTheLastByteWhenSearchedAreGrouped) {
+  struct Row {
+    const char* what;
+    std::vector<std::pair<std::string, std::string>> files;
+    std::function<void(const std::string& folder)> changeOnDisk;
+    std::vector<std::vector<std::string>> groups;  // names in the row's folder
+  };
+  const std::string base = PatternBytes(2500, 1), fiveChunks = PatternBytes(4100, 1);
+  const std::string big = PatternBytes(3000, 1), small = PatternBytes(800, 2);
+  const std::vector<Row> rows{
+      {"pairs that differ in the first or only in the last byte, and a class of three that only "
+       "the last bytes tell apart",
+       {{"x", PatternBytes(3000, 2)},
+        {"y", PatternBytes(3000, 3)},
+        {"last-x", PatternBytes(2048, 4)},
+        {"last-y", WithLastByteChanged(PatternBytes(2048, 4))},
+        {"three-x", base},
+        {"three-y", WithLastByteChanged(base, 1)},
+        {"three-z", WithLastByteChanged(base, 2)}},
+       nullptr,
+       {}},
+      {"a class of five chunks (the last of 4 bytes) with one equal pair",
+       {{"x1", fiveChunks},
+        {"y", WithLastByteChanged(fiveChunks)},
+        {"x2", fiveChunks},
+        {"z", PatternBytes(4100, 2)}},
+       nullptr,
+       {{"x1", "x2"}}},
+      {"the first of a class of three and one of a pair deleted after the scan",
+       {{"a", big},
+        {"b", big},
+        {"c", big},
+        {"p", small},
+        {"q", small},
+        {"x", PatternBytes(90, 3)},
+        {"y", PatternBytes(90, 3)}},
+       [this](const std::string& folder) {
+         temp.Remove(folder + "a");
+         temp.Remove(folder + "p");
+       },
+       {{"b", "c"}, {"x", "y"}}},
+      {"one catalogued before it grew, one grown after the scan",
+       {{"a", big}, {"b", big}, {"c", big}, {"p", big}},
+       [this, &big](const std::string& folder) {
+         temp.WriteFile(folder + "q", big + "x");
+         Catalogue(folder + "q").size = 3000;
+         temp.WriteFile(folder + "b", big + "mehr");
+       },
+       {{"a", "c", "p"}}},
+  };
+  for (std::size_t at = 0; at < rows.size(); ++at) {
+    const Row& row = rows[at];
+    SCOPED_TRACE(row.what);
+    const std::string folder = "row" + std::to_string(at) + "/";
+    program.state.fileCatalogue.Clear();
+    std::vector<std::pair<std::string, std::string>> inFolder;
+    for (const auto& [name, bytes] : row.files) {
+      inFolder.emplace_back(folder + name, bytes);
+    }
+    WriteAndCatalogue(inFolder);
+    if (row.changeOnDisk) {
+      row.changeOnDisk(folder);
+    }
+
+    SearchCommand(program, SearchMode::SameContent);
+
+    GroupPaths expected;
+    for (const auto& names : row.groups) {
+      expected.emplace_back();
+      for (const std::string& name : names) {
+        expected.back().push_back(Path(folder + name));
+      }
+    }
+    EXPECT_EQ(Groups(), expected);
+    EXPECT_EQ(program.state.duplicateGroupList.Count(), static_cast<std::int64_t>(expected.size()));
   }
-
-  SearchCommand(program, SearchMode::SameContent);
-
-  EXPECT_TRUE(Groups().empty());
-  EXPECT_EQ(program.state.duplicateGroupList.Count(), 0);
-  EXPECT_EQ(program.state.groupMemberList.Count(), 0);
-}
-
-TEST_F(SearchTest, OnlyTheEqualFilesOfAClassAreGrouped) {
-  const std::string base = PatternBytes(4100, 1);  // five chunks, the last one of 4 bytes
-  temp.WriteFile("x1", base);
-  temp.WriteFile("y", WithLastByteChanged(base));
-  temp.WriteFile("x2", base);
-  temp.WriteFile("z", PatternBytes(4100, 2));
-  Catalogue("x1");
-  Catalogue("y");
-  Catalogue("x2");
-  Catalogue("z");
-
-  SearchCommand(program, SearchMode::SameContent);
-
-  EXPECT_EQ(Groups(), (GroupPaths{{Path("x1"), Path("x2")}}));
 }
 
 TEST_F(SearchTest, EmptyFilesAreNeverEqualByContentButByName) {
-  temp.WriteFile("eins/leer.txt", "");
-  temp.WriteFile("zwei/leer.txt", "");
-  Catalogue("eins/leer.txt");
-  Catalogue("zwei/leer.txt");
+  WriteAndCatalogue({{"eins/leer.txt", ""}, {"zwei/leer.txt", ""}});
 
   SearchCommand(program, SearchMode::SameContent);
   EXPECT_TRUE(Groups().empty());
@@ -180,10 +210,7 @@ TEST_F(SearchTest, AFileCataloguedTwiceIsNotItsOwnCopy) {
   // The folder "fotos" added once directly and once through its parent: record, real copy,
   // second record of the same file.
   const std::string content = PatternBytes(3000, 1);
-  temp.WriteFile("fotos/bild.jpg", content);
-  temp.WriteFile("kopie/bild.jpg", content);
-  Catalogue("fotos/bild.jpg");
-  Catalogue("kopie/bild.jpg");
+  WriteAndCatalogue({{"fotos/bild.jpg", content}, {"kopie/bild.jpg", content}});
   Catalogue("fotos/bild.jpg");
 
   SearchCommand(program, SearchMode::SameContent);
@@ -275,59 +302,11 @@ TEST_F(SearchTest, HardLinksCountAsOneFile) {
   EXPECT_EQ(widgets.ProgressValues(kSearchProgressBar), (std::vector<int>{20, 40, 60, 80, 100, 0}));
 }
 
-// --- files that changed behind the catalogue's back
-
-TEST_F(SearchTest, DeletedFilesJoinNoGroupAndTheSearchGoesOn) {
-  const std::string big = PatternBytes(3000, 1), small = PatternBytes(800, 2);
-  temp.WriteFile("a", big);
-  temp.WriteFile("b", big);
-  temp.WriteFile("c", big);
-  temp.WriteFile("p", small);
-  temp.WriteFile("q", small);
-  temp.WriteFile("x", PatternBytes(90, 3));
-  temp.WriteFile("y", PatternBytes(90, 3));
-  for (const char* name : {"a", "b", "c", "p", "q", "x", "y"}) {
-    Catalogue(name);
-  }
-  temp.Remove("a");  // the first of a class of three
-  temp.Remove("p");  // one of a pair
-
-  SearchCommand(program, SearchMode::SameContent);
-
-  EXPECT_EQ(Groups(), (GroupPaths{{Path("b"), Path("c")}, {Path("x"), Path("y")}}));
-}
-
-TEST_F(SearchTest, AFileOfAnotherSizeThanCataloguedJoinsNoGroup) {
-  const std::string content = PatternBytes(3000, 1);
-  temp.WriteFile("a", content);
-  temp.WriteFile("b", content);
-  temp.WriteFile("c", content);
-  temp.WriteFile("p", content);
-  temp.WriteFile("q", content + "x");
-  for (const char* name : {"a", "b", "c"}) {
-    Catalogue(name);
-  }
-  Catalogue("p");
-  Catalogue("q").size = 3000;             // catalogued before it grew
-  temp.WriteFile("b", content + "mehr");  // grew after the scan
-
-  SearchCommand(program, SearchMode::SameContent);
-
-  EXPECT_EQ(Groups(), (GroupPaths{{Path("a"), Path("c"), Path("p")}}));
-}
-
 // --- a search again
 
 TEST_F(SearchTest, ASecondSearchGivesTheSameGroupsAndDropsTheOldOnes) {
   const std::string a = PatternBytes(1500, 1), b = PatternBytes(1500, 2);
-  temp.WriteFile("a1", a);
-  temp.WriteFile("b1", b);
-  temp.WriteFile("a2", a);
-  temp.WriteFile("b2", b);
-  temp.WriteFile("a3", a);
-  for (const char* name : {"a1", "b1", "a2", "b2", "a3"}) {
-    Catalogue(name);
-  }
+  WriteAndCatalogue({{"a1", a}, {"b1", b}, {"a2", a}, {"b2", b}, {"a3", a}});
   SearchCommand(program, SearchMode::SameContent);
   const GroupPaths first = Groups();
   ASSERT_EQ(first, (GroupPaths{{Path("a1"), Path("a2"), Path("a3")}, {Path("b1"), Path("b2")}}));
@@ -374,15 +353,8 @@ TEST_F(SearchTest, MarksAreThoseOfThePlainSearchAfterEveryReferenceAndZeroAtTheE
 
 TEST_F(SearchTest, CursorsRestOnTheLastRecords) {
   const std::string a = PatternBytes(1100, 1), b = PatternBytes(1100, 2);
-  temp.WriteFile("a1", a);
-  temp.WriteFile("b1", b);
-  temp.WriteFile("a2", a);
-  temp.WriteFile("b2", b);
-  temp.WriteFile("b3", b);
-  temp.WriteFile("einzeln", PatternBytes(10, 3));
-  for (const char* name : {"a1", "b1", "a2", "b2", "b3", "einzeln"}) {
-    Catalogue(name);
-  }
+  WriteAndCatalogue(
+      {{"a1", a}, {"b1", b}, {"a2", a}, {"b2", b}, {"b3", b}, {"einzeln", PatternBytes(10, 3)}});
   program.state.fileCatalogue.SelectIndex(2);
 
   SearchCommand(program, SearchMode::SameContent);
@@ -406,16 +378,12 @@ TEST_F(SearchTest, CursorsRestOnTheLastRecords) {
 
 TEST_F(SearchTest, ProgressAndCountFollowEveryReference) {
   const std::string a = PatternBytes(5000, 1);
-  for (const char* name : {"a1", "a2", "a3"}) {
-    temp.WriteFile(name, a);
-    Catalogue(name);
-  }
-  temp.WriteFile("x", PatternBytes(10, 2));
-  temp.WriteFile("y", PatternBytes(10, 3));
-  temp.WriteFile("z", PatternBytes(20, 4));
-  Catalogue("x");
-  Catalogue("y");
-  Catalogue("z");
+  WriteAndCatalogue({{"a1", a},
+                     {"a2", a},
+                     {"a3", a},
+                     {"x", PatternBytes(10, 2)},
+                     {"y", PatternBytes(10, 3)},
+                     {"z", PatternBytes(20, 4)}});
 
   SearchCommand(program, SearchMode::SameContent);
 

@@ -1,15 +1,10 @@
 #include <gtest/gtest.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
 #include <climits>
 #include <cstdint>
 #include <cstdio>
-#include <map>
-#include <memory>
-#include <set>
 #include <string>
 #include <vector>
 
@@ -19,6 +14,7 @@
 #include "shell/control_numbers.h"
 #include "shell/search_commands.h"
 #include "temp_folder.h"
+#include "unprivileged_child.h"
 
 namespace kopiensieb {
 namespace {
@@ -34,6 +30,11 @@ std::vector<std::string> FullPaths(Program& program) {
   program.state.fileCatalogue.ForEach(
       [&paths](const FileRecord& record) { paths.push_back(FullPath(record)); });
   return paths;
+}
+
+Names Sorted(Names names) {
+  std::sort(names.begin(), names.end());
+  return names;
 }
 
 void AddFolderRecord(ProgramState& state, const std::string& text) {
@@ -364,9 +365,7 @@ TEST_F(PosixFolderScanTest, PatternTextDecidesWhatIsCatalogued) {
 
   state.fileCatalogue.Clear();
   CatalogueFolder(program, folder.Path(), "*.doc;READ*");
-  std::vector<std::string> names = harness.FileNamesInCatalogue();
-  std::sort(names.begin(), names.end());
-  EXPECT_EQ(names, (Names{"README", "b.doc"}));
+  EXPECT_EQ(Sorted(harness.FileNamesInCatalogue()), (Names{"README", "b.doc"}));
 }
 
 TEST_F(PosixFolderScanTest, EmptyFolderStillShowsTheCount) {
@@ -424,16 +423,13 @@ TEST(PosixFolderScanRaceTest, AFolderSwappedForALinkWhileTheScanRunsIsNotEntered
 
     harness.AddFolderAndRun(folder.PathOf("top"));
 
-    std::vector<std::string> found = FullPaths(harness.program);
-    std::sort(found.begin(), found.end());
-    std::vector<std::string> expected{folder.PathOf(deepest + "/bottom.txt")};
+    Names expected{folder.PathOf(deepest + "/bottom.txt")};
     if (!swap) {
       for (const std::string& side : sides) {
         expected.push_back(folder.PathOf("top/d/" + side + "/inside.txt"));
       }
     }
-    std::sort(expected.begin(), expected.end());
-    EXPECT_EQ(found, expected);
+    EXPECT_EQ(Sorted(FullPaths(harness.program)), Sorted(expected));
     EXPECT_EQ(swaps.load(), swap ? 4 : 0) << "every side folder was raced";
   }
 }
@@ -452,14 +448,12 @@ TEST_F(PosixFolderScanTest, ThreeThousandLevelsAndPathsBeyondPathMax) {
   folder.WriteFile("long/near.txt", "n");
   harness.AddFolderAndRun(folder.PathOf("deep"));
   ASSERT_EQ(state.fileCatalogue.Count(), 5);
-  std::vector<std::string> found = FullPaths(program);
-  std::sort(found.begin(), found.end());
-  std::vector<std::string> expected{folder.PathOf(deepest + "/bottom.txt")};
+  Names expected{folder.PathOf(deepest + "/bottom.txt")};
   for (const char* side : {"s1", "s2", "s3", "s4"}) {
     expected.push_back(folder.PathOf(farDown + "/" + side + "/side.txt"));
   }
-  std::sort(expected.begin(), expected.end());
-  EXPECT_TRUE(found == expected) << "the deep tree's five files, each once";
+  EXPECT_EQ(Sorted(FullPaths(program)), Sorted(expected))
+      << "the deep tree's five files, each once";
   harness.AddFolderAndRun(folder.PathOf("long"));
   ASSERT_EQ(state.fileCatalogue.Count(), 7);
   std::vector<std::string> paths = FullPaths(program);
@@ -469,27 +463,18 @@ TEST_F(PosixFolderScanTest, ThreeThousandLevelsAndPathsBeyondPathMax) {
   EXPECT_EQ(paths[6], folder.PathOf("long/near.txt"));
 }
 
-// Permissions do not bind the superuser, so the scan runs in a child that drops root first.
 // The child answers 0 when it catalogued exactly the readable folder's file.
 TEST_F(PosixFolderScanTest, UnreadableFolderYieldsNothingAndTheScanGoesOn) {
   folder.WriteFile("open/a.txt", "a");
   folder.WriteFile("shut/b.txt", "b");
   folder.SetMode("", 0755);
   folder.SetMode("shut", 0);
-  const pid_t child = ::fork();
-  if (child == 0) {
-    if (::geteuid() == 0 && (::setgid(65534) != 0 || ::setuid(65534) != 0)) {
-      ::_exit(2);
-    }
+  const int failed = testing::RunWithoutPrivileges([this] {
     ProgramHarness unprivileged;
     unprivileged.AddFolderAndRun(folder.Path());
-    ::_exit(FullPaths(unprivileged.program) == Names{folder.PathOf("open/a.txt")} ? 0 : 1);
-  }
-  int status = 0;
-  ASSERT_EQ(::waitpid(child, &status, 0), child);
-  folder.SetMode("shut", 0755);
-  ASSERT_TRUE(WIFEXITED(status));
-  EXPECT_EQ(WEXITSTATUS(status), 0);
+    return FullPaths(unprivileged.program) == Names{folder.PathOf("open/a.txt")} ? 0 : 1;
+  });
+  EXPECT_EQ(failed, 0);
 }
 
 }  // namespace

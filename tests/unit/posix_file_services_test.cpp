@@ -8,7 +8,6 @@
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -25,6 +24,7 @@
 
 #include "recording_file_services.h"
 #include "temp_folder.h"
+#include "unprivileged_child.h"
 
 namespace kopiensieb {
 namespace {
@@ -73,6 +73,23 @@ std::vector<std::string> ReaddirOrder(const std::string& folder) {
   ::closedir(dir);
   return names;
 }
+
+// Lowers the soft limit of open files to 100 (room for 50 open folders) while it lives.
+class LoweredOpenFileLimit {
+ public:
+  LoweredOpenFileLimit() {
+    EXPECT_EQ(::getrlimit(RLIMIT_NOFILE, &before_), 0);
+    rlimit lowered = before_;
+    lowered.rlim_cur = 100;
+    EXPECT_EQ(::setrlimit(RLIMIT_NOFILE, &lowered), 0);
+  }
+  ~LoweredOpenFileLimit() { EXPECT_EQ(::setrlimit(RLIMIT_NOFILE, &before_), 0); }
+  LoweredOpenFileLimit(const LoweredOpenFileLimit&) = delete;
+  LoweredOpenFileLimit& operator=(const LoweredOpenFileLimit&) = delete;
+
+ private:
+  rlimit before_{};
+};
 
 struct stat LstatOf(const std::string& path) {
   struct stat info {};
@@ -199,62 +216,34 @@ TEST_F(PosixEnumerationTest, FoldersThatCannotBeReadYieldNothing) {
       AllEntries(*files.StartEnumeration(temp.PathOf("missing"))->OpenSubfolder("x")).empty());
 }
 
-// Runs `check` in a child that has dropped root (permissions do not restrict root) and gives
-// what it returned (0..255), or -1 when the child did not end normally.
-int RunWithoutPrivileges(const std::function<int(PosixFileServices&)>& check) {
-  pid_t child = ::fork();
-  if (child == 0) {
-    if (::geteuid() == 0 && (::setgid(65534) != 0 || ::setuid(65534) != 0)) {
-      ::_exit(200);
-    }
-    PosixFileServices files;
-    ::_exit(check(files));
-  }
-  int status = 0;
-  if (child < 0 || ::waitpid(child, &status, 0) != child || !WIFEXITED(status)) {
-    return -1;
-  }
-  return WEXITSTATUS(status);
-}
-
-// The number of entries of a locked folder as an unprivileged user sees them.
-int EntriesSeenWithoutPrivileges(const std::string& folder, const std::string& lockedName) {
-  return RunWithoutPrivileges([&folder, &lockedName](PosixFileServices& files) {
-    std::size_t direct = AllEntries(*files.StartEnumeration(folder + "/" + lockedName)).size();
-    std::size_t below =
-        AllEntries(*files.StartEnumeration(folder)->OpenSubfolder(lockedName)).size();
-    return static_cast<int>(std::min<std::size_t>(direct + below, 100));
-  });
-}
-
-TEST_F(PosixEnumerationTest, FolderWithoutPermissionsYieldsNothing) {
+// As an unprivileged user sees them: a locked folder yields nothing, directly or as a
+// subfolder, while a readable one beside it does; a path inside the locked folder may be
+// there or not (Unknown), one below a missing folder or a file is Nothing. The child answers
+// the number of the first check that failed.
+TEST_F(PosixEnumerationTest, AFolderWithoutPermissionsYieldsNothingAndHidesWhatItHolds) {
   temp.WriteFile("locked/secret.txt", "x");
   temp.WriteFile("open/visible.txt", "x");
+  temp.WriteFile("plain.txt", "x");
   temp.SetMode("", 0755);  // let the unprivileged child reach the folders
   temp.SetMode("locked", 0);
-  EXPECT_EQ(EntriesSeenWithoutPrivileges(temp.Path(), "locked"), 0);
-  // The same child does see a readable folder (direct and as a subfolder).
-  EXPECT_EQ(EntriesSeenWithoutPrivileges(temp.Path(), "open"), 2);
-}
-
-TEST_F(PosixEnumerationTest, APathThatMayNotBeLookedAtIsUnknownNotNothing) {
-  temp.WriteFile("locked/secret.txt", "x");
-  temp.WriteFile("plain.txt", "x");
-  temp.SetMode("", 0755);
-  temp.SetMode("locked", 0);
   const std::string top = temp.Path();
-  const int failed = RunWithoutPrivileges([&top](PosixFileServices& files) {
-    if (files.WhatExists(top + "/locked/secret.txt") != PathKind::Unknown)
-      return 1;
-    if (files.StatusOf(top + "/locked/secret.txt").has_value())
-      return 2;
-    if (files.WhatExists(top + "/missing/x.txt") != PathKind::Nothing)
-      return 3;
-    if (files.WhatExists(top + "/plain.txt/x.txt") != PathKind::Nothing)
-      return 4;
-    if (files.WhatExists(top + "/plain.txt") != PathKind::File)
-      return 5;
-    return 0;
+  const int failed = testing::RunWithoutPrivileges([&top] {
+    PosixFileServices files;
+    const auto entriesSeen = [&](const std::string& name) {
+      return AllEntries(*files.StartEnumeration(top + "/" + name)).size() +
+             AllEntries(*files.StartEnumeration(top)->OpenSubfolder(name)).size();
+    };
+    const bool checks[] = {
+        entriesSeen("locked") == 0,
+        entriesSeen("open") == 2,
+        files.WhatExists(top + "/locked/secret.txt") == PathKind::Unknown,
+        !files.StatusOf(top + "/locked/secret.txt").has_value(),
+        files.WhatExists(top + "/missing/x.txt") == PathKind::Nothing,
+        files.WhatExists(top + "/plain.txt/x.txt") == PathKind::Nothing,
+        files.WhatExists(top + "/plain.txt") == PathKind::File,
+    };
+    const auto firstFailed = std::find(std::begin(checks), std::end(checks), false);
+    return firstFailed == std::end(checks) ? 0 : 1 + static_cast<int>(firstFailed - checks);
   });
   EXPECT_EQ(failed, 0);
 }
@@ -435,7 +424,8 @@ TEST_F(PosixPathOperationsTest, LongPathsPassThroughFoldersThatCannotBeListed) {
   temp.SetMode("gate", 0711);
   const std::string deepPath = temp.PathOf(deep);
   ASSERT_GT(deepPath.size(), static_cast<std::size_t>(PATH_MAX));
-  const int failed = RunWithoutPrivileges([&deepPath](PosixFileServices& files) {
+  const int failed = testing::RunWithoutPrivileges([&deepPath] {
+    PosixFileServices files;
     if (files.WhatExists(deepPath + "/file.txt") != PathKind::File)
       return 1;
     if (AllEntries(*files.StartEnumeration(deepPath)).size() != 1)
@@ -868,13 +858,9 @@ TEST_F(PosixReadingSessionTest, EveryPlannedFileIsFetchedHoweverManyFolders) {
   if (std::count_if(paths.begin(), paths.end(), FirstPageCached) > 2) {
     GTEST_SKIP() << "this file system keeps the test files in memory";
   }
-  rlimit before{};
-  ASSERT_EQ(::getrlimit(RLIMIT_NOFILE, &before), 0);
-  rlimit lowered = before;
-  lowered.rlim_cur = 100;  // room for 50 open folders
-  ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &lowered), 0);
   std::size_t cached = 0;
   {
+    const LoweredOpenFileLimit limit;
     const std::unique_ptr<ReadingSession> session =
         files.StartReading(PlanOf(files, paths, numbers));
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
@@ -883,7 +869,6 @@ TEST_F(PosixReadingSessionTest, EveryPlannedFileIsFetchedHoweverManyFolders) {
       std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
   }
-  ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &before), 0);
   EXPECT_EQ(cached, paths.size());
 }
 
@@ -900,26 +885,23 @@ TEST_F(PosixReadingSessionTest, MoreFoldersThanItKeepsOpen) {
   for (std::uint32_t folder = 0; folder < kFolders; ++folder) {
     numbers.push_back(folder);
   }
-  rlimit before{};
-  ASSERT_EQ(::getrlimit(RLIMIT_NOFILE, &before), 0);
-  rlimit lowered = before;
-  lowered.rlim_cur = 100;  // room for 50 open folders
-  ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &lowered), 0);
   std::vector<std::optional<std::string>> seen;
-  for (const bool numbered : {false, true}) {
-    const std::unique_ptr<ReadingSession> session =
-        files.StartReading(PlanOf(files, paths, numbered ? numbers : std::vector<std::uint32_t>{}));
-    for (int round = 0; round < 2; ++round) {
-      for (std::size_t at = 0; at < paths.size(); ++at) {
-        seen.push_back(
-            round == 0 && !numbered
-                ? ContentThroughOpen(files, paths[at])
-                : ContentThroughCatalogued(files, paths[at],
-                                           numbered ? numbers[at] : FileLocation::kUnnumbered));
+  {
+    const LoweredOpenFileLimit limit;
+    for (const bool numbered : {false, true}) {
+      const std::unique_ptr<ReadingSession> session = files.StartReading(
+          PlanOf(files, paths, numbered ? numbers : std::vector<std::uint32_t>{}));
+      for (int round = 0; round < 2; ++round) {
+        for (std::size_t at = 0; at < paths.size(); ++at) {
+          seen.push_back(
+              round == 0 && !numbered
+                  ? ContentThroughOpen(files, paths[at])
+                  : ContentThroughCatalogued(files, paths[at],
+                                             numbered ? numbers[at] : FileLocation::kUnnumbered));
+        }
       }
     }
   }
-  ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &before), 0);
   ASSERT_EQ(seen.size(), 4U * kFolders);
   for (std::size_t at = 0; at < seen.size(); ++at) {
     EXPECT_EQ(seen[at], "d" + std::to_string(at % kFolders)) << at;
