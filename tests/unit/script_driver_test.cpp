@@ -27,10 +27,6 @@ T As(const ScriptLine& line) {
   return std::holds_alternative<T>(line) ? std::get<T>(line) : T{};
 }
 
-bool IsMalformed(std::string_view line) {
-  return std::holds_alternative<script::Malformed>(ParseScriptLine(line));
-}
-
 TEST(ScriptLineTest, ReadsEveryCommandWithItsArguments) {
   EXPECT_EQ(As<script::Click>(ParseScriptLine("click 13")).control, 13);
   EXPECT_EQ(As<script::Click>(ParseScriptLine("  click\t7  \r")).control, 7);
@@ -56,14 +52,10 @@ TEST(ScriptLineTest, ReadsEveryCommandWithItsArguments) {
   As<script::Dump>(ParseScriptLine("dump"));
 }
 
-TEST(ScriptLineTest, SkipsBlankLinesAndComments) {
-  As<script::Skip>(ParseScriptLine(""));
-  As<script::Skip>(ParseScriptLine("   \t\r"));
-  As<script::Skip>(ParseScriptLine("# click 0"));
-  As<script::Skip>(ParseScriptLine("  #dump"));
-}
-
-TEST(ScriptLineTest, RefusesLinesThatDoNotFitTheirCommand) {
+TEST(ScriptLineTest, SkipsBlankLinesAndCommentsAndRefusesLinesThatDoNotFitTheirCommand) {
+  for (const char* line : {"", "   \t\r", "# click 0", "  #dump"}) {
+    EXPECT_TRUE(std::holds_alternative<script::Skip>(ParseScriptLine(line))) << line;
+  }
   for (const char* line : {
            "click",               // number missing
            "click x",             // not a number
@@ -89,7 +81,7 @@ TEST(ScriptLineTest, RefusesLinesThatDoNotFitTheirCommand) {
            "frobnicate 1",        // unknown
            "Click 0",             // keywords are lower case
        }) {
-    EXPECT_TRUE(IsMalformed(line)) << line;
+    EXPECT_TRUE(std::holds_alternative<script::Malformed>(ParseScriptLine(line))) << line;
   }
 }
 
