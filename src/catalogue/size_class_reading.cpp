@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <atomic>
+#include <compare>
 #include <cstring>
 #include <limits>
 #include <memory>
@@ -555,20 +556,30 @@ void ReadSetsInLockstep(ClassReading& reading, std::span<const std::span<const s
 // first chunk meets another's are read further.
 void ReadLargeClass(ClassReading& reading) {
   DigestFirstChunks(reading);
-  std::vector<std::size_t> pending;
+  // Sorted by digest and then by job, so that each set's files stay in job order; the digests
+  // are copied beside the jobs, so that the sort does not reach into the jobs at every step.
+  struct Pending {
+    std::array<std::uint64_t, 2> digest;
+    std::size_t job;
+    auto operator<=>(const Pending&) const = default;
+  };
+  static_assert(sizeof(Pending::digest) == sizeof(Md5Digest));
+  std::vector<Pending> sorted;
   for (std::size_t job = 0; job < reading.jobs.size(); ++job) {
     if (reading.jobs[job].state == ClassFileState::Unread) {
-      pending.push_back(job);
+      Pending& file = sorted.emplace_back(Pending{.digest = {}, .job = job});
+      std::memcpy(file.digest.data(), reading.jobs[job].firstChunk.data(), sizeof file.digest);
     }
   }
-  // Sorted by digest and then by job, so that each set's files stay in job order.
+  std::sort(sorted.begin(), sorted.end());
+  std::vector<std::size_t> pending(sorted.size());
+  for (std::size_t at = 0; at < sorted.size(); ++at) {
+    pending[at] = sorted[at].job;
+  }
   const std::span<ClassFile> jobs = reading.jobs;
-  std::sort(pending.begin(), pending.end(), [&jobs](std::size_t left, std::size_t right) {
-    return std::tie(jobs[left].firstChunk, left) < std::tie(jobs[right].firstChunk, right);
-  });
   std::vector<std::span<const std::size_t>> lockstepSets;
-  const auto sameFirstChunk = [&jobs, &pending](std::size_t start, std::size_t at) {
-    return jobs[pending[at]].firstChunk == jobs[pending[start]].firstChunk;
+  const auto sameFirstChunk = [&sorted](std::size_t start, std::size_t at) {
+    return sorted[at].digest == sorted[start].digest;
   };
   ForEachRun(pending.size(), sameFirstChunk, [&](std::size_t start, std::size_t end) {
     const std::span<const std::size_t> set(pending.data() + start, end - start);

@@ -12,6 +12,7 @@
 #include <array>
 #include <atomic>
 #include <cerrno>
+#include <chrono>
 #include <climits>
 #include <cstdint>
 #include <cstdio>
@@ -529,29 +530,54 @@ Fd OpenPlanned(PosixFileServices::FolderDescriptors& folders, const PlannedRead&
   return Fd(::openat(location.FolderFd(), location.name.c_str(), kFileFlags));
 }
 
-// Whether the planned files are in memory already, judged by a sample spread over the plan:
-// fetching them would then only take the CPU from the readers.
-bool PlanIsInMemory(PosixFileServices::FolderDescriptors& folders, const ReadingPlan& plan) {
+// How long reading the first page of a file that is not in memory took, in microseconds.
+std::int64_t FirstPageReadMicroseconds(int fd) {
+  std::array<char, 4096> page{};
+  const auto start = std::chrono::steady_clock::now();
+  [[maybe_unused]] const ssize_t read = ::pread(fd, page.data(), page.size(), 0);
+  return std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() -
+                                                               start)
+      .count();
+}
+
+// What a sample spread over the plan tells of it.
+struct PlanSample {
+  // Fetching the planned files would only take the CPU from the readers.
+  bool inMemory = true;
+  // The first pages of the sampled files on disk came as no seeking disk delivers them.
+  bool quickFirstReads = false;
+};
+
+PlanSample SamplePlan(PosixFileServices::FolderDescriptors& folders, const ReadingPlan& plan) {
   // Files looked at, and how many of them may be on disk only for the plan to count as in
-  // memory.
+  // memory: the first pages of those few are read and timed. A disk head moves in
+  // milliseconds; flash, and storage in front of it, answers in a fraction of one.
   constexpr std::size_t kSample = 32;
   constexpr std::size_t kSampleOnDisk = 2;
+  constexpr std::int64_t kQuickFirstReadMicroseconds = 500;
   const std::size_t count = plan.Count();
   const std::size_t step = std::max<std::size_t>(count / kSample, 1);
+  std::array<std::int64_t, kSampleOnDisk + 1> timed{};
   std::size_t onDisk = 0;
   for (std::size_t at = 0; at < count; at += step) {
     const Fd file = OpenPlanned(folders, plan.At(at));
-    if (file.Valid() && !FirstByteInMemory(file.Get()) && ++onDisk > kSampleOnDisk) {
-      return false;
+    if (!file.Valid() || FirstByteInMemory(file.Get())) {
+      continue;
+    }
+    timed[onDisk] = FirstPageReadMicroseconds(file.Get());
+    if (++onDisk > kSampleOnDisk) {
+      std::sort(timed.begin(), timed.end());
+      return PlanSample{.inMemory = false,
+                        .quickFirstReads = timed[timed.size() / 2] < kQuickFirstReadMicroseconds};
     }
   }
-  return true;
+  return PlanSample{};
 }
 
 // Fetches the starts of the planned files ahead of the readers: opens them in inode order
 // (inodes and data of one file system are laid out roughly alike) and asks the kernel to read
-// their first bytes in the background. A spinning disk gets one thread, so that its head
-// moves one way, and one reader; other disks get several of each, to keep their queues full.
+// their first bytes in the background, on as many threads as the disk is worth, and tells the
+// search how many readers it is worth.
 class Prefetch final : public ReadingSession {
  public:
   Prefetch(PosixFileServices& files, std::shared_ptr<PosixFileServices::FolderDescriptors> folders,
@@ -593,9 +619,10 @@ class Prefetch final : public ReadingSession {
 };
 
 // Threads that open files ahead of the readers on a disk that does not seek, and readers that
-// keep its queue busy with whole files.
+// keep the queue of a disk that answers quickly busy with whole files: a disk that reads a few
+// large files at once goes faster than one stream, up to about four.
 constexpr std::size_t kPrefetchThreads = 6;
-constexpr std::size_t kReadersFromDisk = 2;
+constexpr std::size_t kReadersFromQuickDisk = 4;
 // Folders a reading session keeps open at most (a tree of a million files has about 90,000).
 constexpr std::size_t kMostKeptFolders = std::size_t{1} << 18;
 
@@ -614,7 +641,8 @@ std::unique_ptr<ReadingSession> PosixFileServices::StartReading(const ReadingPla
           : static_cast<std::size_t>(std::min<rlim_t>(limit / 2, kMostKeptFolders));
   auto folders = std::make_shared<FolderDescriptors>(capacity, plan.FolderNumbers());
   SetFolders(folders);
-  if (PlanIsInMemory(*folders, plan)) {
+  const PlanSample sample = SamplePlan(*folders, plan);
+  if (sample.inMemory) {
     // Nothing to fetch: the folders are kept open, and the readers follow the cores.
     return std::make_unique<Prefetch>(*this, std::move(folders), std::vector<PlannedRead>{}, 0, 0);
   }
@@ -627,10 +655,14 @@ std::unique_ptr<ReadingSession> PosixFileServices::StartReading(const ReadingPla
     return std::tie(left.identity.device, left.identity.inode) <
            std::tie(right.identity.device, right.identity.inode);
   });
+  // A disk that says it spins gets one prefetch thread, so that its head moves one way. Its
+  // readers follow how it answered: some virtual disks say they spin, yet read several large
+  // files at once much faster than one.
   const bool rotating = OnRotatingDisk(reads.front().identity.device);
+  const bool seeks = rotating && !sample.quickFirstReads;
   return std::make_unique<Prefetch>(*this, std::move(folders), std::move(reads),
                                     rotating ? 1 : kPrefetchThreads,
-                                    rotating ? 1 : kReadersFromDisk);
+                                    seeks ? 1 : kReadersFromQuickDisk);
 }
 
 PosixFileServices::FolderDescriptors* PosixFileServices::Folders() const {
