@@ -5,7 +5,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -97,16 +96,17 @@ ParentAndLeaf OpenParent(const std::string& root, std::string_view relative, boo
   return {std::move(folder), components.back()};
 }
 
-void WriteAll(int fd, std::string_view bytes, std::string_view path) {
+void WriteAllAt(int fd, std::int64_t offset, std::string_view bytes, std::string_view path) {
   while (!bytes.empty()) {
-    ssize_t written = ::write(fd, bytes.data(), bytes.size());
+    ssize_t written = ::pwrite(fd, bytes.data(), bytes.size(), static_cast<off_t>(offset));
     if (written < 0) {
       if (errno == EINTR) {
         continue;
       }
-      Fail("write", path);
+      Fail("pwrite", path);
     }
     bytes.remove_prefix(static_cast<std::size_t>(written));
+    offset += written;
   }
 }
 
@@ -192,22 +192,7 @@ std::string TempFolder::PathOf(std::string_view relative) const {
 
 std::string TempFolder::WriteFile(std::string_view relative, std::string_view bytes) {
   Fd fd = OpenFileForWriting(root_, relative, O_TRUNC);
-  WriteAll(fd.get(), bytes, relative);
-  return PathOf(relative);
-}
-
-std::string TempFolder::WritePatternFile(std::string_view relative, std::int64_t size, int seed) {
-  Fd fd = OpenFileForWriting(root_, relative, O_TRUNC);
-  constexpr std::int64_t kBlock = 1 << 20;
-  std::string block;
-  for (std::int64_t offset = 0; offset < size; offset += kBlock) {
-    std::int64_t length = std::min(kBlock, size - offset);
-    block.resize(static_cast<std::size_t>(length));
-    for (std::int64_t i = 0; i < length; ++i) {
-      block[static_cast<std::size_t>(i)] = static_cast<char>((offset + i) * 131 + seed);
-    }
-    WriteAll(fd.get(), block, relative);
-  }
+  WriteAllAt(fd.get(), 0, bytes, relative);
   return PathOf(relative);
 }
 
@@ -217,17 +202,7 @@ void TempFolder::WriteAt(std::string_view relative, std::int64_t offset, std::st
   if (!fd.valid()) {
     Fail("open for writing", relative);
   }
-  while (!bytes.empty()) {
-    ssize_t written = ::pwrite(fd.get(), bytes.data(), bytes.size(), offset);
-    if (written < 0) {
-      if (errno == EINTR) {
-        continue;
-      }
-      Fail("pwrite", relative);
-    }
-    bytes.remove_prefix(static_cast<std::size_t>(written));
-    offset += written;
-  }
+  WriteAllAt(fd.get(), offset, bytes, relative);
 }
 
 std::string TempFolder::Resize(std::string_view relative, std::int64_t size) {

@@ -26,9 +26,6 @@ class TempFolder {
 
   // Creates or replaces a regular file holding exactly these bytes; returns its absolute path.
   std::string WriteFile(std::string_view relative, std::string_view bytes);
-  // Creates or replaces a file of `size` bytes, byte i being static_cast<char>(i * 131 + seed),
-  // so that files of different seeds differ in every byte.
-  std::string WritePatternFile(std::string_view relative, std::int64_t size, int seed = 0);
   // Overwrites bytes at an offset of an existing file (growing it if the range goes beyond).
   void WriteAt(std::string_view relative, std::int64_t offset, std::string_view bytes);
   // Sets the size of a file, creating it empty first if needed (ftruncate: growing gives a

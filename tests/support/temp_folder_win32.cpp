@@ -121,26 +121,6 @@ std::string TempFolder::WriteFile(std::string_view relative, std::string_view by
   return path;
 }
 
-std::string TempFolder::WritePatternFile(std::string_view relative, std::int64_t size, int seed) {
-  const std::string path = PathOf(relative);
-  MakeParents(path, relative);
-  std::ofstream out(Native(path), std::ios::binary | std::ios::trunc);
-  constexpr std::int64_t kBlock = 1 << 20;
-  std::string block;
-  for (std::int64_t offset = 0; offset < size; offset += kBlock) {
-    const std::int64_t length = std::min(kBlock, size - offset);
-    block.resize(static_cast<std::size_t>(length));
-    for (std::int64_t i = 0; i < length; ++i) {
-      block[static_cast<std::size_t>(i)] = static_cast<char>((offset + i) * 131 + seed);
-    }
-    out.write(block.data(), static_cast<std::streamsize>(block.size()));
-  }
-  if (!out.flush()) {
-    Fail("write", relative);
-  }
-  return path;
-}
-
 void TempFolder::WriteAt(std::string_view relative, std::int64_t offset, std::string_view bytes) {
   const ClosedOnExit file(OpenExisting(PathOf(relative)));
   if (file.Get() == INVALID_HANDLE_VALUE) {

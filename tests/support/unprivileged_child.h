@@ -6,7 +6,9 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <functional>
+#include <initializer_list>
 
 namespace kopiensieb::testing {
 
@@ -25,6 +27,13 @@ inline int RunWithoutPrivileges(const std::function<int()>& check) {
     return -1;
   }
   return WEXITSTATUS(status);
+}
+
+// What a child answers for its checks: the number (from 1) of the first that failed, 0 when
+// all held.
+inline int FirstFailed(std::initializer_list<bool> checks) {
+  const auto failed = std::find(checks.begin(), checks.end(), false);
+  return failed == checks.end() ? 0 : 1 + static_cast<int>(failed - checks.begin());
 }
 
 }  // namespace kopiensieb::testing

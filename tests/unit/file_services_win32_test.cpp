@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "directory_entries.h"
 #include "platform/win32/wide_text.h"
 #include "platform/win32/win32_file_services.h"
 #include "temp_folder.h"
@@ -13,6 +14,7 @@
 namespace kopiensieb {
 namespace {
 
+using testing::AllEntries;
 using testing::TempFolder;
 
 struct PathExample {
@@ -89,10 +91,10 @@ struct Listed {
   friend bool operator==(const Listed&, const Listed&) = default;
 };
 
+// Kinds and names, sorted by name.
 std::vector<Listed> ListAll(DirectoryEnumeration& enumeration) {
   std::vector<Listed> listed;
-  for (DirectoryEntry entry = enumeration.Next(); entry.kind != EntryKind::None;
-       entry = enumeration.Next()) {
+  for (const DirectoryEntry& entry : AllEntries(enumeration)) {
     listed.push_back({entry.kind, entry.name});
   }
   std::sort(listed.begin(), listed.end());
@@ -115,11 +117,7 @@ TEST_F(Win32FileServicesTest, ListsFilesAndFoldersWithTheirNamesSizesAndTimes) {
   temp.SetModifiedNs(umlauts, 1'600'000'000'123'456'700);
 
   auto enumeration = files.StartEnumeration(temp.Path());
-  std::vector<DirectoryEntry> entries;
-  for (DirectoryEntry entry = enumeration->Next(); entry.kind != EntryKind::None;
-       entry = enumeration->Next()) {
-    entries.push_back(entry);
-  }
+  const std::vector<DirectoryEntry> entries = AllEntries(*enumeration);
   ASSERT_EQ(entries.size(), 3U);
   for (const DirectoryEntry& entry : entries) {
     if (entry.name == umlauts) {
@@ -199,7 +197,7 @@ TEST_F(Win32FileServicesTest, WhatExistsTellsNothingFromFoldersAndFiles) {
   EXPECT_EQ(ListAll(*files.StartEnumeration(temp.PathOf("fehlt"))), std::vector<Listed>{});
 }
 
-TEST_F(Win32FileServicesTest, DeletesFilesOnlyAndNeverAFolder) {
+TEST_F(Win32FileServicesTest, DeletesAndOpensFilesOnlyAndNeverAFolder) {
   temp.WriteFile("weg.txt", "x");
   temp.MakeFolder("ordner");
   EXPECT_TRUE(files.Delete(temp.PathOf("weg.txt")));
@@ -207,6 +205,7 @@ TEST_F(Win32FileServicesTest, DeletesFilesOnlyAndNeverAFolder) {
   EXPECT_FALSE(files.Delete(temp.PathOf("weg.txt")));
   EXPECT_FALSE(files.Delete(temp.PathOf("ordner")));
   EXPECT_TRUE(temp.Exists("ordner"));
+  EXPECT_EQ(files.OpenForReading(temp.PathOf("ordner")), nullptr);
 }
 
 TEST_F(Win32FileServicesTest, AFileHeldOpenWithoutSharingCannotBeReadOrDeleted) {
@@ -219,11 +218,6 @@ TEST_F(Win32FileServicesTest, AFileHeldOpenWithoutSharingCannotBeReadOrDeleted) 
   ::CloseHandle(holder);
   EXPECT_TRUE(temp.Exists("gesperrt.txt"));
   EXPECT_NE(files.OpenForReading(path), nullptr);
-}
-
-TEST_F(Win32FileServicesTest, FoldersAreNotOpenedAsFiles) {
-  temp.MakeFolder("ordner");
-  EXPECT_EQ(files.OpenForReading(temp.PathOf("ordner")), nullptr);
 }
 
 }  // namespace

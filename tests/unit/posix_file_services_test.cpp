@@ -22,6 +22,7 @@
 #include <thread>
 #include <vector>
 
+#include "directory_entries.h"
 #include "recording_file_services.h"
 #include "temp_folder.h"
 #include "unprivileged_child.h"
@@ -29,16 +30,8 @@
 namespace kopiensieb {
 namespace {
 
+using testing::AllEntries;
 using testing::TempFolder;
-
-std::vector<DirectoryEntry> AllEntries(DirectoryEnumeration& enumeration) {
-  std::vector<DirectoryEntry> entries;
-  for (DirectoryEntry entry = enumeration.Next(); entry.kind != EntryKind::None;
-       entry = enumeration.Next()) {
-    entries.push_back(entry);
-  }
-  return entries;
-}
 
 std::map<std::string, DirectoryEntry> ByName(const std::vector<DirectoryEntry>& entries) {
   std::map<std::string, DirectoryEntry> byName;
@@ -233,7 +226,7 @@ TEST_F(PosixEnumerationTest, AFolderWithoutPermissionsYieldsNothingAndHidesWhatI
       return AllEntries(*files.StartEnumeration(top + "/" + name)).size() +
              AllEntries(*files.StartEnumeration(top)->OpenSubfolder(name)).size();
     };
-    const bool checks[] = {
+    return testing::FirstFailed({
         entriesSeen("locked") == 0,
         entriesSeen("open") == 2,
         files.WhatExists(top + "/locked/secret.txt") == PathKind::Unknown,
@@ -241,9 +234,7 @@ TEST_F(PosixEnumerationTest, AFolderWithoutPermissionsYieldsNothingAndHidesWhatI
         files.WhatExists(top + "/missing/x.txt") == PathKind::Nothing,
         files.WhatExists(top + "/plain.txt/x.txt") == PathKind::Nothing,
         files.WhatExists(top + "/plain.txt") == PathKind::File,
-    };
-    const auto firstFailed = std::find(std::begin(checks), std::end(checks), false);
-    return firstFailed == std::end(checks) ? 0 : 1 + static_cast<int>(firstFailed - checks);
+    });
   });
   EXPECT_EQ(failed, 0);
 }
@@ -289,11 +280,7 @@ TEST(PosixFileServicesLimits, ConstructionRaisesTheOpenFileLimit) {
   EXPECT_GE(limit.rlim_cur, expected);
 }
 
-class PosixPathOperationsTest : public ::testing::Test {
- protected:
-  TempFolder temp;
-  PosixFileServices files;
-};
+using PosixPathOperationsTest = PosixEnumerationTest;
 
 TEST_F(PosixPathOperationsTest, WhatExistsAndStatusDoNotFollowTheLastLink) {
   temp.WriteFile("file.txt", "0123456789");
@@ -426,15 +413,12 @@ TEST_F(PosixPathOperationsTest, LongPathsPassThroughFoldersThatCannotBeListed) {
   ASSERT_GT(deepPath.size(), static_cast<std::size_t>(PATH_MAX));
   const int failed = testing::RunWithoutPrivileges([&deepPath] {
     PosixFileServices files;
-    if (files.WhatExists(deepPath + "/file.txt") != PathKind::File)
-      return 1;
-    if (AllEntries(*files.StartEnumeration(deepPath)).size() != 1)
-      return 2;
-    if (files.OpenForReading(deepPath + "/file.txt") == nullptr)
-      return 3;
-    if (files.WhatExists(deepPath + "/missing") != PathKind::Nothing)
-      return 4;
-    return 0;
+    return testing::FirstFailed({
+        files.WhatExists(deepPath + "/file.txt") == PathKind::File,
+        AllEntries(*files.StartEnumeration(deepPath)).size() == 1,
+        files.OpenForReading(deepPath + "/file.txt") != nullptr,
+        files.WhatExists(deepPath + "/missing") == PathKind::Nothing,
+    });
   });
   EXPECT_EQ(failed, 0);
 }

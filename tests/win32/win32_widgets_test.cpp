@@ -35,6 +35,8 @@ void InitialiseCommonControls() {
   ::InitCommonControlsEx(&controls);
 }
 
+const WindowLayout kMainWindow{0, 640, 480, "Kopiensieb", WindowPlacement::CentredOnScreen, true};
+
 std::string TextOf(HWND window) {
   return Utf8FromWide(win32_readback::WindowText(window));
 }
@@ -55,6 +57,17 @@ bool IsListView(HWND control) {
   wchar_t name[64] = {};
   ::GetClassNameW(control, name, 64);
   return std::wstring(name) == WC_LISTVIEWW;
+}
+
+// Posts a mouse click (with `keys` held) onto a row of a list view, as a user's click comes.
+void PostClickOnRow(HWND view, int row, WPARAM keys = 0) {
+  RECT bounds{};
+  bounds.left = LVIR_BOUNDS;
+  ::SendMessageW(view, LVM_GETITEMRECT, static_cast<WPARAM>(row),
+                 reinterpret_cast<LPARAM>(&bounds));
+  const LPARAM at = MAKELPARAM(bounds.left + 5, (bounds.top + bounds.bottom) / 2);
+  ::PostMessageW(view, WM_LBUTTONDOWN, MK_LBUTTON | keys, at);
+  ::PostMessageW(view, WM_LBUTTONUP, keys, at);
 }
 
 Win32WidgetServices::FolderChooser NoChooser() {
@@ -123,8 +136,7 @@ class Win32WidgetsTest : public ::testing::Test {
 
   // Every case starts with a 640 × 480 main window to put controls into.
   void SetUp() override {
-    ASSERT_TRUE(widgets_.OpenWindow(
-        WindowLayout{0, 640, 480, "Kopiensieb", WindowPlacement::CentredOnScreen, true}))
+    ASSERT_TRUE(widgets_.OpenWindow(kMainWindow))
         << "the tests of the real windows need a display (under Wine, an X server)";
     ASSERT_TRUE(widgets_.ChooseContainer(0));
   }
@@ -178,8 +190,7 @@ TEST(Win32WidgetLists, RemovingManyRowsKeepsTheRightRowsWithTheirState) {
     ControlOptions multiple;
     multiple.multipleSelection = true;
     for (WidgetServices* widgets : {static_cast<WidgetServices*>(&memory), &real.Services()}) {
-      widgets->OpenWindow(
-          WindowLayout{0, 640, 480, "Kopiensieb", WindowPlacement::CentredOnScreen, true});
+      widgets->OpenWindow(kMainWindow);
       widgets->ChooseContainer(0);
       widgets->CreateControl(1, ControlKind::ListView, {5, 5, 400, 300}, "Name", multiple);
       widgets->AddColumn(1, 1, "Pfad", 100);
@@ -377,13 +388,7 @@ TEST_F(Win32WidgetsTest, OnlyTheUsersActionsOnEnabledControlsBecomeEvents) {
                                  reinterpret_cast<LPARAM>(button)));
 
   // A click on a list view row says "clicked" and "selection changed": one event.
-  HWND view = widgets_.ControlHandle(3);
-  RECT row{};
-  row.left = LVIR_BOUNDS;
-  ::SendMessageW(view, LVM_GETITEMRECT, 0, reinterpret_cast<LPARAM>(&row));
-  const LPARAM at = MAKELPARAM(row.left + 5, (row.top + row.bottom) / 2);
-  ::PostMessageW(view, WM_LBUTTONDOWN, MK_LBUTTON, at);
-  ::PostMessageW(view, WM_LBUTTONUP, 0, at);
+  PostClickOnRow(widgets_.ControlHandle(3), 0);
   Pump();
   events = ControlEvents();
   ASSERT_EQ(events.size(), 1u);
@@ -416,19 +421,9 @@ TEST_F(Win32WidgetsTest, CtrlClickAddsARowOnlyWhereSeveralRowsMayBeChosen) {
     for (int row = 0; row < 3; ++row) {
       widgets_.AddRow(number, -1, "Datei " + std::to_string(row));
     }
-    HWND view = widgets_.ControlHandle(number);
-    const auto click = [view](int row, WPARAM keys) {
-      RECT bounds{};
-      bounds.left = LVIR_BOUNDS;
-      ::SendMessageW(view, LVM_GETITEMRECT, static_cast<WPARAM>(row),
-                     reinterpret_cast<LPARAM>(&bounds));
-      const LPARAM at = MAKELPARAM(bounds.left + 5, (bounds.top + bounds.bottom) / 2);
-      ::PostMessageW(view, WM_LBUTTONDOWN, MK_LBUTTON | keys, at);
-      ::PostMessageW(view, WM_LBUTTONUP, keys, at);
-    };
-    click(0, 0);
+    PostClickOnRow(widgets_.ControlHandle(number), 0);
     Pump();
-    click(2, MK_CONTROL);
+    PostClickOnRow(widgets_.ControlHandle(number), 2, MK_CONTROL);
     Pump();
     for (int row = 0; row < 3; ++row) {
       EXPECT_EQ(widgets_.IsRowSelected(number, row), c.selected[static_cast<std::size_t>(row)])
@@ -547,8 +542,7 @@ HWND TypingField(HWND dialog) {
 // dialog's field and taken with its button.
 TEST_F(Win32WidgetsTest, RealFolderChooserTakesATypedFolderAndEndsItInABackslash) {
   Win32WidgetServices real(::GetModuleHandleW(nullptr));
-  ASSERT_TRUE(real.OpenWindow(
-      WindowLayout{0, 640, 480, "Kopiensieb", WindowPlacement::CentredOnScreen, true}));
+  ASSERT_TRUE(real.OpenWindow(kMainWindow));
   testing::TempFolder folder;
   folder.MakeFolder("Übersicht");
   const std::string wanted = folder.PathOf("Übersicht");
