@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <span>
 #include <string>
 #include <vector>
@@ -219,6 +220,13 @@ TEST_F(ContentComparisonTest, SizesBeyondFourGibibytes) {
 
 class ChunkReaderTest : public ::testing::Test {
  protected:
+  // The digest of the chunk of `content` at `from`: kChunkSize bytes, or those left.
+  static Md5Digest ChunkDigest(const std::string& content, std::size_t from) {
+    const std::size_t length =
+        std::min(content.size() - from, static_cast<std::size_t>(kChunkSize));
+    return Md5Of(std::span<const char>(content.data() + from, length));
+  }
+
   TempFolder temp;
   LoggingFileServices files;
 };
@@ -237,7 +245,7 @@ TEST_F(ChunkReaderTest, HandsOutTheDigestOfEveryChunkInTurn) {
   for (const auto& [offset, length] : chunks) {
     Md5Digest digest{};
     ASSERT_TRUE(reader->NextChunk(digest));
-    EXPECT_EQ(digest, Md5Of(std::span<const char>(content.data() + offset, length))) << offset;
+    EXPECT_EQ(digest, ChunkDigest(content, offset)) << offset;
     EXPECT_EQ(reader->Position(), static_cast<std::int64_t>(offset + length));
   }
   EXPECT_TRUE(reader->AtEnd());
@@ -254,7 +262,7 @@ TEST_F(ChunkReaderTest, CoversOnlyTheLengthAskedFor) {
   Md5Digest digest{};
   ASSERT_TRUE(reader->NextChunk(digest));
   ASSERT_TRUE(reader->NextChunk(digest));
-  EXPECT_EQ(digest, Md5Of(std::span<const char>(content.data() + 1024, 476)));
+  EXPECT_EQ(digest, ChunkDigest(content.substr(0, 1500), 1024));
   EXPECT_TRUE(reader->AtEnd());
   EXPECT_EQ(files.logs[path].bytesRead, 1500);
 }
@@ -286,10 +294,6 @@ TEST_F(ChunkReaderTest, SkippedChunksAreNotReadAndLaterChunksStillMatch) {
   const std::int64_t size = 100 * 1024 + 300;
   const std::string content = PatternBytes(size, 3);
   const std::string path = temp.WriteFile("a.bin", content);
-  const auto digestAt = [&](std::int64_t offset) {
-    const std::int64_t length = std::min<std::int64_t>(1024, size - offset);
-    return Md5Of(std::span<const char>(content.data() + offset, static_cast<std::size_t>(length)));
-  };
   std::unique_ptr<ChunkReader> reader = ChunkReader::Open(files, path, size, size);
   ASSERT_NE(reader, nullptr);
   Md5Digest digest{};
@@ -298,11 +302,11 @@ TEST_F(ChunkReaderTest, SkippedChunksAreNotReadAndLaterChunksStillMatch) {
   ASSERT_TRUE(reader->SkipChunks(1));      // chunk 2, from the buffer
   EXPECT_EQ(reader->Position(), 3 * 1024);
   ASSERT_TRUE(reader->NextChunk(digest));
-  EXPECT_EQ(digest, digestAt(3 * 1024));
+  EXPECT_EQ(digest, ChunkDigest(content, 3 * 1024));
   ASSERT_TRUE(reader->SkipChunks(90));  // far beyond the buffer: a seek
   EXPECT_EQ(reader->Position(), 94 * 1024);
   ASSERT_TRUE(reader->NextChunk(digest));
-  EXPECT_EQ(digest, digestAt(94 * 1024));
+  EXPECT_EQ(digest, ChunkDigest(content, 94 * 1024));
   EXPECT_LT(files.logs[path].bytesRead, 20 * 1024);
   ASSERT_TRUE(reader->SkipChunks(1000));  // more than are left: to the end
   EXPECT_TRUE(reader->AtEnd());
@@ -319,19 +323,16 @@ TEST_F(ChunkReaderTest, SkippedChunksAreNotReadAndLaterChunksStillMatch) {
 TEST_F(ChunkReaderTest, SkipsFromTheStartOnChunkBoundariesAndNeverPastTheCoveredLength) {
   const std::string content = PatternBytes(5000, 1);
   const std::string path = temp.WriteFile("a.bin", content);
-  const auto digestOf = [&](std::size_t from, std::size_t length) {
-    return Md5Of(std::span<const char>(content.data() + from, length));
-  };
   std::unique_ptr<ChunkReader> reader = ChunkReader::Open(files, path, 5000, 5000);
   ASSERT_NE(reader, nullptr);
   ASSERT_TRUE(reader->SkipChunks(1));  // before anything was read
   EXPECT_EQ(reader->Position(), 1024);
   Md5Digest digest{};
   ASSERT_TRUE(reader->NextChunk(digest));
-  EXPECT_EQ(digest, digestOf(1024, 1024));
+  EXPECT_EQ(digest, ChunkDigest(content, 1024));
   ASSERT_TRUE(reader->SkipChunks(2));
   ASSERT_TRUE(reader->NextChunk(digest));
-  EXPECT_EQ(digest, digestOf(4096, 904));
+  EXPECT_EQ(digest, ChunkDigest(content, 4096));
   EXPECT_TRUE(reader->AtEnd());
 
   // Covering less than the file: a long skip stops at the covered length.
