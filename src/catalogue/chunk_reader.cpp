@@ -167,6 +167,10 @@ bool ChunkReader::Fill(std::int64_t needed) {
   return true;
 }
 
+void ChunkReader::ReadAheadAtOnce(std::int64_t bytes) {
+  readAhead_ = std::clamp(bytes, kChunkSize, largestReadAhead_);
+}
+
 std::int64_t ChunkReader::Position() const {
   return position_;
 }

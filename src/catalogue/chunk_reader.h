@@ -74,6 +74,9 @@ class ChunkReader {
   // earlier pass over the file); false when the file cannot be positioned there: treat as
   // different.
   bool SkipChunks(std::int64_t count);
+  // Makes the next read take up to `bytes` at once (within largestReadAhead), for a caller that
+  // will read that far whatever the chunks hold.
+  void ReadAheadAtOnce(std::int64_t bytes);
   std::int64_t Position() const;  // bytes covered by the chunks handed out so far
   std::int64_t Length() const;
   bool AtEnd() const;  // Position() == Length()

@@ -40,7 +40,9 @@ struct SearchResults {
 //     file left alone is read no further. Each file reads ahead a share of a shared budget.
 //  4. First-chunk digests: a larger class first digests every file's first chunk, one file
 //     open at a time; a file whose first chunk meets no other's is done, and the sets that
-//     share one are read on in lockstep behind it.
+//     share one are read on in lockstep behind it. Files of up to a page are read whole
+//     there instead (a page costs what a chunk does), the digests of their further chunks
+//     folded into one, and equal digests make the parts without a second open.
 //  5. Folded digests: a set still larger than openFiles is read one file at a time, each
 //     file's chunk digests folded into one; equal folds form a part.
 //  6. Threads: where the file services read concurrently, helper threads decide classes ahead

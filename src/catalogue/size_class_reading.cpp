@@ -363,37 +363,68 @@ constexpr std::size_t kWorthReadingSideBySide = 64;
 // the work out evenly, enough that the threads rarely meet at the counter.
 constexpr std::size_t kFilesPerTake = 16;
 
-// A buffer for each file of a take: its first chunk stays there until the take is hashed.
+// A compared length of up to one page is read whole in stage 1: reading a page costs what
+// reading one chunk does, and the files that share their first chunk then need no second
+// open; their further chunks are hashed with the first ones.
+constexpr std::int64_t kChunksReadWhole = 4;
+constexpr std::int64_t kReadWholeUpTo = kChunksReadWhole * kChunkSize;
+
+// The bytes of each file that stage 1 reads.
+std::int64_t StageOneReach(const ClassReading& reading) {
+  return reading.length <= kReadWholeUpTo ? reading.length : kChunkSize;
+}
+
+// A buffer for each file of a take: its chunks stay there until the take is hashed.
 using TakeBuffers = std::array<ReadBuffer, kFilesPerTake>;
 
 // Stage 1 of a large class for the files [first, end), at most kFilesPerTake: each is opened,
-// its first chunk read, and closed again before the next is opened; then their first chunks
-// are hashed in one call. Touches nothing but these jobs, so that several takes can be read
-// at once.
+// its first chunk read (or all of it, up to kReadWholeUpTo), and closed again before the next
+// is opened; then the chunks of the take are hashed in one call. Touches nothing but these
+// jobs, so that several takes can be read at once.
 void DigestFirstChunks(ClassReading& reading, std::size_t first, std::size_t end,
                        TakeBuffers& buffers) {
-  std::array<std::span<const char>, kFilesPerTake> chunks;
+  const std::int64_t readAhead = StageOneReach(reading);
+  const bool whole = readAhead == reading.length;
+  std::array<std::span<const char>, kFilesPerTake * kChunksReadWhole> chunks;
   std::array<std::size_t, kFilesPerTake> readJobs{};
+  std::array<std::size_t, kFilesPerTake + 1> chunkStarts{};  // where each read file's chunks start
   std::size_t read = 0;
+  std::size_t chunkCount = 0;
   for (std::size_t job = first; job < end; ++job) {
     ReadBuffer& buffer = buffers[job - first];
-    std::unique_ptr<ChunkReader> reader = reading.Open(job, kChunkSize, std::move(buffer));
-    std::span<const char> chunk;
-    if (!reader || !reader->NextChunkBytes(chunk)) {
-      reading.jobs[job].state = ClassFileState::Unreadable;
-    } else {
-      chunks[read] = chunk;
-      readJobs[read] = job;
-      ++read;
-    }
+    std::unique_ptr<ChunkReader> reader = reading.Open(job, readAhead, std::move(buffer));
+    const std::size_t firstChunk = chunkCount;
+    bool complete = reader != nullptr;
     if (reader) {
-      buffer = reader->TakeBuffer();  // the chunk's bytes move along; the file is closed
+      reader->ReadAheadAtOnce(readAhead);
+      do {
+        complete = reader->NextChunkBytes(chunks[chunkCount]);
+        chunkCount += complete ? 1 : 0;
+      } while (complete && whole && !reader->AtEnd());
+      buffer = reader->TakeBuffer();  // the chunks' bytes move along; the file is closed
     }
+    if (!complete) {
+      reading.jobs[job].state = ClassFileState::Unreadable;
+      chunkCount = firstChunk;
+      continue;
+    }
+    readJobs[read] = job;
+    chunkStarts[read] = firstChunk;
+    ++read;
   }
-  std::array<Md5Digest, kFilesPerTake> digests;
-  Md5OfEach(std::span(chunks).first(read), std::span(digests).first(read));
+  chunkStarts[read] = chunkCount;
+  std::array<Md5Digest, kFilesPerTake * kChunksReadWhole> digests;
+  Md5OfEach(std::span(chunks).first(chunkCount), std::span(digests).first(chunkCount));
   for (std::size_t at = 0; at < read; ++at) {
-    reading.jobs[readJobs[at]].firstChunk = digests[at];
+    ClassFile& file = reading.jobs[readJobs[at]];
+    file.firstChunk = digests[chunkStarts[at]];
+    if (whole) {
+      Md5 fold;
+      for (std::size_t chunk = chunkStarts[at] + 1; chunk < chunkStarts[at + 1]; ++chunk) {
+        fold.Update(std::span<const std::uint8_t>(digests[chunk]));
+      }
+      file.furtherChunks = fold.Finish();
+    }
   }
 }
 
@@ -409,7 +440,7 @@ void DigestFirstChunks(ClassReading& reading) {
       DigestFirstChunks(reading, first, end, buffers);
       for (std::size_t job = first; job < end; ++job) {
         if (reading.jobs[job].state == ClassFileState::Unread) {
-          Report(reading.progress, std::min(kChunkSize, reading.length), reading.length);
+          Report(reading.progress, StageOneReach(reading), reading.length);
         }
       }
     }
@@ -429,7 +460,7 @@ void DigestFirstChunks(ClassReading& reading) {
   // The progress bar is the main thread's; every file read stood at the same place.
   if (std::any_of(reading.jobs.begin(), reading.jobs.end(),
                   [](const ClassFile& job) { return job.state == ClassFileState::Unread; })) {
-    Report(reading.progress, std::min(kChunkSize, reading.length), reading.length);
+    Report(reading.progress, StageOneReach(reading), reading.length);
   }
 }
 
@@ -552,23 +583,26 @@ void ReadSetsInLockstep(ClassReading& reading, std::span<const std::span<const s
   }
 }
 
-// A class too large to hold open: stage 1 digests every file's first chunk; only files whose
-// first chunk meets another's are read further.
+// A class too large to hold open: stage 1 digests every file's first chunk (or all of a file
+// of up to a page); only files whose first chunk meets another's are read further.
 void ReadLargeClass(ClassReading& reading) {
   DigestFirstChunks(reading);
-  // Sorted by digest and then by job, so that each set's files stay in job order; the digests
-  // are copied beside the jobs, so that the sort does not reach into the jobs at every step.
+  // Sorted by digests and then by job, so that each set's files stay in job order; the
+  // digests are copied beside the jobs, so that the sort does not reach into the jobs at every
+  // step.
   struct Pending {
-    std::array<std::uint64_t, 2> digest;
+    std::array<std::uint64_t, 4> digests;  // the first chunk's, then the further chunks' fold
     std::size_t job;
     auto operator<=>(const Pending&) const = default;
   };
-  static_assert(sizeof(Pending::digest) == sizeof(Md5Digest));
+  static_assert(sizeof(Pending::digests) == 2 * sizeof(Md5Digest));
   std::vector<Pending> sorted;
   for (std::size_t job = 0; job < reading.jobs.size(); ++job) {
-    if (reading.jobs[job].state == ClassFileState::Unread) {
-      Pending& file = sorted.emplace_back(Pending{.digest = {}, .job = job});
-      std::memcpy(file.digest.data(), reading.jobs[job].firstChunk.data(), sizeof file.digest);
+    const ClassFile& file = reading.jobs[job];
+    if (file.state == ClassFileState::Unread) {
+      Pending& pending = sorted.emplace_back(Pending{.digests = {}, .job = job});
+      std::memcpy(pending.digests.data(), file.firstChunk.data(), sizeof(Md5Digest));
+      std::memcpy(pending.digests.data() + 2, file.furtherChunks.data(), sizeof(Md5Digest));
     }
   }
   std::sort(sorted.begin(), sorted.end());
@@ -578,15 +612,15 @@ void ReadLargeClass(ClassReading& reading) {
   }
   const std::span<ClassFile> jobs = reading.jobs;
   std::vector<std::span<const std::size_t>> lockstepSets;
-  const auto sameFirstChunk = [&sorted](std::size_t start, std::size_t at) {
-    return sorted[at].digest == sorted[start].digest;
+  const auto sameDigests = [&sorted](std::size_t start, std::size_t at) {
+    return sorted[at].digests == sorted[start].digests;
   };
-  ForEachRun(pending.size(), sameFirstChunk, [&](std::size_t start, std::size_t end) {
+  ForEachRun(pending.size(), sameDigests, [&](std::size_t start, std::size_t end) {
     const std::span<const std::size_t> set(pending.data() + start, end - start);
     if (set.size() == 1) {
       jobs[set.front()].state = ClassFileState::Distinct;
-    } else if (reading.length <= kChunkSize) {
-      reading.MakePart(set);  // the first chunk was all there is to compare
+    } else if (StageOneReach(reading) == reading.length) {
+      reading.MakePart(set);  // stage 1 read all there is to compare
     } else if (set.size() <= reading.limits.openFiles) {
       lockstepSets.push_back(set);
     } else {

@@ -26,6 +26,8 @@ struct ClassFile {
   FileIdentity identity{};  // as catalogued; where known, another file at `path` is Unreadable
   ClassFileState state = ClassFileState::Unread;
   Md5Digest firstChunk{};  // the digest of its first chunk, where it had to be worked out
+  // The digests of its further chunks folded into one, where the first pass read it whole.
+  Md5Digest furtherChunks{};
   // Known: two files share a part number exactly when CompareFileContents would call them
   // equal. Part numbers are unique within one call only.
   std::size_t part = 0;
@@ -51,7 +53,9 @@ struct ReadingLimits {
 // MD5 digest than its fellows' (equal bytes are taken as equal digests without hashing), and
 // a file left alone in its part is not read any further. So files that differ early are
 // never read whole. Where more files than limits.openFiles share their first chunk, their
-// chunk digests are folded into one fingerprint per file instead. `progress` receives
+// chunk digests are folded into one fingerprint per file instead. A class larger than
+// limits.openFiles whose compared length is at most a page is read whole, one file at a time,
+// and each file is opened once. `progress` receives
 // position * 100 / compared length of the reading.
 void ReadSizeClass(FileServices& files, std::span<ClassFile> jobs, std::int64_t size,
                    std::int32_t percent, const FileProgressSink& progress,

@@ -333,7 +333,8 @@ TEST_F(LockstepTest, AClassAboveTheOpenFileBoundStillGivesThePairwiseVerdicts) {
   // 300 files of one size: 270 share their first chunk (more than may be open at once) and
   // part at chunk 1 or 2 into seven contents; 25 share another first chunk and part into
   // three; 5 stand alone from the start. One of the 270 is cut short behind its first chunk.
-  constexpr std::size_t kSize = 3000;
+  // (Larger than a page, so that the 270 are not read whole at their first open.)
+  constexpr std::size_t kSize = 5000;
   const std::string crowd = PatternBytes(kSize, 10), few = PatternBytes(kSize, 11);
   std::vector<std::pair<std::string, std::string>> made;
   for (int index = 0; index < 300; ++index) {

@@ -161,8 +161,9 @@ TEST_F(ReadSizeClassTest, PartsAreThePairwiseVerdictsForEveryOpenFileBound) {
 // Families of files that share their first chunk: copies of the family's base, and variants
 // that leave it at a later chunk (some only in the last byte). One file is shorter than the
 // class size and one fails part way, so that threads also meet files that are equal to none.
+// (Larger than a page: smaller files are read whole at their first open.)
 TEST_F(ReadSizeClassTest, ManySmallFilesReadSideBySideGiveThePairwiseVerdicts) {
-  constexpr std::size_t kSize = 3 * 1024 + 100;
+  constexpr std::size_t kSize = 5 * 1024 + 100;
   Random random(77);
   std::vector<std::string> contents;
   for (std::uint64_t family = 0; family < 70; ++family) {
@@ -196,8 +197,9 @@ TEST_F(ReadSizeClassTest, ManySmallFilesReadSideBySideGiveThePairwiseVerdicts) {
 }
 
 // Chunks that differ in their bytes but not in their MD5 digests are equal chunks: files made
-// of them belong together, on every path through the class (whole class in lockstep, sets
-// behind the first chunk in lockstep, sets folded one by one).
+// of them belong together, on every path through the class (whole class in lockstep, files of
+// up to a page read whole at once, sets behind the first chunk in lockstep, sets folded one by
+// one).
 TEST_F(ReadSizeClassTest, ChunksOfDifferentBytesButOneDigestKeepTheirFilesTogether) {
   const std::string a = testing::CollidingBlocksA();
   const std::string b = testing::CollidingBlocksB();
@@ -209,33 +211,58 @@ TEST_F(ReadSizeClassTest, ChunksOfDifferentBytesButOneDigestKeepTheirFilesTogeth
   const std::string secondA = a + secondTail;
   const std::string secondB = b + secondTail;
   const std::string secondOther = Pattern(1024, 24);
-  const std::string rest = Pattern(1100, 25);
-  std::string otherRest = rest;
-  otherRest.back() ^= 1;
-  constexpr std::size_t kSize = 3 * 1024 + 76;
-  const std::vector<std::string> contents = {
-      firstOther + secondA + rest,   // 0: with 6
-      firstB + secondA + rest,       // 1: with 2 and 3
-      firstA + secondB + rest,       // 2
-      firstA + secondA + rest,       // 3
-      firstB + secondOther + rest,   // 4: leaves them at the second chunk
-      firstA + secondB + otherRest,  // 5: leaves them at the last byte
-      firstOther + secondB + rest,   // 6
-  };
-  for (const std::size_t openFiles :
-       {std::size_t{2}, std::size_t{3}, std::size_t{5}, std::size_t{7}}) {
-    SCOPED_TRACE("bound " + std::to_string(openFiles));
-    const std::vector<ClassFile> jobs = ReadClassOf(contents, kSize, 100, openFiles);
-    for (std::size_t job : {0, 1, 2, 3, 6}) {
-      EXPECT_EQ(jobs[job].state, ClassFileState::Known) << job;
+  for (const std::size_t restSize : {std::size_t{1100}, std::size_t{3100}})
+    for (const std::size_t openFiles :
+         {std::size_t{2}, std::size_t{3}, std::size_t{5}, std::size_t{7}}) {
+      SCOPED_TRACE("rest " + std::to_string(restSize) + ", bound " + std::to_string(openFiles));
+      const std::string rest = Pattern(restSize, 25);
+      std::string otherRest = rest;
+      otherRest.back() ^= 1;
+      const std::vector<std::string> contents = {
+          firstOther + secondA + rest,   // 0: with 6
+          firstB + secondA + rest,       // 1: with 2 and 3
+          firstA + secondB + rest,       // 2
+          firstA + secondA + rest,       // 3
+          firstB + secondOther + rest,   // 4: leaves them at the second chunk
+          firstA + secondB + otherRest,  // 5: leaves them at the last byte
+          firstOther + secondB + rest,   // 6
+      };
+      const std::vector<ClassFile> jobs = ReadClassOf(contents, 2048 + restSize, 100, openFiles);
+      for (std::size_t job : {0, 1, 2, 3, 6}) {
+        EXPECT_EQ(jobs[job].state, ClassFileState::Known) << job;
+      }
+      EXPECT_EQ(jobs[0].part, 0U);
+      EXPECT_EQ(jobs[6].part, 0U);
+      for (std::size_t job : {1, 2, 3}) {
+        EXPECT_EQ(jobs[job].part, 1U) << job;
+      }
+      EXPECT_EQ(jobs[4].state, ClassFileState::Distinct);
+      EXPECT_EQ(jobs[5].state, ClassFileState::Distinct);
     }
-    EXPECT_EQ(jobs[0].part, 0U);
-    EXPECT_EQ(jobs[6].part, 0U);
-    for (std::size_t job : {1, 2, 3}) {
-      EXPECT_EQ(jobs[job].part, 1U) << job;
+}
+
+// A class too large to hold open, of files of up to a page: each file is opened once and read
+// whole in one read, however many share their first chunk, and still splits where a later
+// chunk differs; a file that fails half way equals nothing. Beyond a page, the files that
+// share their first chunk are opened again behind it.
+TEST_F(ReadSizeClassTest, FilesOfUpToAPageAreReadWholeAtTheirOnlyOpen) {
+  for (const auto& [size, opens] : std::vector<std::pair<std::size_t, int>>{
+           {1000, 1}, {2 * 1024 + 5, 1}, {4 * 1024, 1}, {4 * 1024 + 1, 2}}) {
+    SCOPED_TRACE(size);
+    files.failAfter = {{temp.PathOf("f0"), static_cast<std::int64_t>(size / 2)}};
+    const std::vector<ClassFile> jobs = ReadClassOf(RelatedContents(24, size, 5), size, 100, 3);
+    EXPECT_EQ(jobs[0].state, ClassFileState::Unreadable);
+    std::set<ClassFileState> states;
+    for (const ClassFile& job : std::span(jobs).subspan(1)) {
+      states.insert(job.state);
+      const auto& log = files.logs.at(job.location.Path());
+      EXPECT_EQ(log.opens, opens) << job.location.Path();
+      if (opens == 1) {
+        EXPECT_EQ(log.ranges.size(), 1U) << job.location.Path();
+        EXPECT_EQ(log.bytesRead, static_cast<std::int64_t>(size)) << job.location.Path();
+      }
     }
-    EXPECT_EQ(jobs[4].state, ClassFileState::Distinct);
-    EXPECT_EQ(jobs[5].state, ClassFileState::Distinct);
+    EXPECT_EQ(states, (std::set{ClassFileState::Known, ClassFileState::Distinct}));
   }
 }
 
