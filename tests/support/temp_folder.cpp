@@ -289,6 +289,15 @@ void TempFolder::SetModifiedNs(std::string_view relative, std::int64_t modifiedN
   }
 }
 
+void TempFolder::Rename(std::string_view from, std::string_view to) {
+  ParentAndLeaf source = OpenParent(root_, from, false);
+  ParentAndLeaf target = OpenParent(root_, to, true);
+  if (::renameat(source.parent.get(), source.leaf.c_str(), target.parent.get(),
+                 target.leaf.c_str()) != 0) {
+    Fail("renameat", from);
+  }
+}
+
 bool TempFolder::Exists(std::string_view relative) const {
   try {
     ParentAndLeaf where = OpenParent(root_, relative, false);

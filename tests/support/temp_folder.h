@@ -48,6 +48,14 @@ class TempFolder {
   void SetMode(std::string_view relative, unsigned mode);
   // Sets the modification time of an entry, in nanoseconds since the epoch.
   void SetModifiedNs(std::string_view relative, std::int64_t modifiedNs);
+  // Gives an entry another name, replacing a file of that name.
+  void Rename(std::string_view from, std::string_view to);
+  // Moves an entry aside (to relative + ".moved") and puts a symbolic link holding `target` in
+  // its place, as another process racing a walk might.
+  void SwapForLink(const std::string& relative, std::string_view target) {
+    Rename(relative, relative + ".moved");
+    MakeSymlink(relative, target);
+  }
   // Whether anything (a dangling link included) stands at the path.
   bool Exists(std::string_view relative) const;
   // Removes an entry; a folder goes with everything in it.

@@ -203,6 +203,14 @@ void TempFolder::SetModifiedNs(std::string_view relative, std::int64_t modifiedN
   }
 }
 
+void TempFolder::Rename(std::string_view from, std::string_view to) {
+  std::error_code error;
+  fs::rename(Native(PathOf(from)), Native(PathOf(to)), error);
+  if (error) {
+    Fail("rename", from);
+  }
+}
+
 bool TempFolder::Exists(std::string_view relative) const {
   return ::GetFileAttributesW(ExtendedPath(PathOf(relative)).c_str()) != INVALID_FILE_ATTRIBUTES;
 }

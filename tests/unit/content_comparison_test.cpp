@@ -74,17 +74,12 @@ TEST_F(ContentComparisonTest, ReadsChunkByChunkUpToTheFirstDifference) {
 TEST_F(ContentComparisonTest, AMissingFileDiffersAndLeavesNothingOpen) {
   const std::string present = temp.WriteFile("a.bin", "content");
   const std::string missing = temp.PathOf("gone.bin");
-  struct Row {
-    const std::string& first;
-    const std::string& second;
-    std::vector<std::string> opened;
-  };
-  const Row rows[] = {{missing, present, {missing}}, {present, missing, {present, missing}}};
-  for (const Row& row : rows) {
-    SCOPED_TRACE(row.first == missing ? "first missing" : "second missing");
+  for (const bool firstMissing : {true, false}) {
+    SCOPED_TRACE(firstMissing ? "first missing" : "second missing");
     files.opened.clear();
-    EXPECT_EQ(Compare(row.first, row.second, 7), 0);
-    EXPECT_EQ(files.opened, row.opened);
+    EXPECT_EQ(firstMissing ? Compare(missing, present, 7) : Compare(present, missing, 7), 0);
+    EXPECT_EQ(files.opened, (firstMissing ? std::vector<std::string>{missing}
+                                          : std::vector<std::string>{present, missing}));
     EXPECT_EQ(files.watch.openNow, 0);
     EXPECT_TRUE(progress.empty());
   }

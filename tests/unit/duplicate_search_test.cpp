@@ -3,10 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
-#include <filesystem>
 #include <functional>
 #include <string>
-#include <system_error>
 #include <utility>
 #include <vector>
 
@@ -242,10 +240,7 @@ class ReplacedFileTest : public SearchTest {
  protected:
   void Replace(const std::string& relative, const std::string& content) {
     temp.WriteFile("new.tmp", content);
-    // std::filesystem replaces the target on Windows too, where std::rename refuses.
-    std::error_code error;
-    std::filesystem::rename(Path("new.tmp"), Path(relative), error);
-    ASSERT_FALSE(error) << error.message();
+    temp.Rename("new.tmp", relative);
   }
 };
 

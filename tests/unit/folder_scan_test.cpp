@@ -4,7 +4,6 @@
 #include <atomic>
 #include <climits>
 #include <cstdint>
-#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -412,11 +411,7 @@ TEST(PosixFolderScanRaceTest, AFolderSwappedForALinkWhileTheScanRunsIsNotEntered
         [&](PosixFileServices::RacePoint point, const std::string& name) {
           if (swap && point == PosixFileServices::RacePoint::BeforeOpenSubfolder &&
               name.starts_with("side")) {
-            const std::string relative = "top/d/" + name;
-            ASSERT_EQ(std::rename(folder.PathOf(relative).c_str(),
-                                  folder.PathOf(relative + ".moved").c_str()),
-                      0);
-            folder.MakeSymlink(relative, elsewhere.Path());
+            folder.SwapForLink("top/d/" + name, elsewhere.Path());
             ++swaps;
           }
         });

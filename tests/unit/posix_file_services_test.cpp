@@ -475,13 +475,6 @@ TEST_F(PosixPathOperationsTest, PathsLongerThanPathMaxWorkThroughout) {
 // folder was listed or a file was looked at and the moment it is opened or deleted.
 class PosixRaceTest : public ::testing::Test {
  protected:
-  // Replaces the entry `relative` by a symbolic link to the folder `outside`, keeping the old
-  // entry under relative + ".moved".
-  void SwapForLinkToOutside(const std::string& relative) {
-    ASSERT_EQ(::rename(temp.PathOf(relative).c_str(), temp.PathOf(relative + ".moved").c_str()), 0);
-    temp.MakeSymlink(relative, outside.Path());
-  }
-
   // Names in a folder, sorted, so that no entry moved aside is left behind unnoticed.
   std::vector<std::string> SortedNames(const std::string& relative) {
     std::vector<std::string> names = ReaddirOrder(temp.PathOf(relative));
@@ -527,10 +520,7 @@ TEST_F(PosixRaceTest, AFolderSwappedForALinkBeforeItIsOpenedIsNotEntered) {
     services.SetRaceHook([&](PosixFileServices::RacePoint point, const std::string& name) {
       if (point == PosixFileServices::RacePoint::BeforeOpenSubfolder && name == c.swapped &&
           swaps++ == 0) {
-        const std::string relative = name == "a" ? "a" : "a/sub";
-        ASSERT_EQ(::rename(tree.PathOf(relative).c_str(), tree.PathOf(relative + ".moved").c_str()),
-                  0);
-        tree.MakeSymlink(relative, elsewhere.Path());
+        tree.SwapForLink(name == "a" ? "a" : "a/sub", elsewhere.Path());
       }
     });
 
@@ -589,14 +579,14 @@ TEST_F(PosixRaceTest, DeleteIfUnchangedDeletesOnlyTheFileThatWasLookedAt) {
        nullptr, DeleteOutcome::Kept, "folder"},
       {"a link to it in its place",
        [](TempFolder& t) {
-         ASSERT_EQ(::rename(t.PathOf("f").c_str(), t.PathOf("target").c_str()), 0);
+         t.Rename("f", "target");
          t.MakeSymlink("f", "target");
        },
        nullptr, DeleteOutcome::Kept, "link"},
       {"another file renamed over it after the look", nullptr,
        [](TempFolder& t) {
          t.WriteFile("intruder", "intruder");
-         ASSERT_EQ(::rename(t.PathOf("intruder").c_str(), t.PathOf("f").c_str()), 0);
+         t.Rename("intruder", "f");
        },
        DeleteOutcome::Kept, "intruder"},
       {"deleted by someone else after the look", nullptr, [](TempFolder& t) { t.Remove("f"); },
@@ -662,7 +652,7 @@ TEST_F(PosixRaceTest, DeleteIfUnchangedActsInTheFolderItLookedIn) {
   ASSERT_TRUE(expected.has_value());
   files.SetRaceHook([&](PosixFileServices::RacePoint point, const std::string&) {
     if (point == PosixFileServices::RacePoint::BeforeDelete) {
-      SwapForLinkToOutside("dir");
+      temp.SwapForLink("dir", outside.Path());
     }
   });
 
@@ -763,7 +753,7 @@ TEST_F(PosixReadingSessionTest, TheFoldersAreLetGoWithTheSession) {
     const std::unique_ptr<ReadingSession> session = files.StartReading(PlanOf(files, plan));
     EXPECT_EQ(ContentThroughOpen(files, path), "before");
   }
-  ASSERT_EQ(::rename(temp.PathOf("folder").c_str(), temp.PathOf("old").c_str()), 0);
+  temp.Rename("folder", "old");
   temp.WriteFile("folder/file.txt", "after");
   EXPECT_EQ(ContentThroughOpen(files, path), "after");
   const std::unique_ptr<ReadingSession> session = files.StartReading(PlanOf(files, plan));

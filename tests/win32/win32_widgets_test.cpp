@@ -498,14 +498,15 @@ TEST_F(Win32WidgetsTest, ChooserAnswerEndsInABackslashAndMessageBoxesGoToTheHook
   EXPECT_EQ(shown, (std::vector<std::string>{"Fehler|Datei gelöscht?|E"}));
 }
 
-// The visible window of this class that the thread shows, if any.
-HWND ShownWindowOfClass(DWORD thread, const wchar_t* className) {
+// The first visible window of this class that `enumerate` goes through (EnumThreadWindows or
+// EnumChildWindows with its first argument bound), if any.
+template <typename Enumerate>
+HWND FirstVisibleOfClass(const Enumerate& enumerate, const wchar_t* className) {
   struct Search {
     const wchar_t* className;
     HWND found;
   } search{className, nullptr};
-  ::EnumThreadWindows(
-      thread,
+  enumerate(
       [](HWND window, LPARAM context) -> BOOL {
         auto& wanted = *reinterpret_cast<Search*>(context);
         wchar_t name[64] = {};
@@ -518,24 +519,6 @@ HWND ShownWindowOfClass(DWORD thread, const wchar_t* className) {
       },
       reinterpret_cast<LPARAM>(&search));
   return search.found;
-}
-
-// The dialog's field for a typed name: its first visible edit control.
-HWND TypingField(HWND dialog) {
-  HWND found = nullptr;
-  ::EnumChildWindows(
-      dialog,
-      [](HWND child, LPARAM context) -> BOOL {
-        wchar_t name[16] = {};
-        ::GetClassNameW(child, name, 16);
-        if (::IsWindowVisible(child) && std::wstring(name) == L"Edit") {
-          *reinterpret_cast<HWND*>(context) = child;
-          return FALSE;
-        }
-        return TRUE;
-      },
-      reinterpret_cast<LPARAM>(&found));
-  return found;
 }
 
 // The real folder chooser, answered as a user would: the folder's path typed into the
@@ -552,8 +535,15 @@ TEST_F(Win32WidgetsTest, RealFolderChooserTakesATypedFolderAndEndsItInABackslash
   std::thread user([&] {
     for (int attempt = 0; attempt < 600; ++attempt) {
       ::Sleep(50);
-      HWND dialog = ShownWindowOfClass(thread, L"#32770");
-      HWND field = dialog == nullptr ? nullptr : TypingField(dialog);
+      const auto inThread = [thread](WNDENUMPROC each, LPARAM context) {
+        ::EnumThreadWindows(thread, each, context);
+      };
+      HWND dialog = FirstVisibleOfClass(inThread, L"#32770");
+      // The dialog's field for a typed name: its first visible edit control.
+      const auto inDialog = [dialog](WNDENUMPROC each, LPARAM context) {
+        ::EnumChildWindows(dialog, each, context);
+      };
+      HWND field = dialog == nullptr ? nullptr : FirstVisibleOfClass(inDialog, L"Edit");
       if (field == nullptr) {
         continue;
       }
