@@ -473,18 +473,9 @@ TEST_F(PosixPathOperationsTest, PathsLongerThanPathMaxWorkThroughout) {
 
 // Races played through the race hook: another process changes the tree between the moment a
 // folder was listed or a file was looked at and the moment it is opened or deleted.
-class PosixRaceTest : public ::testing::Test {
+class PosixRaceTest : public PosixEnumerationTest {
  protected:
-  // Names in a folder, sorted, so that no entry moved aside is left behind unnoticed.
-  std::vector<std::string> SortedNames(const std::string& relative) {
-    std::vector<std::string> names = ReaddirOrder(temp.PathOf(relative));
-    std::sort(names.begin(), names.end());
-    return names;
-  }
-
-  TempFolder temp;
   TempFolder outside;
-  PosixFileServices files;
 };
 
 TEST_F(PosixRaceTest, AFolderSwappedForALinkBeforeItIsOpenedIsNotEntered) {
@@ -660,7 +651,7 @@ TEST_F(PosixRaceTest, DeleteIfUnchangedActsInTheFolderItLookedIn) {
 
   EXPECT_EQ(outside.ReadFile("f"), "original");
   EXPECT_FALSE(temp.Exists("dir.moved/f")) << "the file looked at is the one deleted";
-  EXPECT_TRUE(SortedNames("dir.moved").empty());
+  EXPECT_TRUE(ReaddirOrder(temp.PathOf("dir.moved")).empty()) << "nothing left behind";
 }
 
 std::optional<std::string> ContentOf(std::unique_ptr<ReadableFile> file) {
