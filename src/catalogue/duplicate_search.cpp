@@ -57,9 +57,9 @@ void PrefetchBytes(std::string_view text) {
   }
 }
 
-// Reads the files of one size class and links its groups. Each file is
-// read at most once: a pair is settled by one chunk-wise comparison, which stops at the first
-// difference; larger classes are read in lockstep and split where their chunks differ.
+// Reads the files of one size class and links its groups. Each file is read at most once: a
+// pair is settled by one chunk-wise comparison, which stops at the first difference; larger
+// classes are read in lockstep and split where their chunks differ.
 class ContentClassReader {
  public:
   ContentClassReader(FileServices& files, std::int32_t comparePercent,

@@ -17,6 +17,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <fstream>
+#include <limits>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -530,11 +531,14 @@ Fd OpenPlanned(PosixFileServices::FolderDescriptors& folders, const PlannedRead&
   return Fd(::openat(location.FolderFd(), location.name.c_str(), kFileFlags));
 }
 
-// How long reading the first page of a file that is not in memory took, in microseconds.
+// How long reading the first page of a file that is not in memory took, in microseconds; a
+// read that failed, and so told nothing of the disk, counts as slow.
 std::int64_t FirstPageReadMicroseconds(int fd) {
   std::array<char, 4096> page{};
   const auto start = std::chrono::steady_clock::now();
-  [[maybe_unused]] const ssize_t read = ::pread(fd, page.data(), page.size(), 0);
+  if (::pread(fd, page.data(), page.size(), 0) <= 0) {
+    return std::numeric_limits<std::int64_t>::max();
+  }
   return std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() -
                                                                start)
       .count();
