@@ -629,6 +629,23 @@ constexpr std::size_t kPrefetchThreads = 6;
 constexpr std::size_t kReadersFromQuickDisk = 4;
 // Folders a reading session keeps open at most (a tree of a million files has about 90,000).
 constexpr std::size_t kMostKeptFolders = std::size_t{1} << 18;
+// Descriptors a session may hold besides its folders: the files its readers hold open at once
+// (a few hundred each) and those its prefetch threads open one at a time.
+constexpr std::size_t kDescriptorsBesideFolders = 4 * 256 + 64;
+
+// Makes room in the process's descriptor table up to descriptor number `highest` at once. The
+// kernel grows the table by doubling as descriptors are opened, and while other threads run,
+// each growth waits for an RCU grace period (several milliseconds in a virtual machine) with
+// every thread that opens a file waiting behind it: a session keeping thousands of folders
+// open would otherwise pay a dozen of those waits. The table never shrinks.
+void ReserveDescriptors(std::size_t highest) {
+  const Fd probe(::open("/", O_PATH | O_CLOEXEC));
+  if (!probe.Valid()) {
+    return;
+  }
+  const Fd far(::fcntl(probe.Get(), F_DUPFD_CLOEXEC, static_cast<int>(highest)));
+  // Best effort: a refusal only leaves the table to grow as it is used.
+}
 
 }  // namespace
 
@@ -643,6 +660,11 @@ std::unique_ptr<ReadingSession> PosixFileServices::StartReading(const ReadingPla
       limit == RLIM_INFINITY
           ? kMostKeptFolders
           : static_cast<std::size_t>(std::min<rlim_t>(limit / 2, kMostKeptFolders));
+  const std::size_t descriptors =
+      std::min<std::size_t>(capacity, plan.FolderNumbers()) + kDescriptorsBesideFolders;
+  ReserveDescriptors(limit == RLIM_INFINITY
+                         ? descriptors
+                         : std::min<std::size_t>(descriptors, static_cast<std::size_t>(limit) - 1));
   auto folders = std::make_shared<FolderDescriptors>(capacity, plan.FolderNumbers());
   SetFolders(folders);
   const PlanSample sample = SamplePlan(*folders, plan);
