@@ -8,6 +8,7 @@
 #include <exception>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <span>
 #include <stop_token>
 #include <string>
@@ -57,21 +58,96 @@ void PrefetchBytes(std::string_view text) {
   }
 }
 
+// The small files of a content search (compared lengths up to kReadWholeUpTo), read whole in
+// catalogue order before any class is decided, where the plan is in memory: read class by
+// class instead, the files of each class lie all over the tree, and the kernel's records of
+// them (names, inodes, pages) all over memory; in catalogue order, neighbours follow each
+// other. The classes of small files are then sorted by these digests without another read.
+class SmallFilesReadAhead {
+ public:
+  SmallFilesReadAhead(FileServices& files, const std::vector<SearchEntry>& entries,
+                      std::int32_t comparePercent, EngineProgress& progress) {
+    if (entries.size() >= kNone) {
+      return;
+    }
+    std::vector<std::size_t> small;
+    for (std::size_t index = 0; index < entries.size(); ++index) {
+      if (entries[index].role == SearchRole::Undecided) {
+        const std::int64_t length = ComparedLength(entries[index].record->size, comparePercent);
+        if (length > 0 && length <= kReadWholeUpTo) {
+          if (slotOf_.empty()) {
+            slotOf_.assign(entries.size(), kNone);
+          }
+          slotOf_[index] = static_cast<std::uint32_t>(small.size());
+          small.push_back(index);
+        }
+      }
+    }
+    digests_.resize(small.size());
+    PaintPacer pacer(progress);
+    DigestSmallFiles(
+        files, small.size(),
+        [&entries, &small, comparePercent](std::size_t at) {
+          const SearchEntry& entry = entries[small[at]];
+          return SmallFile{.location = LocationOf(entry),
+                           .identity = entry.record->identity,
+                           .size = entry.record->size,
+                           .length = ComparedLength(entry.record->size, comparePercent)};
+        },
+        digests_, ReaderThreadsForThisMachine(), [&pacer] { pacer.Step(); });
+  }
+
+  // What reading the entry's file told, if it was read ahead.
+  const SmallFileDigest* Of(std::size_t entry) const {
+    if (slotOf_.empty() || slotOf_[entry] == kNone) {
+      return nullptr;
+    }
+    return &digests_[slotOf_[entry]];
+  }
+
+ private:
+  static constexpr std::uint32_t kNone = 0xFFFFFFFF;
+
+  // Lets the windows repaint about every kPaintInterval while the files are read.
+  class PaintPacer {
+   public:
+    explicit PaintPacer(EngineProgress& progress) : progress_(progress) {}
+    void Step() {
+      const auto now = std::chrono::steady_clock::now();
+      if (now - last_ >= kPaintInterval) {
+        progress_.KeepPainting();
+        last_ = now;
+      }
+    }
+
+   private:
+    static constexpr std::chrono::milliseconds kPaintInterval{50};
+    EngineProgress& progress_;
+    std::chrono::steady_clock::time_point last_ = std::chrono::steady_clock::now();
+  };
+
+  std::vector<std::uint32_t> slotOf_;  // by entry number: where its digests are, or kNone
+  std::vector<SmallFileDigest> digests_;
+};
+
 // Reads the files of one size class and links its groups. Each file is read at most once: a
 // pair is settled by one chunk-wise comparison, which stops at the first difference; larger
 // classes are read in lockstep and split where their chunks differ.
 class ContentClassReader {
  public:
+  // `readAhead`, where there is one, holds what reading the small files ahead told.
   ContentClassReader(FileServices& files, std::int32_t comparePercent,
-                     std::vector<SearchEntry>& entries)
-      : files_(files), comparePercent_(comparePercent), entries_(entries) {}
+                     std::vector<SearchEntry>& entries, const SmallFilesReadAhead* readAhead)
+      : files_(files), comparePercent_(comparePercent), entries_(entries), readAhead_(readAhead) {}
 
   // Touches only the entries of the class, so that several readers can decide different
   // classes at once. `members` are its entry numbers in catalogue order.
   void Decide(std::span<const std::size_t> members, const FileProgressSink& progress) {
     progress_ = &progress;
     members_ = members;
-    if (members_.size() == 2) {
+    if (readAhead_ != nullptr && readAhead_->Of(members_.front()) != nullptr) {
+      DecideByReadAhead();
+    } else if (members_.size() == 2) {
       DecidePair();
     } else {
       DecideByReading();
@@ -92,6 +168,22 @@ class ContentClassReader {
     candidate.groupNext = kNoEntry;
   }
 
+  // Every file of the class was read whole ahead: the bar stands at the end of each.
+  void DecideByReadAhead() {
+    jobs_.resize(members_.size());
+    readAheadDigests_.resize(members_.size());
+    for (std::size_t at = 0; at < members_.size(); ++at) {
+      const SearchEntry& entry = entries_[members_[at]];
+      jobs_[at] = ClassFile{.location = LocationOf(entry), .identity = entry.record->identity};
+      readAheadDigests_[at] = readAhead_->Of(members_[at]);
+    }
+    PartBySmallFileDigests(jobs_, readAheadDigests_);
+    if (*progress_) {
+      (*progress_)(100);
+    }
+    LinkKnownParts();
+  }
+
   void DecideByReading() {
     jobs_.resize(members_.size());
     for (std::size_t at = 0; at < members_.size(); ++at) {
@@ -103,8 +195,12 @@ class ContentClassReader {
     }
     ReadSizeClass(files_, jobs_, entries_[members_[0]].record->size, comparePercent_, *progress_,
                   buffers_);
-    // Known files sorted by part, equals in catalogue order (members_ ascends); the others
-    // are alone.
+    LinkKnownParts();
+  }
+
+  // Links the groups of the parts jobs_ ended in: known files sorted by part, equals in
+  // catalogue order (members_ ascends); the others are alone.
+  void LinkKnownParts() {
     known_.clear();
     for (std::size_t at = 0; at < members_.size(); ++at) {
       if (jobs_[at].state == ClassFileState::Known) {
@@ -129,7 +225,9 @@ class ContentClassReader {
   std::vector<SearchEntry>& entries_;
   const FileProgressSink* progress_ = nullptr;              // of the class being decided
   std::span<const std::size_t> members_;                    // entry numbers of the class, ascending
+  const SmallFilesReadAhead* readAhead_;                    // or null
   std::vector<ClassFile> jobs_;                             // one per member, same order
+  std::vector<const SmallFileDigest*> readAheadDigests_;    // one per member, same order
   ReadBufferPool buffers_;                                  // shared by the classes of one search
   std::vector<std::pair<std::size_t, std::size_t>> known_;  // part, entry number
   std::vector<std::size_t> order_;                          // the entry numbers of known_
@@ -219,12 +317,14 @@ class ClassDecider {
  public:
   // `session`, where there is one, may tell how many readers are worth running.
   ClassDecider(FileServices& files, std::int32_t comparePercent, std::vector<SearchEntry>& entries,
-               EngineProgress& progress, const ReadingSession* session)
+               EngineProgress& progress, const ReadingSession* session,
+               const SmallFilesReadAhead* readAhead)
       : files_(files),
         comparePercent_(comparePercent),
         entries_(entries),
         progress_(progress),
-        reader_(files, comparePercent, entries),
+        readAhead_(readAhead),
+        reader_(files, comparePercent, entries, readAhead),
         classes_(entries) {
     const std::size_t wanted = session != nullptr ? session->ReadersWorthRunning() : 0;
     const std::size_t threads = wanted > 0 ? wanted : ReaderThreadsForThisMachine();
@@ -295,7 +395,7 @@ class ClassDecider {
   }
 
   void Help(const std::stop_token& stop) {
-    ContentClassReader reader(files_, comparePercent_, entries_);
+    ContentClassReader reader(files_, comparePercent_, entries_, readAhead_);
     std::size_t number = 0;
     while (!stop.stop_requested() && TakeClass(number)) {
       Read(reader, number);
@@ -344,7 +444,8 @@ class ClassDecider {
   std::int32_t comparePercent_;
   std::vector<SearchEntry>& entries_;
   EngineProgress& progress_;
-  ContentClassReader reader_;  // the search's own
+  const SmallFilesReadAhead* readAhead_;  // or null
+  ContentClassReader reader_;             // the search's own
   UndecidedClasses classes_;
   std::unique_ptr<ClassState[]> states_;  // one per class, same order, where helpers read
   std::size_t reached_ = 0;               // classes the search has come to
@@ -434,7 +535,12 @@ void FindDuplicates(FileServices& files, FileCatalogue& catalogue, const SearchR
       files.StartReading(UndecidedEntries(entries, request.comparePercent, NumberFolders(entries)));
   FileProgress fileProgress(progress);
   const FileProgressSink fileProgressSink = fileProgress.Sink();
-  ClassDecider classes(files, request.comparePercent, entries, progress, reading.get());
+  std::optional<SmallFilesReadAhead> readAhead;
+  if (reading != nullptr && reading->PlanInMemory()) {
+    readAhead.emplace(files, entries, request.comparePercent, progress);
+  }
+  ClassDecider classes(files, request.comparePercent, entries, progress, reading.get(),
+                       readAhead ? &*readAhead : nullptr);
   const auto total = static_cast<std::int64_t>(entries.size());
   std::int64_t processed = 0;
   // Every record is the reference once, in catalogue order; its equals behind it are known

@@ -45,7 +45,13 @@ struct SearchResults {
 //     folded into one, and equal digests make the parts without a second open.
 //  5. Folded digests: a set still larger than openFiles is read one file at a time, each
 //     file's chunk digests folded into one; equal folds form a part.
-//  6. Threads: where the file services read concurrently, helper threads decide classes ahead
+//  6. Small files read ahead: where the reading session finds the files in memory already,
+//     every file of up to a page (compared length) still to be read is read whole first, in
+//     catalogue order, the files of a folder one after another (on several threads where the
+//     file services allow); the classes of such files are then sorted by those digests with
+//     no further read. Read class by class, the files of each class lie all over the tree,
+//     and so do the kernel's records of them.
+//  7. Threads: where the file services read concurrently, helper threads decide classes ahead
 //     of the walk over the catalogue (each class by one thread; its file progress is recorded
 //     and shown when the walk reaches the class), and the first chunks of a large class and
 //     many small lockstep sets are read on several threads, each with a share of the limits;

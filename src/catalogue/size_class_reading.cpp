@@ -5,8 +5,10 @@
 #include <atomic>
 #include <compare>
 #include <cstring>
+#include <functional>
 #include <limits>
 #include <memory>
+#include <thread>
 #include <tuple>
 #include <utility>
 #include <vector>
@@ -363,52 +365,55 @@ constexpr std::size_t kWorthReadingSideBySide = 64;
 // the work out evenly, enough that the threads rarely meet at the counter.
 constexpr std::size_t kFilesPerTake = 16;
 
-// A compared length of up to one page is read whole in stage 1: reading a page costs what
-// reading one chunk does, and the files that share their first chunk then need no second
-// open; their further chunks are hashed with the first ones.
-constexpr std::int64_t kChunksReadWhole = 4;
-constexpr std::int64_t kReadWholeUpTo = kChunksReadWhole * kChunkSize;
-
-// The bytes of each file that stage 1 reads.
-std::int64_t StageOneReach(const ClassReading& reading) {
-  return reading.length <= kReadWholeUpTo ? reading.length : kChunkSize;
+// The bytes of each file that stage 1 reads: all of a file of up to a page (reading a page
+// costs what reading one chunk does, and the files that share their first chunk then need no
+// second open), else its first chunk.
+std::int64_t StageOneReach(std::int64_t length) {
+  return length <= kReadWholeUpTo ? length : kChunkSize;
 }
+std::int64_t StageOneReach(const ClassReading& reading) {
+  return StageOneReach(reading.length);
+}
+
+constexpr std::size_t kChunksReadWhole = static_cast<std::size_t>(kReadWholeUpTo / kChunkSize);
 
 // A buffer for each file of a take: its chunks stay there until the take is hashed.
 using TakeBuffers = std::array<ReadBuffer, kFilesPerTake>;
 
-// Stage 1 of a large class for the files [first, end), at most kFilesPerTake: each is opened,
-// its first chunk read (or all of it, up to kReadWholeUpTo), and closed again before the next
-// is opened; then the chunks of the take are hashed in one call. Touches nothing but these
-// jobs, so that several takes can be read at once.
-void DigestFirstChunks(ClassReading& reading, std::size_t first, std::size_t end,
-                       TakeBuffers& buffers) {
-  const std::int64_t readAhead = StageOneReach(reading);
-  const bool whole = readAhead == reading.length;
+// One take of stage 1, at most kFilesPerTake files (`take`, catalogued with `sizes`, compared
+// over `lengths`): each is opened, its first chunk read (or all of it, up to kReadWholeUpTo),
+// and closed again before the next is opened; then the chunks of the take are hashed in one
+// call. A file read whole gets the fold of its further chunks' digests too; a file that could
+// not be read is Unreadable. Touches nothing but the take, so that several takes can be read
+// at once.
+void DigestTake(FileServices& files, std::span<ClassFile> take, std::span<const std::int64_t> sizes,
+                std::span<const std::int64_t> lengths, TakeBuffers& buffers) {
   std::array<std::span<const char>, kFilesPerTake * kChunksReadWhole> chunks;
-  std::array<std::size_t, kFilesPerTake> readJobs{};
+  std::array<std::size_t, kFilesPerTake> readFiles{};
   std::array<std::size_t, kFilesPerTake + 1> chunkStarts{};  // where each read file's chunks start
   std::size_t read = 0;
   std::size_t chunkCount = 0;
-  for (std::size_t job = first; job < end; ++job) {
-    ReadBuffer& buffer = buffers[job - first];
-    std::unique_ptr<ChunkReader> reader = reading.Open(job, readAhead, std::move(buffer));
+  for (std::size_t at = 0; at < take.size(); ++at) {
+    ClassFile& file = take[at];
+    const std::int64_t reach = StageOneReach(lengths[at]);
+    std::unique_ptr<ChunkReader> reader = ChunkReader::Open(
+        files, file.location, sizes[at], lengths[at], reach, std::move(buffers[at]), file.identity);
     const std::size_t firstChunk = chunkCount;
     bool complete = reader != nullptr;
     if (reader) {
-      reader->ReadAheadAtOnce(readAhead);
+      reader->ReadAheadAtOnce(reach);
       do {
         complete = reader->NextChunkBytes(chunks[chunkCount]);
         chunkCount += complete ? 1 : 0;
-      } while (complete && whole && !reader->AtEnd());
-      buffer = reader->TakeBuffer();  // the chunks' bytes move along; the file is closed
+      } while (complete && reader->Position() < reach);
+      buffers[at] = reader->TakeBuffer();  // the chunks' bytes move along; the file is closed
     }
     if (!complete) {
-      reading.jobs[job].state = ClassFileState::Unreadable;
+      file.state = ClassFileState::Unreadable;
       chunkCount = firstChunk;
       continue;
     }
-    readJobs[read] = job;
+    readFiles[read] = at;
     chunkStarts[read] = firstChunk;
     ++read;
   }
@@ -416,9 +421,10 @@ void DigestFirstChunks(ClassReading& reading, std::size_t first, std::size_t end
   std::array<Md5Digest, kFilesPerTake * kChunksReadWhole> digests;
   Md5OfEach(std::span(chunks).first(chunkCount), std::span(digests).first(chunkCount));
   for (std::size_t at = 0; at < read; ++at) {
-    ClassFile& file = reading.jobs[readJobs[at]];
+    const std::size_t index = readFiles[at];
+    ClassFile& file = take[index];
     file.firstChunk = digests[chunkStarts[at]];
-    if (whole) {
+    if (StageOneReach(lengths[index]) == lengths[index]) {
       Md5 fold;
       for (std::size_t chunk = chunkStarts[at] + 1; chunk < chunkStarts[at + 1]; ++chunk) {
         fold.Update(std::span<const std::uint8_t>(digests[chunk]));
@@ -426,6 +432,18 @@ void DigestFirstChunks(ClassReading& reading, std::size_t first, std::size_t end
       file.furtherChunks = fold.Finish();
     }
   }
+}
+
+// Stage 1 of a large class for the files [first, end), at most kFilesPerTake.
+void DigestFirstChunks(ClassReading& reading, std::size_t first, std::size_t end,
+                       TakeBuffers& buffers) {
+  std::array<std::int64_t, kFilesPerTake> sizes;
+  std::array<std::int64_t, kFilesPerTake> lengths;
+  sizes.fill(reading.size);
+  lengths.fill(reading.length);
+  const std::size_t count = end - first;
+  DigestTake(reading.files, reading.jobs.subspan(first, count), std::span(sizes).first(count),
+             std::span(lengths).first(count), buffers);
 }
 
 void DigestFirstChunks(ClassReading& reading) {
@@ -585,11 +603,13 @@ void ReadSetsInLockstep(ClassReading& reading, std::span<const std::span<const s
 
 // A class too large to hold open: stage 1 digests every file's first chunk (or all of a file
 // of up to a page); only files whose first chunk meets another's are read further.
-void ReadLargeClass(ClassReading& reading) {
-  DigestFirstChunks(reading);
-  // Sorted by digests and then by job, so that each set's files stay in job order; the
-  // digests are copied beside the jobs, so that the sort does not reach into the jobs at every
-  // step.
+// The jobs still Unread after stage 1 in runs of equal stage-1 digests (first chunk, and the
+// fold of the further chunks where the whole file was read), each run in job order; `run` is
+// called with each run.
+template <typename Run>
+void ForEachRunOfEqualDigests(std::span<const ClassFile> jobs, Run&& run) {
+  // The digests are copied beside the jobs, so that the sort does not reach into the jobs at
+  // every step.
   struct Pending {
     std::array<std::uint64_t, 4> digests;  // the first chunk's, then the further chunks' fold
     std::size_t job;
@@ -597,8 +617,8 @@ void ReadLargeClass(ClassReading& reading) {
   };
   static_assert(sizeof(Pending::digests) == 2 * sizeof(Md5Digest));
   std::vector<Pending> sorted;
-  for (std::size_t job = 0; job < reading.jobs.size(); ++job) {
-    const ClassFile& file = reading.jobs[job];
+  for (std::size_t job = 0; job < jobs.size(); ++job) {
+    const ClassFile& file = jobs[job];
     if (file.state == ClassFileState::Unread) {
       Pending& pending = sorted.emplace_back(Pending{.digests = {}, .job = job});
       std::memcpy(pending.digests.data(), file.firstChunk.data(), sizeof(Md5Digest));
@@ -610,19 +630,29 @@ void ReadLargeClass(ClassReading& reading) {
   for (std::size_t at = 0; at < sorted.size(); ++at) {
     pending[at] = sorted[at].job;
   }
-  const std::span<ClassFile> jobs = reading.jobs;
-  std::vector<std::span<const std::size_t>> lockstepSets;
   const auto sameDigests = [&sorted](std::size_t start, std::size_t at) {
     return sorted[at].digests == sorted[start].digests;
   };
   ForEachRun(pending.size(), sameDigests, [&](std::size_t start, std::size_t end) {
-    const std::span<const std::size_t> set(pending.data() + start, end - start);
+    run(std::span<const std::size_t>(pending.data() + start, end - start));
+  });
+}
+
+// A class too large to hold open: stage 1 digests every file's first chunk (or all of a file
+// of up to a page); only files whose first chunk meets another's are read further.
+void ReadLargeClass(ClassReading& reading) {
+  DigestFirstChunks(reading);
+  const std::span<ClassFile> jobs = reading.jobs;
+  std::vector<std::span<const std::size_t>> lockstepSets;
+  // The runs view a list that lives until the sets are read.
+  std::vector<std::vector<std::size_t>> sets;
+  ForEachRunOfEqualDigests(jobs, [&](std::span<const std::size_t> set) {
     if (set.size() == 1) {
       jobs[set.front()].state = ClassFileState::Distinct;
     } else if (StageOneReach(reading) == reading.length) {
       reading.MakePart(set);  // stage 1 read all there is to compare
     } else if (set.size() <= reading.limits.openFiles) {
-      lockstepSets.push_back(set);
+      lockstepSets.push_back(sets.emplace_back(set.begin(), set.end()));
     } else {
       ReadSetOneByOne(reading, set);
     }
@@ -649,6 +679,61 @@ void OpenEveryFile(ClassReading& reading) {
 }
 
 }  // namespace
+
+void DigestSmallFiles(FileServices& files, std::size_t count,
+                      const std::function<SmallFile(std::size_t)>& fileAt,
+                      std::span<SmallFileDigest> results, std::size_t threads,
+                      const std::function<void()>& betweenTakes) {
+  const std::thread::id caller = std::this_thread::get_id();
+  std::atomic<std::size_t> nextTake{0};
+  RunOnThreads(files.ReadsConcurrently() ? std::max<std::size_t>(threads, 1) : 1, [&] {
+    TakeBuffers buffers;
+    std::array<ClassFile, kFilesPerTake> take;
+    std::array<std::int64_t, kFilesPerTake> sizes{};
+    std::array<std::int64_t, kFilesPerTake> lengths{};
+    for (std::size_t first = nextTake.fetch_add(kFilesPerTake); first < count;
+         first = nextTake.fetch_add(kFilesPerTake)) {
+      const std::size_t taken = std::min(kFilesPerTake, count - first);
+      for (std::size_t at = 0; at < taken; ++at) {
+        const SmallFile file = fileAt(first + at);
+        take[at] = ClassFile{.location = file.location, .identity = file.identity};
+        sizes[at] = file.size;
+        lengths[at] = file.length;
+      }
+      DigestTake(files, std::span(take).first(taken), std::span(sizes).first(taken),
+                 std::span(lengths).first(taken), buffers);
+      for (std::size_t at = 0; at < taken; ++at) {
+        results[first + at] = SmallFileDigest{.firstChunk = take[at].firstChunk,
+                                              .furtherChunks = take[at].furtherChunks,
+                                              .read = take[at].state == ClassFileState::Unread};
+      }
+      if (betweenTakes && std::this_thread::get_id() == caller) {
+        betweenTakes();
+      }
+    }
+  });
+}
+
+void PartBySmallFileDigests(std::span<ClassFile> jobs,
+                            std::span<const SmallFileDigest* const> digests) {
+  for (std::size_t job = 0; job < jobs.size(); ++job) {
+    const SmallFileDigest& digest = *digests[job];
+    jobs[job].state = digest.read ? ClassFileState::Unread : ClassFileState::Unreadable;
+    jobs[job].firstChunk = digest.firstChunk;
+    jobs[job].furtherChunks = digest.furtherChunks;
+  }
+  ForEachRunOfEqualDigests(jobs, [&jobs](std::span<const std::size_t> set) {
+    if (set.size() == 1) {
+      jobs[set.front()].state = ClassFileState::Distinct;
+      return;
+    }
+    const std::size_t part = set.front();  // a run is in job order
+    for (std::size_t job : set) {
+      jobs[job].state = ClassFileState::Known;
+      jobs[job].part = part;
+    }
+  });
+}
 
 void ReadSizeClass(FileServices& files, std::span<ClassFile> jobs, std::int64_t size,
                    std::int32_t percent, const FileProgressSink& progress, ReadBufferPool& buffers,

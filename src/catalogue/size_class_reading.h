@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <span>
 #include <string>
 
@@ -32,6 +33,10 @@ struct ClassFile {
   // equal. Part numbers are unique within one call only.
   std::size_t part = 0;
 };
+
+// A compared length up to which a file is read whole at its first open: a page, which costs
+// what reading one chunk does.
+inline constexpr std::int64_t kReadWholeUpTo = 4 * kChunkSize;
 
 // How much a size class may hold at once while it is read.
 struct ReadingLimits {
@@ -65,5 +70,35 @@ void ReadSizeClass(FileServices& files, std::span<ClassFile> jobs, std::int64_t 
 void ReadSizeClass(FileServices& files, std::span<ClassFile> jobs, std::int64_t size,
                    std::int32_t percent, const FileProgressSink& progress, ReadBufferPool& buffers,
                    const ReadingLimits& limits = {});
+
+// A file of up to kReadWholeUpTo compared bytes, to be read whole ahead of its class.
+struct SmallFile {
+  FileLocation location;
+  FileIdentity identity{};
+  std::int64_t size = 0;    // as catalogued
+  std::int64_t length = 0;  // the compared length, 1..kReadWholeUpTo
+};
+
+// What reading a small file whole told: the digest of its first chunk and the fold of its
+// further chunks' digests, where it could be read.
+struct SmallFileDigest {
+  Md5Digest firstChunk{};
+  Md5Digest furtherChunks{};
+  bool read = false;  // false: it could not be opened, changed its size, or read short
+};
+
+// Reads `count` small files whole, one file open at a time per thread and in the order given
+// (the catalogue's, where the file system keeps its files' data and records close together),
+// on up to `threads` threads; fileAt(i) tells the i-th file and results[i] receives what it
+// told. betweenTakes runs on the calling thread every few files (so the windows can repaint).
+void DigestSmallFiles(FileServices& files, std::size_t count,
+                      const std::function<SmallFile(std::size_t)>& fileAt,
+                      std::span<SmallFileDigest> results, std::size_t threads,
+                      const std::function<void()>& betweenTakes);
+
+// Sorts a size class whose files DigestSmallFiles has read into parts, as ReadSizeClass would,
+// without reading again; digests[i] is what it told of jobs[i].
+void PartBySmallFileDigests(std::span<ClassFile> jobs,
+                            std::span<const SmallFileDigest* const> digests);
 
 }  // namespace kopiensieb

@@ -142,6 +142,9 @@ class ReadingSession {
   // number of cores (files that must come from a disk that keeps several reads in flight, or
   // from one whose head should move one way); 0 where it does not.
   virtual std::size_t ReadersWorthRunning() const { return 0; }
+  // Whether the planned files are in memory already, so that the order in which they are read
+  // costs nothing at the disk.
+  virtual bool PlanInMemory() const { return false; }
 };
 
 enum class PathKind {

@@ -10,6 +10,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -133,12 +134,17 @@ class LoggingFileServices final : public FileServices {
     return std::make_unique<LoggingFile>(std::move(file), log, watch, watchGuard_, path, failAt);
   }
   bool Delete(const std::string& path) override { return inner_.Delete(path); }
-  // Logs the plan and hands it on, so that the reading goes through the real session.
+  // Logs the plan and hands it on, so that the reading goes through the real session; with
+  // planInMemory set, the session says that instead of what it found.
   std::unique_ptr<ReadingSession> StartReading(const ReadingPlan& plan) override {
     for (std::size_t at = 0; at < plan.Count(); ++at) {
       planned.push_back(plan.At(at));
     }
-    return inner_.StartReading(plan);
+    std::unique_ptr<ReadingSession> session = inner_.StartReading(plan);
+    if (!planInMemory) {
+      return session;
+    }
+    return std::make_unique<SessionInMemory>(std::move(session), *planInMemory);
   }
   bool ReadsConcurrently() const override { return concurrent; }
 
@@ -149,8 +155,23 @@ class LoggingFileServices final : public FileServices {
   std::map<std::string, std::int64_t> failAfter;  // path -> bytes each open delivers
   bool concurrent = false;
   std::vector<PlannedRead> planned;  // every file announced to StartReading, in its order
+  std::optional<bool> planInMemory;
 
  private:
+  class SessionInMemory final : public ReadingSession {
+   public:
+    SessionInMemory(std::unique_ptr<ReadingSession> inner, bool inMemory)
+        : inner_(std::move(inner)), inMemory_(inMemory) {}
+    std::size_t ReadersWorthRunning() const override {
+      return inner_ ? inner_->ReadersWorthRunning() : 0;
+    }
+    bool PlanInMemory() const override { return inMemory_; }
+
+   private:
+    std::unique_ptr<ReadingSession> inner_;
+    bool inMemory_;
+  };
+
   NativeFileServices inner_;
   std::mutex guard_;       // the maps and the list of opens
   std::mutex watchGuard_;  // watch

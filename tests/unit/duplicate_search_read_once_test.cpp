@@ -169,6 +169,58 @@ TEST_F(SearchTest, FilesOfOneChunkNeedNoSecondRead) {
   }
 }
 
+// Where the files to read are in memory, the small ones (up to a page) are read whole before
+// any class is decided, one open and one read each, in catalogue order, and their classes are
+// sorted by what those reads told; otherwise, and for larger files, class after class. Either
+// way the groups are those of comparing pairwise, and a file cut short since the scan joins
+// none.
+class SmallFilesReadAheadTest : public SearchTest, public ::testing::WithParamInterface<bool> {};
+
+TEST_P(SmallFilesReadAheadTest, SmallFilesInMemoryAreReadInCatalogueOrderBeforeTheirClasses) {
+  const bool inMemory = GetParam();
+  const std::string a = PatternBytes(3000, 1);
+  const std::string tiny = PatternBytes(700, 2);
+  const std::string large = PatternBytes(6000, 3);
+  WriteAndCatalogue({{"s1", a},
+                     {"t1", tiny},
+                     {"L1", large},
+                     {"s2", WithByteChanged(a, 2500)},  // leaves a in its third chunk
+                     {"s3", a},
+                     {"t2", tiny},
+                     {"s4", PatternBytes(3000, 4)},
+                     {"L2", large},
+                     {"s5", a},
+                     {"t3", WithByteChanged(tiny, 600)},
+                     {"s6", a}});
+  temp.Resize("s6", 2000);
+  files.planInMemory = inMemory;
+
+  SearchCommand(program, SearchMode::SameContent);
+
+  const GroupPaths expected{
+      {Path("s1"), Path("s3"), Path("s5")}, {Path("t1"), Path("t2")}, {Path("L1"), Path("L2")}};
+  EXPECT_EQ(Groups(), expected);
+  EXPECT_EQ(Pairwise(), expected);
+  ExpectEveryFileOpenedOnceAndNoByteReadTwice();
+  // (A pair opens the later file first.)
+  const std::vector<std::string> readAhead{"s1", "t1", "s2", "s3", "t2", "s4",
+                                           "s5", "t3", "s6", "L2", "L1"};
+  const std::vector<std::string> classByClass{"s1", "s2", "s3", "s4", "s5", "s6",
+                                              "t1", "t2", "t3", "L2", "L1"};
+  std::vector<std::string> opened;
+  for (const std::string& path : files.opened) {
+    opened.push_back(path.substr(path.rfind(kNativePaths.separator) + 1));
+  }
+  EXPECT_EQ(opened, inMemory ? readAhead : classByClass);
+  if (inMemory) {
+    for (const char* name : {"s1", "s2", "s3", "s4", "s5", "t1", "t2", "t3"}) {
+      EXPECT_EQ(files.logs.at(Path(name)).ranges.size(), 1U) << name;
+    }
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(InMemoryOrNot, SmallFilesReadAheadTest, ::testing::Bool());
+
 // Where the file services read concurrently, classes are decided on helper threads ahead of
 // the walk over the catalogue. Nothing shown may tell: the same groups, marks, progress values
 // and status texts, in the same order, as reading one class after the other; and still each

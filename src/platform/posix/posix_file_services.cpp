@@ -602,6 +602,8 @@ class Prefetch final : public ReadingSession {
   Prefetch& operator=(const Prefetch&) = delete;
 
   std::size_t ReadersWorthRunning() const override { return readers_; }
+  // Nothing to fetch is what a plan found in memory leaves.
+  bool PlanInMemory() const override { return reads_.empty(); }
 
  private:
   void Run(const std::stop_token& stop) {
