@@ -380,6 +380,19 @@ constexpr std::size_t kChunksReadWhole = static_cast<std::size_t>(kReadWholeUpTo
 // A buffer for each file of a take: its chunks stay there until the take is hashed.
 using TakeBuffers = std::array<ReadBuffer, kFilesPerTake>;
 
+// The digests of a file's further chunks as one. Files compared by it have the same length,
+// so the same number of them: none gives zeros and one gives itself, with no hashing.
+Md5Digest Folded(std::span<const Md5Digest> further) {
+  if (further.size() <= 1) {
+    return further.empty() ? Md5Digest{} : further.front();
+  }
+  Md5 fold;
+  for (const Md5Digest& digest : further) {
+    fold.Update(std::span<const std::uint8_t>(digest));
+  }
+  return fold.Finish();
+}
+
 // One take of stage 1, at most kFilesPerTake files (`take`, catalogued with `sizes`, compared
 // over `lengths`): each is opened, its first chunk read (or all of it, up to kReadWholeUpTo),
 // and closed again before the next is opened; then the chunks of the take are hashed in one
@@ -425,11 +438,8 @@ void DigestTake(FileServices& files, std::span<ClassFile> take, std::span<const 
     ClassFile& file = take[index];
     file.firstChunk = digests[chunkStarts[at]];
     if (StageOneReach(lengths[index]) == lengths[index]) {
-      Md5 fold;
-      for (std::size_t chunk = chunkStarts[at] + 1; chunk < chunkStarts[at + 1]; ++chunk) {
-        fold.Update(std::span<const std::uint8_t>(digests[chunk]));
-      }
-      file.furtherChunks = fold.Finish();
+      file.furtherChunks = Folded(std::span(digests).subspan(
+          chunkStarts[at] + 1, chunkStarts[at + 1] - chunkStarts[at] - 1));
     }
   }
 }

@@ -195,44 +195,56 @@ template <class Lanes>
 
 // The last one or two blocks of every lane: the rest of its message (from `rests`, behind its
 // whole blocks), the 1 bit, zeros, and the message length in bits (little-endian) at the end.
-// All lanes have the same length, so the same shape.
 template <std::size_t Width>
 struct PaddedTails {
   static constexpr std::size_t kMostBlocks = 2;
 
-  PaddedTails(const std::uint8_t* const (&rests)[Width], std::size_t length) {
-    const std::size_t rest = length % kBlockSize;
-    blocks = rest < kBlockSize - 8 ? 1 : 2;
-    const std::uint64_t bitLength = static_cast<std::uint64_t>(length) * 8;
+  PaddedTails(const std::uint8_t* const (&rests)[Width], const std::size_t* lengths) {
     for (std::size_t lane = 0; lane < Width; ++lane) {
+      const std::size_t rest = lengths[lane] % kBlockSize;
+      blocks[lane] = rest < kBlockSize - 8 ? 1 : 2;
+      const std::uint64_t bitLength = static_cast<std::uint64_t>(lengths[lane]) * 8;
       std::uint8_t* tail = bytes[lane].data();
-      std::memset(tail, 0, blocks * kBlockSize);
+      std::memset(tail, 0, blocks[lane] * kBlockSize);
       if (rest > 0) {
         std::memcpy(tail, rests[lane], rest);
       }
       tail[rest] = 0x80;
       for (std::size_t index = 0; index < 8; ++index) {
-        tail[blocks * kBlockSize - 8 + index] = static_cast<std::uint8_t>(bitLength >> (8 * index));
+        tail[blocks[lane] * kBlockSize - 8 + index] =
+            static_cast<std::uint8_t>(bitLength >> (8 * index));
       }
     }
   }
 
-  std::size_t blocks = 1;
+  std::size_t blocks[Width];
   alignas(64) std::array<std::array<std::uint8_t, kMostBlocks * kBlockSize>, Width> bytes;
 };
 
-// The digests of `Width` messages of `length` bytes each, one per lane.
+// The digests of `Width` messages, message i of lengths[i] bytes, one per lane. Lanes run
+// through their own blocks; a lane whose message has ended rides along on its last padded
+// block and keeps its state.
 template <class Lanes>
 [[gnu::always_inline]] inline void HashLanes(const std::uint8_t* const* messages,
-                                             std::size_t length, Md5Digest* digests) {
+                                             const std::size_t* lengths, Md5Digest* digests) {
   constexpr std::size_t kWidth = sizeof(Lanes) / sizeof(std::uint32_t);
   constexpr auto kSteps = std::make_index_sequence<64>{};
-  const std::size_t wholeBlocks = length / kBlockSize;
+  std::size_t wholeBlocks[kWidth];
   const std::uint8_t* blocks[kWidth];
   for (std::size_t lane = 0; lane < kWidth; ++lane) {
-    blocks[lane] = messages[lane] + wholeBlocks * kBlockSize;
+    wholeBlocks[lane] = lengths[lane] / kBlockSize;
+    blocks[lane] = messages[lane] + wholeBlocks[lane] * kBlockSize;
   }
-  const PaddedTails<kWidth> tails(blocks, length);
+  const PaddedTails<kWidth> tails(blocks, lengths);
+  Lanes lastBlocks{};  // each lane's block count
+  std::size_t fewestBlocks = SIZE_MAX;
+  std::size_t mostBlocks = 0;
+  for (std::size_t lane = 0; lane < kWidth; ++lane) {
+    const std::size_t count = wholeBlocks[lane] + tails.blocks[lane];
+    lastBlocks[lane] = static_cast<std::uint32_t>(count);
+    fewestBlocks = std::min(fewestBlocks, count);
+    mostBlocks = std::max(mostBlocks, count);
+  }
   Lanes state[4];
   const std::uint32_t initial[4] = {0x67452301u, 0xefcdab89u, 0x98badcfeu, 0x10325476u};
   for (std::size_t index = 0; index < 4; ++index) {
@@ -241,14 +253,25 @@ template <class Lanes>
   // One loop over the message blocks and then the padded ones, so that the 64 steps are
   // written into the code once.
   Lanes x[kWordsPerBlock];
-  for (std::size_t block = 0; block < wholeBlocks + tails.blocks; ++block) {
+  for (std::size_t block = 0; block < mostBlocks; ++block) {
     for (std::size_t lane = 0; lane < kWidth; ++lane) {
-      blocks[lane] = block < wholeBlocks
-                         ? messages[lane] + block * kBlockSize
-                         : tails.bytes[lane].data() + (block - wholeBlocks) * kBlockSize;
+      const std::size_t tailBlock =
+          std::min(block - std::min(block, wholeBlocks[lane]), tails.blocks[lane] - 1);
+      blocks[lane] = block < wholeBlocks[lane] ? messages[lane] + block * kBlockSize
+                                               : tails.bytes[lane].data() + tailBlock * kBlockSize;
     }
     LoadBlockWords(blocks, x);
+    if (block < fewestBlocks) {
+      CompressBlock(state, x, kSteps);
+      continue;
+    }
+    Lanes before[4] = {state[0], state[1], state[2], state[3]};
     CompressBlock(state, x, kSteps);
+    const Lanes running =
+        reinterpret_cast<Lanes>((Lanes{} + static_cast<std::uint32_t>(block)) < lastBlocks);
+    for (std::size_t index = 0; index < 4; ++index) {
+      state[index] = (state[index] & running) | (before[index] & ~running);
+    }
   }
   // x86 is little-endian: a lane's words in memory are its digest bytes.
   std::uint32_t words[4][kWidth];
@@ -260,14 +283,14 @@ template <class Lanes>
   }
 }
 
-[[gnu::target("avx2")]] void HashEightLanes(const std::uint8_t* const* messages, std::size_t length,
-                                            Md5Digest* digests) {
-  HashLanes<EightLanes>(messages, length, digests);
+[[gnu::target("avx2")]] void HashEightLanes(const std::uint8_t* const* messages,
+                                            const std::size_t* lengths, Md5Digest* digests) {
+  HashLanes<EightLanes>(messages, lengths, digests);
 }
 
 [[gnu::target("avx512f")]] void HashSixteenLanes(const std::uint8_t* const* messages,
-                                                 std::size_t length, Md5Digest* digests) {
-  HashLanes<SixteenLanes>(messages, length, digests);
+                                                 const std::size_t* lengths, Md5Digest* digests) {
+  HashLanes<SixteenLanes>(messages, lengths, digests);
 }
 
 #endif  // KOPIENSIEB_MD5_VECTOR_LANES
@@ -318,22 +341,24 @@ std::size_t LanesFor(std::size_t count, Md5LaneWidth widest) {
   return 1;
 }
 
-// Up to `lanes` messages of `order`, all of `length` bytes, in one pass; returns how many.
+// Up to `lanes` messages of `order` in one pass; returns how many.
 std::size_t HashSideBySide(std::span<const std::span<const char>> messages,
                            std::span<Md5Digest> digests, std::span<const std::size_t> order,
-                           std::size_t length, std::size_t lanes) {
+                           std::size_t lanes) {
   const std::size_t taken = std::min(lanes, order.size());
   // Lanes without a message of their own repeat the last one; their digests are dropped.
   std::array<const std::uint8_t*, 16> data{};
+  std::array<std::size_t, 16> lengths{};
   for (std::size_t lane = 0; lane < lanes; ++lane) {
     const std::span<const char> message = messages[order[std::min(lane, taken - 1)]];
     data[lane] = reinterpret_cast<const std::uint8_t*>(message.data());
+    lengths[lane] = message.size();
   }
   std::array<Md5Digest, 16> laneDigests;
   if (lanes == 16) {
-    HashSixteenLanes(data.data(), length, laneDigests.data());
+    HashSixteenLanes(data.data(), lengths.data(), laneDigests.data());
   } else {
-    HashEightLanes(data.data(), length, laneDigests.data());
+    HashEightLanes(data.data(), lengths.data(), laneDigests.data());
   }
   for (std::size_t lane = 0; lane < taken; ++lane) {
     digests[order[lane]] = laneDigests[lane];
@@ -343,16 +368,15 @@ std::size_t HashSideBySide(std::span<const std::span<const char>> messages,
 
 #endif  // KOPIENSIEB_MD5_VECTOR_LANES
 
-// The messages named by `order`, all of `length` bytes, as many at a time as pays.
-void HashEqualLengths(std::span<const std::span<const char>> messages, std::span<Md5Digest> digests,
-                      std::span<const std::size_t> order, [[maybe_unused]] std::size_t length,
-                      [[maybe_unused]] Md5LaneWidth widest) {
+// The messages named by `order`, as many at a time as pays.
+void HashInLanes(std::span<const std::span<const char>> messages, std::span<Md5Digest> digests,
+                 std::span<const std::size_t> order, [[maybe_unused]] Md5LaneWidth widest) {
   std::size_t at = 0;
   while (at < order.size()) {
 #ifdef KOPIENSIEB_MD5_VECTOR_LANES
     const std::size_t lanes = LanesFor(order.size() - at, widest);
     if (lanes > 1) {
-      at += HashSideBySide(messages, digests, order.subspan(at), length, lanes);
+      at += HashSideBySide(messages, digests, order.subspan(at), lanes);
       continue;
     }
 #endif
@@ -384,8 +408,8 @@ void Md5OfEach(std::span<const std::span<const char>> messages, std::span<Md5Dig
     widest = NarrowerThan(widest);
   }
   const std::size_t count = std::min(messages.size(), digests.size());
-  // Messages of one length go through the lanes together: by length, and in their own order
-  // within a length.
+  // Messages of about one length go through the lanes together, so that few lanes wait for
+  // the longest: by length, and in their own order within a length.
   std::vector<std::size_t> order(count);
   std::iota(order.begin(), order.end(), std::size_t{0});
   const auto shorter = [&messages](std::size_t left, std::size_t right) {
@@ -394,17 +418,7 @@ void Md5OfEach(std::span<const std::span<const char>> messages, std::span<Md5Dig
   if (!std::is_sorted(order.begin(), order.end(), shorter)) {
     std::stable_sort(order.begin(), order.end(), shorter);
   }
-  std::size_t start = 0;
-  while (start < count) {
-    const std::size_t length = messages[order[start]].size();
-    std::size_t end = start + 1;
-    while (end < count && messages[order[end]].size() == length) {
-      ++end;
-    }
-    HashEqualLengths(messages, digests, std::span(order).subspan(start, end - start), length,
-                     widest);
-    start = end;
-  }
+  HashInLanes(messages, digests, order, widest);
 }
 
 void Md5OfEach(std::span<const std::span<const char>> messages, std::span<Md5Digest> digests) {
