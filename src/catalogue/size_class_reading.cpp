@@ -380,19 +380,6 @@ constexpr std::size_t kChunksReadWhole = static_cast<std::size_t>(kReadWholeUpTo
 // A buffer for each file of a take: its chunks stay there until the take is hashed.
 using TakeBuffers = std::array<ReadBuffer, kFilesPerTake>;
 
-// The digests of a file's further chunks as one. Files compared by it have the same length,
-// so the same number of them: none gives zeros and one gives itself, with no hashing.
-Md5Digest Folded(std::span<const Md5Digest> further) {
-  if (further.size() <= 1) {
-    return further.empty() ? Md5Digest{} : further.front();
-  }
-  Md5 fold;
-  for (const Md5Digest& digest : further) {
-    fold.Update(std::span<const std::uint8_t>(digest));
-  }
-  return fold.Finish();
-}
-
 // One take of stage 1, at most kFilesPerTake files (`take`, catalogued with `sizes`, compared
 // over `lengths`): each is opened, its first chunk read (or all of it, up to kReadWholeUpTo),
 // and closed again before the next is opened; then the chunks of the take are hashed in one
@@ -433,14 +420,34 @@ void DigestTake(FileServices& files, std::span<ClassFile> take, std::span<const 
   chunkStarts[read] = chunkCount;
   std::array<Md5Digest, kFilesPerTake * kChunksReadWhole> digests;
   Md5OfEach(std::span(chunks).first(chunkCount), std::span(digests).first(chunkCount));
+  // A file read whole gets its further chunks' digests as one: the digest of their bytes in
+  // a row, all files' in one call. Files compared by it have the same length, so the same
+  // number of further chunks: none gives zeros and one gives itself, with no hashing.
+  std::array<std::span<const char>, kFilesPerTake> folds;
+  std::array<std::size_t, kFilesPerTake> foldFiles{};
+  std::size_t foldCount = 0;
   for (std::size_t at = 0; at < read; ++at) {
     const std::size_t index = readFiles[at];
     ClassFile& file = take[index];
     file.firstChunk = digests[chunkStarts[at]];
-    if (StageOneReach(lengths[index]) == lengths[index]) {
-      file.furtherChunks = Folded(std::span(digests).subspan(
-          chunkStarts[at] + 1, chunkStarts[at + 1] - chunkStarts[at] - 1));
+    const std::size_t further = chunkStarts[at + 1] - chunkStarts[at] - 1;
+    if (StageOneReach(lengths[index]) != lengths[index]) {
+      continue;
     }
+    if (further <= 1) {
+      file.furtherChunks = further == 0 ? Md5Digest{} : digests[chunkStarts[at] + 1];
+      continue;
+    }
+    folds[foldCount] =
+        std::span<const char>(reinterpret_cast<const char*>(digests[chunkStarts[at] + 1].data()),
+                              further * sizeof(Md5Digest));
+    foldFiles[foldCount] = index;
+    ++foldCount;
+  }
+  std::array<Md5Digest, kFilesPerTake> folded;
+  Md5OfEach(std::span(folds).first(foldCount), std::span(folded).first(foldCount));
+  for (std::size_t at = 0; at < foldCount; ++at) {
+    take[foldFiles[at]].furtherChunks = folded[at];
   }
 }
 
