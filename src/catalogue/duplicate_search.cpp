@@ -173,8 +173,7 @@ class ContentClassReader {
     jobs_.resize(members_.size());
     readAheadDigests_.resize(members_.size());
     for (std::size_t at = 0; at < members_.size(); ++at) {
-      const SearchEntry& entry = entries_[members_[at]];
-      jobs_[at] = ClassFile{.location = LocationOf(entry), .identity = entry.record->identity};
+      jobs_[at] = ClassFile{};  // nothing is opened: the records need not be reached
       readAheadDigests_[at] = readAhead_->Of(members_[at]);
     }
     PartBySmallFileDigests(jobs_, readAheadDigests_);
