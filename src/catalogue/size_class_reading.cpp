@@ -25,6 +25,16 @@ void Report(const FileProgressSink& progress, std::int64_t position, std::int64_
   }
 }
 
+// The jobs `members` equal each other: one part, named after its first job, so that sets read
+// side by side never give two parts the same number.
+void MakePart(std::span<ClassFile> jobs, std::span<const std::size_t> members) {
+  const std::size_t part = *std::min_element(members.begin(), members.end());
+  for (std::size_t job : members) {
+    jobs[job].state = ClassFileState::Known;
+    jobs[job].part = part;
+  }
+}
+
 // Everything one call works with.
 struct ClassReading {
   FileServices& files;
@@ -50,15 +60,7 @@ struct ClassReading {
     return files.ReadsConcurrently() && limits.readerThreads > 1 && count >= atLeast;
   }
 
-  // Parts are named after their first job, so that sets read side by side never give two
-  // parts the same number.
-  void MakePart(std::span<const std::size_t> members) {
-    const std::size_t part = *std::min_element(members.begin(), members.end());
-    for (std::size_t job : members) {
-      jobs[job].state = ClassFileState::Known;
-      jobs[job].part = part;
-    }
-  }
+  void MakePart(std::span<const std::size_t> members) { kopiensieb::MakePart(jobs, members); }
 };
 
 // One file being read in lockstep with the others that may still equal it.
@@ -742,12 +744,8 @@ void PartBySmallFileDigests(std::span<ClassFile> jobs,
   ForEachRunOfEqualDigests(jobs, [&jobs](std::span<const std::size_t> set) {
     if (set.size() == 1) {
       jobs[set.front()].state = ClassFileState::Distinct;
-      return;
-    }
-    const std::size_t part = set.front();  // a run is in job order
-    for (std::size_t job : set) {
-      jobs[job].state = ClassFileState::Known;
-      jobs[job].part = part;
+    } else {
+      MakePart(jobs, set);
     }
   });
 }
