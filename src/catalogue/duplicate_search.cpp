@@ -5,7 +5,9 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
+#include <cstring>
 #include <exception>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -15,12 +17,14 @@
 #include <string_view>
 #include <system_error>
 #include <thread>
+#include <tuple>
 #include <utility>
 #include <vector>
 
 #include "catalogue/content_comparison.h"
 #include "catalogue/search_index.h"
 #include "catalogue/size_class_reading.h"
+#include "common/gather_equal_keys.h"
 #include "common/parallel.h"
 
 namespace kopiensieb {
@@ -130,6 +134,32 @@ class SmallFilesReadAhead {
   std::vector<SmallFileDigest> digests_;
 };
 
+// A file read ahead, sortable by its digests and, among equals, in catalogue order. The first
+// eight bytes of its first chunk's digest decide almost every comparison without following
+// the pointer.
+struct DigestedEntry {
+  std::uint64_t leading = 0;
+  const SmallFileDigest* digest = nullptr;
+  std::size_t entry = 0;
+
+  static DigestedEntry Of(const SmallFileDigest& digest, std::size_t entry) {
+    DigestedEntry digested{.leading = 0, .digest = &digest, .entry = entry};
+    std::memcpy(&digested.leading, digest.firstChunk.data(), sizeof(digested.leading));
+    return digested;
+  }
+  bool SameDigests(const DigestedEntry& other) const {
+    return leading == other.leading && digest->firstChunk == other.digest->firstChunk &&
+           digest->furtherChunks == other.digest->furtherChunks;
+  }
+  bool operator<(const DigestedEntry& other) const {
+    if (leading != other.leading) {
+      return leading < other.leading;
+    }
+    const auto mine = std::tie(digest->firstChunk, digest->furtherChunks, entry);
+    return mine < std::tie(other.digest->firstChunk, other.digest->furtherChunks, other.entry);
+  }
+};
+
 // Reads the files of one size class and links its groups. Each file is read at most once: a
 // pair is settled by one chunk-wise comparison, which stops at the first difference; larger
 // classes are read in lockstep and split where their chunks differ.
@@ -168,19 +198,33 @@ class ContentClassReader {
     candidate.groupNext = kNoEntry;
   }
 
-  // Every file of the class was read whole ahead: the bar stands at the end of each.
+  // Every file of the class was read whole ahead: equal digests make a group, found by
+  // sorting the digests where the read-ahead keeps them, without reaching the records. The
+  // bar stands at the end of each file.
   void DecideByReadAhead() {
-    jobs_.resize(members_.size());
-    readAheadDigests_.resize(members_.size());
-    for (std::size_t at = 0; at < members_.size(); ++at) {
-      jobs_[at] = ClassFile{};  // nothing is opened: the records need not be reached
-      readAheadDigests_[at] = readAhead_->Of(members_[at]);
+    byDigests_.clear();
+    for (std::size_t entry : members_) {
+      const SmallFileDigest& digest = *readAhead_->Of(entry);
+      if (digest.read) {
+        byDigests_.push_back(DigestedEntry::Of(digest, entry));
+      } else {
+        entries_[entry].role = SearchRole::Alone;
+        entries_[entry].groupNext = kNoEntry;
+      }
     }
-    PartBySmallFileDigests(jobs_, readAheadDigests_);
+    // MD5 digests are spread evenly already.
+    GatherEqualKeys(
+        byDigests_, [](const DigestedEntry& digested) { return digested.leading; }, std::less<>());
+    order_.clear();
+    for (const DigestedEntry& digested : byDigests_) {
+      order_.push_back(digested.entry);
+    }
+    LinkGroups(entries_, order_, [this](std::size_t left, std::size_t right) {
+      return byDigests_[left].SameDigests(byDigests_[right]);
+    });
     if (*progress_) {
       (*progress_)(100);
     }
-    LinkKnownParts();
   }
 
   void DecideByReading() {
@@ -226,7 +270,7 @@ class ContentClassReader {
   std::span<const std::size_t> members_;                    // entry numbers of the class, ascending
   const SmallFilesReadAhead* readAhead_;                    // or null
   std::vector<ClassFile> jobs_;                             // one per member, same order
-  std::vector<const SmallFileDigest*> readAheadDigests_;    // one per member, same order
+  std::vector<DigestedEntry> byDigests_;                    // the readable members read ahead
   ReadBufferPool buffers_;                                  // shared by the classes of one search
   std::vector<std::pair<std::size_t, std::size_t>> known_;  // part, entry number
   std::vector<std::size_t> order_;                          // the entry numbers of known_

@@ -9,6 +9,7 @@
 #include <tuple>
 #include <utility>
 
+#include "common/gather_equal_keys.h"
 #include "common/parallel.h"
 #include "common/text.h"
 
@@ -76,17 +77,31 @@ CatalogueKeys KeysInCatalogueOrder(FileCatalogue& catalogue, SearchMode mode, Pa
   return keys;
 }
 
-void SortIdentities(std::vector<IdentityOfEntry>& identities) {
-  std::sort(identities.begin(), identities.end(), [](const auto& left, const auto& right) {
-    return std::tie(left.first.device, left.first.inode, left.second) <
-           std::tie(right.first.device, right.first.inode, right.second);
-  });
+// Equal identities together, in ascending entry numbers.
+void GatherIdentities(std::vector<IdentityOfEntry>& identities) {
+  GatherEqualKeys(
+      identities,
+      [](const IdentityOfEntry& keyed) {
+        return SpreadKey(keyed.first.inode ^ SpreadKey(keyed.first.device));
+      },
+      [](const IdentityOfEntry& left, const IdentityOfEntry& right) {
+        return std::tie(left.first.device, left.first.inode, left.second) <
+               std::tie(right.first.device, right.first.inode, right.second);
+      });
+}
+
+// Equal keys together, in ascending entry numbers.
+template <typename Key>
+void GatherKeys(std::vector<std::pair<Key, std::size_t>>& keyed) {
+  GatherEqualKeys(
+      keyed, [](const auto& item) { return SpreadKey(static_cast<std::uint64_t>(item.first)); },
+      std::less<>());
 }
 
 // Marks every entry whose identity is that of an entry with a lower number, `identities`
-// sorted by SortIdentities. True when any was.
-bool MarkLaterOfSortedIdentities(const std::vector<IdentityOfEntry>& identities,
-                                 std::vector<bool>& repeated) {
+// gathered by GatherIdentities. True when any was.
+bool MarkLaterOfGatheredIdentities(const std::vector<IdentityOfEntry>& identities,
+                                   std::vector<bool>& repeated) {
   bool marked = false;
   for (std::size_t at = 1; at < identities.size(); ++at) {
     if (identities[at].first == identities[at - 1].first) {
@@ -100,7 +115,7 @@ bool MarkLaterOfSortedIdentities(const std::vector<IdentityOfEntry>& identities,
 // Marks the records whose path is that of an earlier record. Their identities may differ: a
 // file replaced (saved anew, renamed over) between two scans that both reached it has a new
 // inode, yet both records lead to the one file now at that path.
-// `hashed` is sorted.
+// `hashed` is gathered by GatherKeys.
 void MarkRepeatedPaths(const std::vector<SearchEntry>& entries,
                        const std::vector<PathHashOfEntry>& hashed, std::vector<bool>& repeated,
                        PaintPacer& pacer) {
@@ -123,17 +138,17 @@ void MarkRepeatedPaths(const std::vector<SearchEntry>& entries,
   });
 }
 
-// The keys sorted; the sizes beside the rest where a second core is to be had, since none of
-// the sorts needs another's result.
-void SortKeys(CatalogueKeys& keys) {
-  std::atomic<int> nextSort{0};
-  RunOnThreads(std::min<std::size_t>(ReaderThreadsForThisMachine(), 2), [&keys, &nextSort] {
-    for (int sort = nextSort++; sort < 2; sort = nextSort++) {
-      if (sort == 0) {
-        std::sort(keys.sizes.begin(), keys.sizes.end());
+// Equal keys brought together; the sizes beside the rest where a second core is to be had,
+// since none needs another's result.
+void GatherEqualKeys(CatalogueKeys& keys) {
+  std::atomic<int> nextList{0};
+  RunOnThreads(std::min<std::size_t>(ReaderThreadsForThisMachine(), 2), [&keys, &nextList] {
+    for (int list = nextList++; list < 2; list = nextList++) {
+      if (list == 0) {
+        GatherKeys(keys.sizes);
       } else {
-        SortIdentities(keys.identities);
-        std::sort(keys.paths.begin(), keys.paths.end());
+        GatherIdentities(keys.identities);
+        GatherKeys(keys.paths);
       }
     }
   });
@@ -141,11 +156,11 @@ void SortKeys(CatalogueKeys& keys) {
 
 // The records that take part in neither search, so that no group pairs a file with itself: a
 // record whose file (device and inode, as the scan saw them) is that of an earlier record (a
-// folder added twice through a parent, a hard link), or whose path is. `keys` sorted by
-// SortKeys.
+// folder added twice through a parent, a hard link), or whose path is. `keys` gathered by
+// GatherEqualKeys.
 std::vector<bool> RepeatedFiles(const CatalogueKeys& keys, PaintPacer& pacer) {
   std::vector<bool> repeated(keys.entries.size(), false);
-  MarkLaterOfSortedIdentities(keys.identities, repeated);
+  MarkLaterOfGatheredIdentities(keys.identities, repeated);
   MarkRepeatedPaths(keys.entries, keys.paths, repeated, pacer);
   return repeated;
 }
@@ -172,7 +187,7 @@ void LinkClasses(std::vector<SearchEntry>& entries, const std::vector<std::size_
 void ClassBySize(std::vector<SearchEntry>& entries,
                  std::vector<std::pair<std::int64_t, std::size_t>>& sizes,
                  const std::vector<bool>& repeated) {
-  // Sorted already; taking out the repeated records keeps the order.
+  // Gathered already; taking out the repeated records keeps equal sizes together.
   std::erase_if(sizes, [&repeated](const auto& sized) { return repeated[sized.second]; });
   std::vector<std::size_t> order;
   order.reserve(sizes.size());
@@ -217,8 +232,8 @@ bool MarkFilesThatAreNowTheSame(FileServices& files, const std::vector<SearchEnt
       now.emplace_back(status->identity, index);
     }
   }
-  SortIdentities(now);
-  return MarkLaterOfSortedIdentities(now, repeated);
+  GatherIdentities(now);
+  return MarkLaterOfGatheredIdentities(now, repeated);
 }
 
 // In name mode a class is a group: equal names need no reading.
@@ -258,7 +273,7 @@ std::vector<SearchEntry> BuildSearchIndex(FileCatalogue& catalogue, SearchMode m
                                           const std::function<void()>& keepPainting) {
   PaintPacer pacer(keepPainting);
   CatalogueKeys keys = KeysInCatalogueOrder(catalogue, mode, pacer);
-  SortKeys(keys);
+  GatherEqualKeys(keys);
   std::vector<bool> repeated = RepeatedFiles(keys, pacer);
   std::vector<SearchEntry> entries = std::move(keys.entries);
   if (mode == SearchMode::SameContent) {

@@ -25,16 +25,6 @@ void Report(const FileProgressSink& progress, std::int64_t position, std::int64_
   }
 }
 
-// The jobs `members` equal each other: one part, named after its first job, so that sets read
-// side by side never give two parts the same number.
-void MakePart(std::span<ClassFile> jobs, std::span<const std::size_t> members) {
-  const std::size_t part = *std::min_element(members.begin(), members.end());
-  for (std::size_t job : members) {
-    jobs[job].state = ClassFileState::Known;
-    jobs[job].part = part;
-  }
-}
-
 // Everything one call works with.
 struct ClassReading {
   FileServices& files;
@@ -60,7 +50,15 @@ struct ClassReading {
     return files.ReadsConcurrently() && limits.readerThreads > 1 && count >= atLeast;
   }
 
-  void MakePart(std::span<const std::size_t> members) { kopiensieb::MakePart(jobs, members); }
+  // The jobs `members` equal each other: one part, named after its first job, so that sets read
+  // side by side never give two parts the same number.
+  void MakePart(std::span<const std::size_t> members) const {
+    const std::size_t part = *std::min_element(members.begin(), members.end());
+    for (std::size_t job : members) {
+      jobs[job].state = ClassFileState::Known;
+      jobs[job].part = part;
+    }
+  }
 };
 
 // One file being read in lockstep with the others that may still equal it.
@@ -729,23 +727,6 @@ void DigestSmallFiles(FileServices& files, std::size_t count,
       if (betweenTakes && std::this_thread::get_id() == caller) {
         betweenTakes();
       }
-    }
-  });
-}
-
-void PartBySmallFileDigests(std::span<ClassFile> jobs,
-                            std::span<const SmallFileDigest* const> digests) {
-  for (std::size_t job = 0; job < jobs.size(); ++job) {
-    const SmallFileDigest& digest = *digests[job];
-    jobs[job].state = digest.read ? ClassFileState::Unread : ClassFileState::Unreadable;
-    jobs[job].firstChunk = digest.firstChunk;
-    jobs[job].furtherChunks = digest.furtherChunks;
-  }
-  ForEachRunOfEqualDigests(jobs, [&jobs](std::span<const std::size_t> set) {
-    if (set.size() == 1) {
-      jobs[set.front()].state = ClassFileState::Distinct;
-    } else {
-      MakePart(jobs, set);
     }
   });
 }

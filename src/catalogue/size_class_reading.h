@@ -96,9 +96,4 @@ void DigestSmallFiles(FileServices& files, std::size_t count,
                       std::span<SmallFileDigest> results, std::size_t threads,
                       const std::function<void()>& betweenTakes);
 
-// Sorts a size class whose files DigestSmallFiles has read into parts, as ReadSizeClass would,
-// without reading again; digests[i] is what it told of jobs[i].
-void PartBySmallFileDigests(std::span<ClassFile> jobs,
-                            std::span<const SmallFileDigest* const> digests);
-
 }  // namespace kopiensieb

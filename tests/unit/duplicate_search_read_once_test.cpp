@@ -219,6 +219,43 @@ TEST_P(SmallFilesReadAheadTest, SmallFilesInMemoryAreReadInCatalogueOrderBeforeT
   }
 }
 
+// Enough records that the search index and the read-ahead deal their keys into buckets
+// instead of sorting them: copies by content, hard links to some of the files and a second
+// record of the first twenty paths. Each file joins its group once and is read once.
+TEST_P(SmallFilesReadAheadTest, ManyFilesOfOneSizeAmongRepeatedRecordsAndHardLinksGroupOnce) {
+  constexpr int kFiles = 100, kContents = 30, kLinked = 10, kRepeated = 20;
+  const auto name = [](const char* stem, int number) { return stem + std::to_string(number); };
+  for (int file = 0; file < kFiles; ++file) {
+    temp.WriteFile(name("f", file), PatternBytes(1000, file % kContents));
+  }
+  for (int file = 0; file < kLinked; ++file) {
+    temp.MakeHardLink(name("h", file), name("f", file));
+  }
+  for (int file = 0; file < kFiles; ++file) {
+    Catalogue(name("f", file));
+  }
+  for (int file = 0; file < kLinked; ++file) {
+    Catalogue(name("h", file));
+  }
+  for (int file = 0; file < kRepeated; ++file) {
+    Catalogue(name("f", file));
+  }
+  files.planInMemory = GetParam();
+
+  SearchCommand(program, SearchMode::SameContent);
+
+  GroupPaths expected(kContents);
+  for (int file = 0; file < kFiles; ++file) {
+    expected[file % kContents].push_back(Path(name("f", file)));
+  }
+  EXPECT_EQ(Groups(), expected);
+  ExpectEveryFileOpenedOnceAndNoByteReadTwice();
+  for (int file = 0; file < kLinked; ++file) {
+    EXPECT_EQ(files.logs.count(Path(name("h", file))), 0U) << file;
+  }
+  EXPECT_EQ(widgets.StatusTexts(kDetailField).back(), "130 / 130 Dateien");
+}
+
 INSTANTIATE_TEST_SUITE_P(InMemoryOrNot, SmallFilesReadAheadTest, ::testing::Bool());
 
 // Where the file services read concurrently, classes are decided on helper threads ahead of
