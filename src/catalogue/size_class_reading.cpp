@@ -360,10 +360,43 @@ void ReadWholeClassInLockstep(ClassReading& reading) {
 
 // Below this many files a class is not worth starting threads for.
 constexpr std::size_t kWorthReadingSideBySide = 64;
-// Files whose first chunks are read before they are hashed together, and the files a reader
-// thread takes at a time: as many as the widest vector lanes hash at once, few enough to share
-// the work out evenly, enough that the threads rarely meet at the counter.
+// Files whose first chunks are read before they are hashed together: as many as the widest
+// vector lanes hash at once.
 constexpr std::size_t kFilesPerTake = 16;
+
+// Hands the files [0, count) out to reader threads in runs of whole takes, each run the larger
+// the more files are left: threads that read neighbouring files of one folder at the same time
+// meet in the kernel (at the folder, at the descriptor table), while the small runs at the end
+// let the threads finish together.
+class TakeRuns {
+ public:
+  TakeRuns(std::size_t count, std::size_t threads)
+      : count_(count), threads_(std::max<std::size_t>(threads, 1)) {}
+
+  // The next run [first, end); false when every file has been handed out.
+  bool Next(std::size_t& first, std::size_t& end) {
+    std::size_t at = next_.load();
+    while (at < count_) {
+      const std::size_t shareOfRest = (count_ - at) / (kRunsPerThreadOfTheRest * threads_);
+      const std::size_t run =
+          std::clamp(shareOfRest / kFilesPerTake * kFilesPerTake, kFilesPerTake, kLargestRun);
+      if (next_.compare_exchange_weak(at, at + run)) {
+        first = at;
+        end = std::min(at + run, count_);
+        return true;
+      }
+    }
+    return false;
+  }
+
+ private:
+  static constexpr std::size_t kRunsPerThreadOfTheRest = 4;
+  static constexpr std::size_t kLargestRun = 64 * kFilesPerTake;
+
+  std::atomic<std::size_t> next_{0};
+  std::size_t count_;
+  std::size_t threads_;
+};
 
 // The bytes of each file that stage 1 reads: all of a file of up to a page (reading a page
 // costs what reading one chunk does, and the files that share their first chunk then need no
@@ -484,12 +517,13 @@ void DigestFirstChunks(ClassReading& reading) {
     }
     return;
   }
-  std::atomic<std::size_t> nextTake{0};
-  RunOnThreads(reading.limits.readerThreads, [&reading, &nextTake, count] {
+  TakeRuns runs(count, reading.limits.readerThreads);
+  RunOnThreads(reading.limits.readerThreads, [&reading, &runs] {
     TakeBuffers buffers;
-    for (std::size_t first = nextTake.fetch_add(kFilesPerTake); first < count;
-         first = nextTake.fetch_add(kFilesPerTake)) {
-      DigestFirstChunks(reading, first, std::min(first + kFilesPerTake, count), buffers);
+    for (std::size_t first = 0, end = 0; runs.Next(first, end);) {
+      for (std::size_t take = first; take < end; take += kFilesPerTake) {
+        DigestFirstChunks(reading, take, std::min(take + kFilesPerTake, end), buffers);
+      }
     }
   });
   // The progress bar is the main thread's; every file read stood at the same place.
@@ -702,15 +736,14 @@ void DigestSmallFiles(FileServices& files, std::size_t count,
                       std::span<SmallFileDigest> results, std::size_t threads,
                       const std::function<void()>& betweenTakes) {
   const std::thread::id caller = std::this_thread::get_id();
-  std::atomic<std::size_t> nextTake{0};
-  RunOnThreads(files.ReadsConcurrently() ? std::max<std::size_t>(threads, 1) : 1, [&] {
+  const std::size_t readers = files.ReadsConcurrently() ? std::max<std::size_t>(threads, 1) : 1;
+  TakeRuns runs(count, readers);
+  RunOnThreads(readers, [&] {
     TakeBuffers buffers;
     std::array<ClassFile, kFilesPerTake> take;
     std::array<std::int64_t, kFilesPerTake> sizes{};
     std::array<std::int64_t, kFilesPerTake> lengths{};
-    for (std::size_t first = nextTake.fetch_add(kFilesPerTake); first < count;
-         first = nextTake.fetch_add(kFilesPerTake)) {
-      const std::size_t taken = std::min(kFilesPerTake, count - first);
+    const auto digestTake = [&](std::size_t first, std::size_t taken) {
       for (std::size_t at = 0; at < taken; ++at) {
         const SmallFile file = fileAt(first + at);
         take[at] = ClassFile{.location = file.location, .identity = file.identity};
@@ -724,8 +757,13 @@ void DigestSmallFiles(FileServices& files, std::size_t count,
                                               .furtherChunks = take[at].furtherChunks,
                                               .read = take[at].state == ClassFileState::Unread};
       }
-      if (betweenTakes && std::this_thread::get_id() == caller) {
-        betweenTakes();
+    };
+    for (std::size_t first = 0, end = 0; runs.Next(first, end);) {
+      for (std::size_t at = first; at < end; at += kFilesPerTake) {
+        digestTake(at, std::min(kFilesPerTake, end - at));
+        if (betweenTakes && std::this_thread::get_id() == caller) {
+          betweenTakes();
+        }
       }
     }
   });
