@@ -123,7 +123,10 @@ void HeadlessWidgetServices::AddRow(int control, int index, const std::string& t
   }
   const int count = static_cast<int>(found->rows.size());
   const int at = (index < 0 || index > count) ? count : index;
-  found->rows.insert(found->rows.begin() + at, std::vector<std::string>{text});
+  std::vector<std::string> cells;
+  cells.reserve(std::max<std::size_t>(found->columns.size(), 1));
+  cells.push_back(text);
+  found->rows.insert(found->rows.begin() + at, std::move(cells));
   if (found->kind == ControlKind::ListView) {
     found->rowSelected.insert(found->rowSelected.begin() + at, false);
     if (found->focusedRow >= at) {
