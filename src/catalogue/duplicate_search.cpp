@@ -213,14 +213,14 @@ class ContentClassReader {
       }
     }
     // MD5 digests are spread evenly already.
-    GatherEqualKeys(
+    const std::vector<std::uint32_t> gathered = GatherEqualKeys(
         byDigests_, [](const DigestedEntry& digested) { return digested.leading; }, std::less<>());
     order_.clear();
-    for (const DigestedEntry& digested : byDigests_) {
-      order_.push_back(digested.entry);
+    for (const std::uint32_t position : gathered) {
+      order_.push_back(byDigests_[position].entry);
     }
-    LinkGroups(entries_, order_, [this](std::size_t left, std::size_t right) {
-      return byDigests_[left].SameDigests(byDigests_[right]);
+    LinkGroups(entries_, order_, [this, &gathered](std::size_t left, std::size_t right) {
+      return byDigests_[gathered[left]].SameDigests(byDigests_[gathered[right]]);
     });
     if (*progress_) {
       (*progress_)(100);

@@ -50,6 +50,10 @@ struct CatalogueKeys {
   std::vector<IdentityOfEntry> identities;  // of the records whose identity is known
   std::vector<PathHashOfEntry> paths;
   std::vector<std::pair<std::int64_t, std::size_t>> sizes;  // size > 0, entry number (content)
+  // Positions in the lists above with equal keys together (GatherEqualKeys).
+  std::vector<std::uint32_t> identityOrder;
+  std::vector<std::uint32_t> pathOrder;
+  std::vector<std::uint32_t> sizeOrder;
 };
 
 CatalogueKeys KeysInCatalogueOrder(FileCatalogue& catalogue, SearchMode mode, PaintPacer& pacer) {
@@ -77,9 +81,9 @@ CatalogueKeys KeysInCatalogueOrder(FileCatalogue& catalogue, SearchMode mode, Pa
   return keys;
 }
 
-// Equal identities together, in ascending entry numbers.
-void GatherIdentities(std::vector<IdentityOfEntry>& identities) {
-  GatherEqualKeys(
+// Positions of equal identities together, in ascending entry numbers.
+std::vector<std::uint32_t> GatherIdentities(const std::vector<IdentityOfEntry>& identities) {
+  return GatherEqualKeys(
       identities,
       [](const IdentityOfEntry& keyed) {
         return SpreadKey(keyed.first.inode ^ SpreadKey(keyed.first.device));
@@ -90,22 +94,24 @@ void GatherIdentities(std::vector<IdentityOfEntry>& identities) {
       });
 }
 
-// Equal keys together, in ascending entry numbers.
+// Positions of equal keys together, in ascending entry numbers.
 template <typename Key>
-void GatherKeys(std::vector<std::pair<Key, std::size_t>>& keyed) {
-  GatherEqualKeys(
+std::vector<std::uint32_t> GatherKeys(const std::vector<std::pair<Key, std::size_t>>& keyed) {
+  return GatherEqualKeys(
       keyed, [](const auto& item) { return SpreadKey(static_cast<std::uint64_t>(item.first)); },
       std::less<>());
 }
 
-// Marks every entry whose identity is that of an entry with a lower number, `identities`
-// gathered by GatherIdentities. True when any was.
+// Marks every entry whose identity is that of an entry with a lower number, `order` the
+// positions of `identities` as GatherIdentities gave them. True when any was.
 bool MarkLaterOfGatheredIdentities(const std::vector<IdentityOfEntry>& identities,
+                                   const std::vector<std::uint32_t>& order,
                                    std::vector<bool>& repeated) {
   bool marked = false;
-  for (std::size_t at = 1; at < identities.size(); ++at) {
-    if (identities[at].first == identities[at - 1].first) {
-      repeated[identities[at].second] = true;
+  for (std::size_t at = 1; at < order.size(); ++at) {
+    const IdentityOfEntry& later = identities[order[at]];
+    if (later.first == identities[order[at - 1]].first) {
+      repeated[later.second] = true;
       marked = true;
     }
   }
@@ -115,22 +121,24 @@ bool MarkLaterOfGatheredIdentities(const std::vector<IdentityOfEntry>& identitie
 // Marks the records whose path is that of an earlier record. Their identities may differ: a
 // file replaced (saved anew, renamed over) between two scans that both reached it has a new
 // inode, yet both records lead to the one file now at that path.
-// `hashed` is gathered by GatherKeys.
+// `order` holds the positions of `hashed` as GatherKeys gave them.
 void MarkRepeatedPaths(const std::vector<SearchEntry>& entries,
-                       const std::vector<PathHashOfEntry>& hashed, std::vector<bool>& repeated,
+                       const std::vector<PathHashOfEntry>& hashed,
+                       const std::vector<std::uint32_t>& order, std::vector<bool>& repeated,
                        PaintPacer& pacer) {
-  const auto sameHash = [&hashed](std::size_t start, std::size_t at) {
-    return hashed[at].first == hashed[start].first;
+  const auto sameHash = [&hashed, &order](std::size_t start, std::size_t at) {
+    return hashed[order[at]].first == hashed[order[start]].first;
   };
   // Within a run of equal hashes, a path counts as repeated behind its first occurrence.
-  ForEachRun(hashed.size(), sameHash, [&](std::size_t start, std::size_t end) {
+  ForEachRun(order.size(), sameHash, [&](std::size_t start, std::size_t end) {
     pacer.Step();
     for (std::size_t later = start + 1; later < end; ++later) {
-      const FileRecord& record = *entries[hashed[later].second].record;
+      const std::size_t laterEntry = hashed[order[later]].second;
+      const FileRecord& record = *entries[laterEntry].record;
       for (std::size_t earlier = start; earlier < later; ++earlier) {
-        const FileRecord& other = *entries[hashed[earlier].second].record;
+        const FileRecord& other = *entries[hashed[order[earlier]].second].record;
         if (other.folder == record.folder && other.name == record.name) {
-          repeated[hashed[later].second] = true;
+          repeated[laterEntry] = true;
           break;
         }
       }
@@ -145,10 +153,10 @@ void GatherEqualKeys(CatalogueKeys& keys) {
   RunOnThreads(std::min<std::size_t>(ReaderThreadsForThisMachine(), 2), [&keys, &nextList] {
     for (int list = nextList++; list < 2; list = nextList++) {
       if (list == 0) {
-        GatherKeys(keys.sizes);
+        keys.sizeOrder = GatherKeys(keys.sizes);
       } else {
-        GatherIdentities(keys.identities);
-        GatherKeys(keys.paths);
+        keys.identityOrder = GatherIdentities(keys.identities);
+        keys.pathOrder = GatherKeys(keys.paths);
       }
     }
   });
@@ -160,8 +168,8 @@ void GatherEqualKeys(CatalogueKeys& keys) {
 // GatherEqualKeys.
 std::vector<bool> RepeatedFiles(const CatalogueKeys& keys, PaintPacer& pacer) {
   std::vector<bool> repeated(keys.entries.size(), false);
-  MarkLaterOfGatheredIdentities(keys.identities, repeated);
-  MarkRepeatedPaths(keys.entries, keys.paths, repeated, pacer);
+  MarkLaterOfGatheredIdentities(keys.identities, keys.identityOrder, repeated);
+  MarkRepeatedPaths(keys.entries, keys.paths, keys.pathOrder, repeated, pacer);
   return repeated;
 }
 
@@ -184,18 +192,24 @@ void LinkClasses(std::vector<SearchEntry>& entries, const std::vector<std::size_
   });
 }
 
+// `sizeOrder` holds the positions of `sizes` as GatherKeys gave them.
 void ClassBySize(std::vector<SearchEntry>& entries,
-                 std::vector<std::pair<std::int64_t, std::size_t>>& sizes,
-                 const std::vector<bool>& repeated) {
-  // Gathered already; taking out the repeated records keeps equal sizes together.
-  std::erase_if(sizes, [&repeated](const auto& sized) { return repeated[sized.second]; });
+                 const std::vector<std::pair<std::int64_t, std::size_t>>& sizes,
+                 const std::vector<std::uint32_t>& sizeOrder, const std::vector<bool>& repeated) {
+  // Taking out the repeated records keeps equal sizes together.
   std::vector<std::size_t> order;
-  order.reserve(sizes.size());
-  for (const auto& [size, index] : sizes) {
-    order.push_back(index);
+  std::vector<std::int64_t> orderedSizes;
+  order.reserve(sizeOrder.size());
+  orderedSizes.reserve(sizeOrder.size());
+  for (const std::uint32_t position : sizeOrder) {
+    const auto& [size, index] = sizes[position];
+    if (!repeated[index]) {
+      order.push_back(index);
+      orderedSizes.push_back(size);
+    }
   }
-  LinkClasses(entries, order, [&sizes](std::size_t start, std::size_t at) {
-    return sizes[at].first == sizes[start].first;
+  LinkClasses(entries, order, [&orderedSizes](std::size_t start, std::size_t at) {
+    return orderedSizes[at] == orderedSizes[start];
   });
 }
 
@@ -232,8 +246,7 @@ bool MarkFilesThatAreNowTheSame(FileServices& files, const std::vector<SearchEnt
       now.emplace_back(status->identity, index);
     }
   }
-  GatherIdentities(now);
-  return MarkLaterOfGatheredIdentities(now, repeated);
+  return MarkLaterOfGatheredIdentities(now, GatherIdentities(now), repeated);
 }
 
 // In name mode a class is a group: equal names need no reading.
@@ -277,7 +290,7 @@ std::vector<SearchEntry> BuildSearchIndex(FileCatalogue& catalogue, SearchMode m
   std::vector<bool> repeated = RepeatedFiles(keys, pacer);
   std::vector<SearchEntry> entries = std::move(keys.entries);
   if (mode == SearchMode::SameContent) {
-    ClassBySize(entries, keys.sizes, repeated);
+    ClassBySize(entries, keys.sizes, keys.sizeOrder, repeated);
   } else {
     GroupByName(entries, repeated, files, pacer);
   }

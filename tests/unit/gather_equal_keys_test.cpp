@@ -65,8 +65,13 @@ TEST(GatherEqualKeysTest, EqualKeysStandTogetherInTheirOrderWhateverTheHash) {
     for (std::size_t position = 0; position < test.count; ++position) {
       items.emplace_back(key(random), position);
     }
-    std::vector<Keyed> gathered = items;
-    GatherEqualKeys(gathered, test.hash, std::less<>());
+    const std::vector<std::uint32_t> order = GatherEqualKeys(items, test.hash, std::less<>());
+    ASSERT_EQ(order.size(), items.size());
+    std::vector<Keyed> gathered;
+    for (const std::uint32_t position : order) {
+      ASSERT_LT(position, items.size());
+      gathered.push_back(items[position]);
+    }
     ExpectGatheredAsSortingWould(gathered, items);
   }
 }
