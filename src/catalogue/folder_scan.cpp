@@ -215,12 +215,16 @@ class CatalogueBuilder {
     record.size = entry.status.size;
     record.identity = entry.status.identity;
     record.modifiedNs = entry.status.modifiedNs;
-    record.folder = currentFolder_;
+    if (folderText_ != currentFolder_) {
+      folderText_ = currentFolder_;  // once per folder: its files share the text
+    }
+    record.folder = folderText_;
     record.name = std::move(entry.name);
     record.grouped = false;
   }
 
   std::string currentFolder_;
+  SharedText folderText_;                   // the text of the records of the latest folder
   std::vector<std::size_t> parentLengths_;  // where currentFolder_ is cut on leaving each level
   PatternList& patterns_;
   FileCatalogue& catalogue_;

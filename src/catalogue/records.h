@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "catalogue/cursor_list.h"
+#include "common/shared_text.h"
 #include "platform/file_services.h"
 #include "platform/path_conventions.h"
 
@@ -16,7 +17,9 @@ struct FileRecord : ListLinks<FileRecord> {
   std::int64_t size = 0;        // true 64-bit size, as the enumeration reported it
   FileIdentity identity;        // device and inode at scan time
   std::int64_t modifiedNs = 0;  // modification time at scan time, nanoseconds since the epoch
-  std::string folder;           // without a trailing separator; "" (or "D:") for the root
+  // Without a trailing separator; "" (or "D:") for the root. Shared by the records of the files
+  // of one folder.
+  SharedText folder;
   std::string name;
   bool grouped = false;           // placed into a group by the running search as a non-first member
   bool shownInFilesView = false;  // FilesView has a row for it (cleared when its file is deleted)
@@ -35,7 +38,7 @@ struct DuplicateGroup : ListLinks<DuplicateGroup> {
 };
 
 struct GroupMember : ListLinks<GroupMember> {
-  std::string folder;
+  SharedText folder;
   std::string name;
   FileRecord* file = nullptr;  // into FileCatalogue, not owned
 };

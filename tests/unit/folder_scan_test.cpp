@@ -205,7 +205,7 @@ ScanOutcome ScanWith(MemoryFileServices& files, const std::string& folder, ScanT
   ScanOutcome outcome;
   catalogue.ForEach([&outcome](const FileRecord& record) {
     outcome.records.push_back(
-        record.folder + "|" + record.name + "|" + std::to_string(record.size) + "|" +
+        record.folder.Text() + "|" + record.name + "|" + std::to_string(record.size) + "|" +
         std::to_string(record.identity.inode) + "|" + std::to_string(record.modifiedNs));
   });
   outcome.reports = std::move(progress.reports);
