@@ -75,6 +75,8 @@ class SmallFilesReadAhead {
       return;
     }
     std::vector<std::size_t> small;
+    // Room for all at once: growing would touch twice the memory, and fresh pages cost.
+    small.reserve(entries.size());
     for (std::size_t index = 0; index < entries.size(); ++index) {
       if (entries[index].role == SearchRole::Undecided) {
         const std::int64_t length = ComparedLength(entries[index].record->size, comparePercent);
@@ -536,6 +538,7 @@ class UndecidedEntries final : public ReadingPlan {
   UndecidedEntries(const std::vector<SearchEntry>& entries, std::int32_t comparePercent,
                    std::uint32_t folderNumbers)
       : entries_(entries), comparePercent_(comparePercent), folderNumbers_(folderNumbers) {
+    undecided_.reserve(entries.size());
     for (std::size_t index = 0; index < entries.size(); ++index) {
       if (entries[index].role == SearchRole::Undecided) {
         undecided_.push_back(index);

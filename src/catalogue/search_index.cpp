@@ -36,11 +36,25 @@ class PaintPacer {
 using IdentityOfEntry = std::pair<FileIdentity, std::size_t>;  // identity, entry number
 using PathHashOfEntry = std::pair<std::size_t, std::size_t>;   // path hash, entry number
 
-std::size_t PathHash(const FileRecord& record) {
-  const std::size_t folder = std::hash<std::string_view>{}(record.folder);
-  const std::size_t name = std::hash<std::string_view>{}(record.name);
-  return folder ^ (name + 0x9E3779B97F4A7C15ULL + (folder << 6) + (folder >> 2));
-}
+// Hashes the paths of records in catalogue order. The records of one folder share its text,
+// so its hash is worked out once for each run of them.
+class PathHasher {
+ public:
+  std::size_t Of(const FileRecord& record) {
+    const std::string& folderText = record.folder.Text();
+    if (&folderText != lastFolder_) {
+      lastFolder_ = &folderText;
+      folderHash_ = std::hash<std::string_view>{}(folderText);
+    }
+    const std::size_t folder = folderHash_;
+    const std::size_t name = std::hash<std::string_view>{}(record.name);
+    return folder ^ (name + 0x9E3779B97F4A7C15ULL + (folder << 6) + (folder >> 2));
+  }
+
+ private:
+  const std::string* lastFolder_ = nullptr;
+  std::size_t folderHash_ = 0;
+};
 
 // The entries and the keys the index sorts by, taken in one pass over the records: on a large
 // catalogue, reaching each record costs more than anything done with it, so the sorts that
@@ -66,13 +80,14 @@ CatalogueKeys KeysInCatalogueOrder(FileCatalogue& catalogue, SearchMode mode, Pa
   if (bySize) {
     keys.sizes.reserve(count);
   }
-  catalogue.ForEach([&keys, &pacer, bySize](FileRecord& record) {
+  PathHasher pathHasher;
+  catalogue.ForEach([&keys, &pacer, &pathHasher, bySize](FileRecord& record) {
     const std::size_t index = keys.entries.size();
     keys.entries.push_back({.record = &record});
     if (record.identity.Known()) {
       keys.identities.emplace_back(record.identity, index);
     }
-    keys.paths.emplace_back(PathHash(record), index);
+    keys.paths.emplace_back(pathHasher.Of(record), index);
     if (bySize && record.size > 0) {
       keys.sizes.emplace_back(record.size, index);
     }
