@@ -201,7 +201,7 @@ class ContentClassReader {
   }
 
   // Every file of the class was read whole ahead: equal digests make a group, found by
-  // sorting the digests where the read-ahead keeps them, without reaching the records. The
+  // gathering the digests where the read-ahead keeps them, without reaching the records. The
   // bar stands at the end of each file.
   void DecideByReadAhead() {
     byDigests_.clear();
@@ -275,7 +275,7 @@ class ContentClassReader {
   std::vector<DigestedEntry> byDigests_;                    // the readable members read ahead
   ReadBufferPool buffers_;                                  // shared by the classes of one search
   std::vector<std::pair<std::size_t, std::size_t>> known_;  // part, entry number
-  std::vector<std::size_t> order_;                          // the entry numbers of known_
+  std::vector<std::size_t> order_;                          // entry numbers, equals together
 };
 
 // The classes still to be read, each one's entry numbers together and in catalogue order, the

@@ -56,8 +56,8 @@ class PathHasher {
   std::size_t folderHash_ = 0;
 };
 
-// The entries and the keys the index sorts by, taken in one pass over the records: on a large
-// catalogue, reaching each record costs more than anything done with it, so the sorts that
+// The entries and the keys the index gathers by, taken in one pass over the records: on a large
+// catalogue, reaching each record costs more than anything done with it, so the steps that
 // follow work on these copies and touch no record.
 struct CatalogueKeys {
   std::vector<SearchEntry> entries;
@@ -163,7 +163,7 @@ void MarkRepeatedPaths(const std::vector<SearchEntry>& entries,
 
 // Equal keys brought together; the sizes beside the rest where a second core is to be had,
 // since none needs another's result.
-void GatherEqualKeys(CatalogueKeys& keys) {
+void GatherKeysOfAllLists(CatalogueKeys& keys) {
   std::atomic<int> nextList{0};
   RunOnThreads(std::min<std::size_t>(ReaderThreadsForThisMachine(), 2), [&keys, &nextList] {
     for (int list = nextList++; list < 2; list = nextList++) {
@@ -180,7 +180,7 @@ void GatherEqualKeys(CatalogueKeys& keys) {
 // The records that take part in neither search, so that no group pairs a file with itself: a
 // record whose file (device and inode, as the scan saw them) is that of an earlier record (a
 // folder added twice through a parent, a hard link), or whose path is. `keys` gathered by
-// GatherEqualKeys.
+// GatherKeysOfAllLists.
 std::vector<bool> RepeatedFiles(const CatalogueKeys& keys, PaintPacer& pacer) {
   std::vector<bool> repeated(keys.entries.size(), false);
   MarkLaterOfGatheredIdentities(keys.identities, keys.identityOrder, repeated);
@@ -301,7 +301,7 @@ std::vector<SearchEntry> BuildSearchIndex(FileCatalogue& catalogue, SearchMode m
                                           const std::function<void()>& keepPainting) {
   PaintPacer pacer(keepPainting);
   CatalogueKeys keys = KeysInCatalogueOrder(catalogue, mode, pacer);
-  GatherEqualKeys(keys);
+  GatherKeysOfAllLists(keys);
   std::vector<bool> repeated = RepeatedFiles(keys, pacer);
   std::vector<SearchEntry> entries = std::move(keys.entries);
   if (mode == SearchMode::SameContent) {
