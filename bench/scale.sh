@@ -7,7 +7,8 @@
 #
 #   bash bench/scale.sh [FOLDER]   the tree goes to FOLDER (default /tmp/kopiensieb-scale);
 #                                  a finished tree with the same parameters is reused
-#   RUNS=3 bash bench/scale.sh     timed runs of each (default 3; the median counts)
+#   RUNS=3 bash bench/scale.sh     timed runs of each (default 3; the median counts); the
+#                                  commands take turns, round by round
 #   FILES=200000 bash bench/scale.sh   another number of files
 #   BASELINE=/path/kopiensieb-headless   times another build of ours the same way (rows "base")
 set -euo pipefail
@@ -48,22 +49,37 @@ printf 'chooser %s\nclick 0\nidle 0\nclick 9\nidle 0\ndump\n' "$QUOTED" >"$WORK/
 
 find "$TREE" -type f -print0 | xargs -0 cat >/dev/null
 
+# The runs take turns: each round runs every measured command once, so that the machine's
+# speed drifting over the minutes falls on all of them alike.
+declare -A RESULTS
+run_once() {
+  local key=$1
+  shift
+  /usr/bin/time -f '%e %M' -o "$WORK/time" "$@" >/dev/null 2>"$WORK/stderr"
+  RESULTS[$key]+="$(cat "$WORK/time")"$'\n'
+}
 # Prints "seconds peak-KiB" of the median run (by seconds).
-measure() {
-  local run
-  for ((run = 1; run <= RUNS; run++)); do
-    /usr/bin/time -f '%e %M' -o "$WORK/time" "$@" >/dev/null 2>"$WORK/stderr"
-    cat "$WORK/time"
-  done | sort -n | awk -v n="$RUNS" '{ line[NR] = $0 } END { print line[int((n + 1) / 2)] }'
+median_of() {
+  printf '%s' "${RESULTS[$1]}" | sort -n |
+    awk -v n="$RUNS" '{ line[NR] = $0 } END { print line[int((n + 1) / 2)] }'
 }
 
 echo "load: $(uptime)"
-read -r t_find _ <<<"$(measure find "$TREE" -printf '%s\n')"
-read -r t_scan m_scan <<<"$(measure "$HEADLESS" "$WORK/scan")"
-read -r t_all m_all <<<"$(measure "$HEADLESS" "$WORK/all")"
+for ((run = 1; run <= RUNS; run++)); do
+  run_once find find "$TREE" -printf '%s\n'
+  run_once scan "$HEADLESS" "$WORK/scan"
+  run_once all "$HEADLESS" "$WORK/all"
+  if [ -n "$BASELINE" ]; then
+    run_once base_scan "$BASELINE" "$WORK/scan"
+    run_once base_all "$BASELINE" "$WORK/all"
+  fi
+done
+read -r t_find _ <<<"$(median_of find)"
+read -r t_scan m_scan <<<"$(median_of scan)"
+read -r t_all m_all <<<"$(median_of all)"
 if [ -n "$BASELINE" ]; then
-  read -r b_scan bm_scan <<<"$(measure "$BASELINE" "$WORK/scan")"
-  read -r b_all bm_all <<<"$(measure "$BASELINE" "$WORK/all")"
+  read -r b_scan bm_scan <<<"$(median_of base_scan)"
+  read -r b_all bm_all <<<"$(median_of base_all)"
 fi
 "$HEADLESS" "$WORK/count" >"$WORK/count.out"
 groups=$(grep -m 1 '"ended":false' "$WORK/count.out" | python3 -c '
