@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "catalogue/chunk_reader.h"
+#include "common/gather_equal_keys.h"
 #include "common/runs.h"
 
 namespace kopiensieb {
@@ -659,30 +660,33 @@ void ReadSetsInLockstep(ClassReading& reading, std::span<const std::span<const s
 // called with each run.
 template <typename Run>
 void ForEachRunOfEqualDigests(std::span<const ClassFile> jobs, Run&& run) {
-  // The digests are copied beside the jobs, so that the sort does not reach into the jobs at
-  // every step.
+  // The digests are copied beside the jobs, so that gathering them does not reach into the
+  // jobs at every step.
   struct Pending {
     std::array<std::uint64_t, 4> digests;  // the first chunk's, then the further chunks' fold
     std::size_t job;
     auto operator<=>(const Pending&) const = default;
   };
   static_assert(sizeof(Pending::digests) == 2 * sizeof(Md5Digest));
-  std::vector<Pending> sorted;
+  std::vector<Pending> unread;
   for (std::size_t job = 0; job < jobs.size(); ++job) {
     const ClassFile& file = jobs[job];
     if (file.state == ClassFileState::Unread) {
-      Pending& pending = sorted.emplace_back(Pending{.digests = {}, .job = job});
+      Pending& pending = unread.emplace_back(Pending{.digests = {}, .job = job});
       std::memcpy(pending.digests.data(), file.firstChunk.data(), sizeof(Md5Digest));
       std::memcpy(pending.digests.data() + 2, file.furtherChunks.data(), sizeof(Md5Digest));
     }
   }
-  std::sort(sorted.begin(), sorted.end());
-  std::vector<std::size_t> pending(sorted.size());
-  for (std::size_t at = 0; at < sorted.size(); ++at) {
-    pending[at] = sorted[at].job;
+  // MD5 digests are spread evenly already; dealt by their leading word, the runs even come in
+  // digest order.
+  const std::vector<std::uint32_t> order = GatherEqualKeys(
+      unread, [](const Pending& pending) { return pending.digests[0]; }, std::less<>());
+  std::vector<std::size_t> pending(order.size());
+  for (std::size_t at = 0; at < order.size(); ++at) {
+    pending[at] = unread[order[at]].job;
   }
-  const auto sameDigests = [&sorted](std::size_t start, std::size_t at) {
-    return sorted[at].digests == sorted[start].digests;
+  const auto sameDigests = [&unread, &order](std::size_t start, std::size_t at) {
+    return unread[order[at]].digests == unread[order[start]].digests;
   };
   ForEachRun(pending.size(), sameDigests, [&](std::size_t start, std::size_t end) {
     run(std::span<const std::size_t>(pending.data() + start, end - start));
