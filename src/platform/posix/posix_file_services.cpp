@@ -625,10 +625,11 @@ class Prefetch final : public ReadingSession {
 };
 
 // Threads that open files ahead of the readers on a disk that does not seek, and readers that
-// keep the queue of a disk that answers quickly busy with whole files: a disk that reads a few
-// large files at once goes faster than one stream, up to about four.
+// keep the queue of a disk that answers quickly busy with whole files. Each reader streams the
+// files of one size class; a virtio disk read 5,000 files of 50 KB to 3 MB about a tenth faster
+// with eight readers than with four, and no faster with sixteen, which held 18 MB more buffers.
 constexpr std::size_t kPrefetchThreads = 6;
-constexpr std::size_t kReadersFromQuickDisk = 4;
+constexpr std::size_t kReadersFromQuickDisk = 8;
 // Folders a reading session keeps open at most (a tree of a million files has about 90,000).
 constexpr std::size_t kMostKeptFolders = std::size_t{1} << 18;
 // Descriptors a session may hold besides its folders: the files its readers hold open at once
