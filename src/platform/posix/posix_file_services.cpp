@@ -633,8 +633,25 @@ constexpr std::size_t kReadersFromQuickDisk = 8;
 // Folders a reading session keeps open at most (a tree of a million files has about 90,000).
 constexpr std::size_t kMostKeptFolders = std::size_t{1} << 18;
 // Descriptors a session may hold besides its folders: the files its readers hold open at once
-// (a few hundred each) and those its prefetch threads open one at a time.
-constexpr std::size_t kDescriptorsBesideFolders = 4 * 256 + 64;
+// (as many as the search's reading limits let one reader open) and those its prefetch threads
+// open one at a time.
+constexpr std::size_t kFilesOpenPerReader = 256;
+constexpr std::size_t kDescriptorsBesideReaders = 64;
+constexpr std::size_t kDescriptorsBesideFolders =
+    kReadersFromQuickDisk * kFilesOpenPerReader + kDescriptorsBesideReaders;
+
+// The readers of a quick disk that fit beside the open folders (at most half of `limit`): a
+// reader refused a descriptor would take a readable file for unreadable.
+std::size_t QuickDiskReadersWithin(rlim_t limit) {
+  if (limit == RLIM_INFINITY) {
+    return kReadersFromQuickDisk;
+  }
+  const rlim_t beside = limit - limit / 2;
+  const rlim_t fit = beside > kDescriptorsBesideReaders
+                         ? (beside - kDescriptorsBesideReaders) / kFilesOpenPerReader
+                         : 0;
+  return static_cast<std::size_t>(std::clamp<rlim_t>(fit, 1, kReadersFromQuickDisk));
+}
 
 // Makes room in the process's descriptor table up to descriptor number `highest` at once. The
 // kernel grows the table by doubling as descriptors are opened, and while other threads run,
@@ -691,7 +708,7 @@ std::unique_ptr<ReadingSession> PosixFileServices::StartReading(const ReadingPla
   const bool seeks = rotating && !sample.quickFirstReads;
   return std::make_unique<Prefetch>(*this, std::move(folders), std::move(reads),
                                     rotating ? 1 : kPrefetchThreads,
-                                    seeks ? 1 : kReadersFromQuickDisk);
+                                    seeks ? 1 : QuickDiskReadersWithin(limit));
 }
 
 PosixFileServices::FolderDescriptors* PosixFileServices::Folders() const {
