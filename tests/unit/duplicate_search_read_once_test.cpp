@@ -1,4 +1,7 @@
 #include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cstdint>
@@ -472,6 +475,44 @@ TEST_F(LockstepTest, AClassAboveTheOpenFileBoundStillGivesThePairwiseVerdicts) {
     EXPECT_EQ(log.opens, 1);
     EXPECT_EQ(log.bytesRead, kChunkSize);
   }
+}
+
+TEST_F(LockstepTest, ReadersAreFewEnoughForTheOpenFileLimit) {
+  // Four classes of 250 equal files, each read in lockstep with all its files open. Under a
+  // limit of 300 descriptors only one such reader fits; a second one would be refused files
+  // and leave them out of their groups. The limit cannot be raised again, so the search runs
+  // in a child process.
+  constexpr int kClasses = 4;
+  constexpr std::size_t kMembers = 250;
+  for (int round = 0; round < static_cast<int>(kMembers); ++round) {
+    for (int size = 0; size < kClasses; ++size) {
+      temp.WriteFile("c" + std::to_string(size) + "_" + std::to_string(round),
+                     PatternBytes(8192 + static_cast<std::size_t>(size) * 1000, size));
+    }
+  }
+  for (int round = 0; round < static_cast<int>(kMembers); ++round) {
+    for (int size = 0; size < kClasses; ++size) {
+      Catalogue("c" + std::to_string(size) + "_" + std::to_string(round));
+    }
+  }
+  files.concurrent = true;
+
+  const pid_t child = ::fork();
+  if (child == 0) {
+    const rlimit low{.rlim_cur = 300, .rlim_max = 300};
+    if (::setrlimit(RLIMIT_NOFILE, &low) != 0) {
+      ::_exit(100);
+    }
+    SearchCommand(program, SearchMode::SameContent);
+    const GroupPaths groups = Groups();
+    const bool whole = std::all_of(groups.begin(), groups.end(),
+                                   [](const auto& group) { return group.size() == kMembers; });
+    ::_exit(groups.size() == kClasses && whole ? 0 : 1);
+  }
+  int status = 0;
+  ASSERT_EQ(::waitpid(child, &status, 0), child);
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 0);
 }
 
 }  // namespace

@@ -29,6 +29,8 @@
 #include <utility>
 #include <vector>
 
+#include "common/parallel.h"
+
 namespace kopiensieb {
 namespace {
 
@@ -640,17 +642,17 @@ constexpr std::size_t kDescriptorsBesideReaders = 64;
 constexpr std::size_t kDescriptorsBesideFolders =
     kReadersFromQuickDisk * kFilesOpenPerReader + kDescriptorsBesideReaders;
 
-// The readers of a quick disk that fit beside the open folders (at most half of `limit`): a
-// reader refused a descriptor would take a readable file for unreadable.
-std::size_t QuickDiskReadersWithin(rlim_t limit) {
+// At most `wanted` readers, as many as fit beside the open folders (at most half of `limit`):
+// a reader refused a descriptor would take a readable file for unreadable.
+std::size_t ReadersWithin(rlim_t limit, std::size_t wanted) {
   if (limit == RLIM_INFINITY) {
-    return kReadersFromQuickDisk;
+    return wanted;
   }
   const rlim_t beside = limit - limit / 2;
   const rlim_t fit = beside > kDescriptorsBesideReaders
                          ? (beside - kDescriptorsBesideReaders) / kFilesOpenPerReader
                          : 0;
-  return static_cast<std::size_t>(std::clamp<rlim_t>(fit, 1, kReadersFromQuickDisk));
+  return static_cast<std::size_t>(std::clamp<rlim_t>(fit, 1, wanted));
 }
 
 // Makes room in the process's descriptor table up to descriptor number `highest` at once. The
@@ -690,7 +692,8 @@ std::unique_ptr<ReadingSession> PosixFileServices::StartReading(const ReadingPla
   const PlanSample sample = SamplePlan(*folders, plan);
   if (sample.inMemory) {
     // Nothing to fetch: the folders are kept open, and the readers follow the cores.
-    return std::make_unique<Prefetch>(*this, std::move(folders), std::vector<PlannedRead>{}, 0, 0);
+    return std::make_unique<Prefetch>(*this, std::move(folders), std::vector<PlannedRead>{}, 0,
+                                      ReadersWithin(limit, ReaderThreadsForThisMachine()));
   }
   std::vector<PlannedRead> reads;
   reads.reserve(plan.Count());
@@ -708,7 +711,7 @@ std::unique_ptr<ReadingSession> PosixFileServices::StartReading(const ReadingPla
   const bool seeks = rotating && !sample.quickFirstReads;
   return std::make_unique<Prefetch>(*this, std::move(folders), std::move(reads),
                                     rotating ? 1 : kPrefetchThreads,
-                                    seeks ? 1 : QuickDiskReadersWithin(limit));
+                                    seeks ? 1 : ReadersWithin(limit, kReadersFromQuickDisk));
 }
 
 PosixFileServices::FolderDescriptors* PosixFileServices::Folders() const {
