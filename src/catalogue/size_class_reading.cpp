@@ -653,13 +653,11 @@ void ReadSetsInLockstep(ClassReading& reading, std::span<const std::span<const s
   }
 }
 
-// A class too large to hold open: stage 1 digests every file's first chunk (or all of a file
-// of up to a page); only files whose first chunk meets another's are read further.
 // The jobs still Unread after stage 1 in runs of equal stage-1 digests (first chunk, and the
 // fold of the further chunks where the whole file was read), each run in job order; `run` is
-// called with each run.
+// called with each run. Returns the list the runs view, for callers that keep them.
 template <typename Run>
-void ForEachRunOfEqualDigests(std::span<const ClassFile> jobs, Run&& run) {
+std::vector<std::size_t> ForEachRunOfEqualDigests(std::span<const ClassFile> jobs, Run&& run) {
   // The digests are copied beside the jobs, so that gathering them does not reach into the
   // jobs at every step.
   struct Pending {
@@ -691,6 +689,7 @@ void ForEachRunOfEqualDigests(std::span<const ClassFile> jobs, Run&& run) {
   ForEachRun(pending.size(), sameDigests, [&](std::size_t start, std::size_t end) {
     run(std::span<const std::size_t>(pending.data() + start, end - start));
   });
+  return pending;
 }
 
 // A class too large to hold open: stage 1 digests every file's first chunk (or all of a file
@@ -699,19 +698,19 @@ void ReadLargeClass(ClassReading& reading) {
   DigestFirstChunks(reading);
   const std::span<ClassFile> jobs = reading.jobs;
   std::vector<std::span<const std::size_t>> lockstepSets;
-  // The runs view a list that lives until the sets are read.
-  std::vector<std::vector<std::size_t>> sets;
-  ForEachRunOfEqualDigests(jobs, [&](std::span<const std::size_t> set) {
-    if (set.size() == 1) {
-      jobs[set.front()].state = ClassFileState::Distinct;
-    } else if (StageOneReach(reading) == reading.length) {
-      reading.MakePart(set);  // stage 1 read all there is to compare
-    } else if (set.size() <= reading.limits.openFiles) {
-      lockstepSets.push_back(sets.emplace_back(set.begin(), set.end()));
-    } else {
-      ReadSetOneByOne(reading, set);
-    }
-  });
+  // The sets view the list of runs, which is kept (moved, not copied) until they are read.
+  const std::vector<std::size_t> runs =
+      ForEachRunOfEqualDigests(jobs, [&](std::span<const std::size_t> set) {
+        if (set.size() == 1) {
+          jobs[set.front()].state = ClassFileState::Distinct;
+        } else if (StageOneReach(reading) == reading.length) {
+          reading.MakePart(set);  // stage 1 read all there is to compare
+        } else if (set.size() <= reading.limits.openFiles) {
+          lockstepSets.push_back(set);
+        } else {
+          ReadSetOneByOne(reading, set);
+        }
+      });
   ReadSetsInLockstep(reading, lockstepSets);
 }
 
