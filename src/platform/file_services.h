@@ -140,7 +140,8 @@ class ReadingSession {
   virtual ~ReadingSession() = default;
   // How many files the search should read at once where the session knows better than the
   // number of cores (files that must come from a disk that keeps several reads in flight, or
-  // from one whose head should move one way); 0 where it does not.
+  // from one whose head should move one way, or fewer readers than cores where only that many
+  // fit the open-file limit); 0 where it does not.
   virtual std::size_t ReadersWorthRunning() const { return 0; }
   // Whether the planned files are in memory already, so that the order in which they are read
   // costs nothing at the disk.
